@@ -1,0 +1,19 @@
+#ifndef DOWNLOADJSON_H
+#define DOWNLOADJSON_H
+
+#include "mzupdater_export.h"
+
+#include <QJsonDocument>
+#include <QString>
+
+/// Fetches @p address with one HTTP GET on the calling thread (which must be able to run
+/// a Qt event loop) and parses the body as JSON. Redirects are not followed. A transfer
+/// that stays silent for 30 s, or a body over 64 MiB, is given up.
+/// Returns a null document on any failure; the reason goes to qWarning(). A body that is
+/// not JSON gives a null document without a warning.
+MZUPDATER_EXPORT QJsonDocument downloadJSon(const QString &address);
+
+/// As above, with the inactivity timeout in milliseconds (0: none).
+MZUPDATER_EXPORT QJsonDocument downloadJSon(const QString &address, int transferTimeoutMs);
+
+#endif // DOWNLOADJSON_H

@@ -1,0 +1,137 @@
+#ifndef MZU_H
+#define MZU_H
+
+#include "mzupdater_export.h"
+
+#include <QHash>
+#include <QList>
+#include <QMetaType>
+#include <QMultiHash>
+#include <QString>
+#include <QVariant>
+
+QT_BEGIN_NAMESPACE
+class QCoreApplication;
+class QJsonDocument;
+QT_END_NAMESPACE
+
+/// The manifest model and the installation environment. Every function keeps no state
+/// and may be called from any thread.
+namespace MZU {
+
+/// A release number MAJOR.MINOR.PATCH with an optional "-suffix".
+/// Null (absent) when all three numbers are zero, whatever the suffix.
+struct Version
+{
+    Version() = default;
+    /// Parses @p text; text that is not a version gives the null version.
+    MZUPDATER_EXPORT Version(const QString &text);
+
+    /// Parses @p text into this object. Returns false, and zeroes the numbers but keeps
+    /// the suffix, when @p text is not of the form MAJOR.MINOR.PATCH[-suffix]. A number
+    /// beyond 32 bits reads as 0.
+    MZUPDATER_EXPORT bool fromString(const QString &text);
+    /// The text form: "1.2.3", or "1.2.3-suffix" when the suffix is not empty.
+    inline QString toString() const;
+    bool isNull() const { return major == 0 && minor == 0 && patch == 0; }
+
+    quint32 major = 0;
+    quint32 minor = 0;
+    quint32 patch = 0;
+    QString suffix;
+};
+
+/// Numbers first; at equal numbers no suffix comes first, then suffixes as plain text.
+MZUPDATER_EXPORT bool operator<(const Version &a, const Version &b);
+MZUPDATER_EXPORT bool operator==(const Version &a, const Version &b);
+inline bool operator!=(const Version &a, const Version &b) { return !(a == b); }
+inline bool operator<=(const Version &a, const Version &b) { return a == b || !(b < a); }
+inline bool operator>(const Version &a, const Version &b) { return !(a == b) && !(a < b); }
+inline bool operator>=(const Version &a, const Version &b) { return b <= a; }
+
+QString Version::toString() const
+{
+    QString text = QString::number(major) + QLatin1Char('.') + QString::number(minor)
+        + QLatin1Char('.') + QString::number(patch);
+    if (!suffix.isEmpty())
+        text += QLatin1Char('-') + suffix;
+    return text;
+}
+
+/// One release of one application for this operating system.
+struct ApplicationInfo
+{
+    Version version;
+    /// Every member of the release entry, as QJsonObject::toVariantHash() gives it.
+    QVariantHash values;
+};
+
+/// Releases compare by version only; values are not compared.
+MZUPDATER_EXPORT bool operator==(const ApplicationInfo &a, const ApplicationInfo &b);
+MZUPDATER_EXPORT bool operator<(const ApplicationInfo &a, const ApplicationInfo &b);
+
+/// One file entry selected by getFileUpdates().
+struct UpdateFile
+{
+    Version version;
+    /// Every member of the file entry, as QJsonObject::toVariantHash() gives it.
+    QVariantHash values;
+
+    /// True when "filename" and "location" have text, the version is not null and
+    /// "url" is a valid URL.
+    MZUPDATER_EXPORT bool isValid() const;
+};
+
+/// One setting change selected by getSettingUpdates().
+struct SettingValue
+{
+    Version version;
+    QString key;
+    QString type;
+    QString value;
+};
+
+using Catalogue = QMultiHash<QString, ApplicationInfo>;
+
+/// The platform as the manifest names it: "mac-", "linux-" or "win-" followed by the
+/// CPU architecture Qt was built for (for example "linux-x86_64").
+MZUPDATER_EXPORT QString osString();
+
+/// Where the maintenance tool's executable is, or would be: its canonical path when it
+/// exists, else the absolute path at which it was expected. Never empty. The argument
+/// is not used; the application directory is read from QCoreApplication.
+MZUPDATER_EXPORT QString maintenanceToolPath(QCoreApplication *application);
+
+/// Application name to its releases for this operating system. Entries of the wrong
+/// shape are left out; a manifest of the wrong shape gives an empty catalogue.
+MZUPDATER_EXPORT QMultiHash<QString, ApplicationInfo>
+getApplications(const QJsonDocument &manifest);
+
+/// Chooses the version to offer to @p name running @p current: the newest release, or
+/// the first newer one marked "tip". @p changelog gets the change logs of the releases
+/// passed, newest first. Returns false, with a null @p newVersion, when none is newer.
+MZUPDATER_EXPORT bool updateVersion(const QMultiHash<QString, ApplicationInfo> &catalogue,
+    const QString &name, const Version &current, Version &newVersion, QString &changelog);
+
+/// The valid file entries of @p appName on this operating system whose version v
+/// satisfies @p from < v <= @p to, in manifest order. Empty when none apply.
+MZUPDATER_EXPORT QList<UpdateFile> getFileUpdates(
+    const QJsonDocument &manifest, const QString &appName, const Version &from, const Version &to);
+
+/// The setting entries with a key of @p appName on this operating system whose version v
+/// satisfies @p from < v <= @p to, in manifest order. Empty when none apply.
+MZUPDATER_EXPORT QList<SettingValue> getSettingUpdates(
+    const QJsonDocument &manifest, const QString &appName, const Version &from, const Version &to);
+
+} // namespace MZU
+
+Q_DECLARE_TYPEINFO(MZU::Version, Q_MOVABLE_TYPE);
+Q_DECLARE_TYPEINFO(MZU::ApplicationInfo, Q_MOVABLE_TYPE);
+Q_DECLARE_TYPEINFO(MZU::UpdateFile, Q_MOVABLE_TYPE);
+Q_DECLARE_TYPEINFO(MZU::SettingValue, Q_MOVABLE_TYPE);
+Q_DECLARE_METATYPE(MZU::Version)
+Q_DECLARE_METATYPE(MZU::ApplicationInfo)
+Q_DECLARE_METATYPE(MZU::UpdateFile)
+Q_DECLARE_METATYPE(MZU::SettingValue)
+
+#endif // MZU_H

@@ -1,0 +1,33 @@
+# Shared by the scripts: installs missing Debian packages and configures a build.
+
+mzu_packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools)
+
+# Installs what is missing when run as root; otherwise names it and stops.
+mzu_require_packages()
+{
+    local missing=() p
+    for p in "${mzu_packages[@]}" "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' \
+            || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing Debian packages: ${missing[*]}" >&2
+        echo "Install them with: sudo apt-get install ${missing[*]}" >&2
+        exit 1
+    fi
+    echo "Installing ${missing[*]} ..."
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq >/dev/null
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# mzu_configure BUILD_DIR CMAKE_ARGS...: configures quietly, prints the log on failure.
+mzu_configure()
+{
+    local build=$1
+    shift
+    mkdir -p "$build"
+    cmake -S "$here" -B "$build" "$@" >"$build/configure.log" 2>&1 \
+        || { cat "$build/configure.log"; echo "configure failed" >&2; exit 1; }
+}

@@ -1,0 +1,78 @@
+#include "mzu.h"
+
+#include "manifest_p.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <algorithm>
+
+namespace MZU {
+namespace Internal {
+
+QMultiHash<QString, ApplicationInfo> getApplications(
+    const QJsonDocument &manifest, const QString &os, WalkObserver *observer)
+{
+    QMultiHash<QString, ApplicationInfo> catalogue;
+    const QJsonArray apps = manifest.object().value(QLatin1String("apps")).toArray();
+    WalkPlace place;
+    for (int i = 0; i < apps.size(); ++i) {
+        place.app = i;
+        const QJsonValue element = apps.at(i);
+        if (!element.isObject()) {
+            if (observer)
+                observer->skipped(Skip::NotObject, place);
+            continue;
+        }
+        const QJsonObject entry = element.toObject();
+        if (entry.value(QLatin1String("os")).toString() != os) {
+            if (observer)
+                observer->skipped(Skip::OtherOs, place);
+            continue;
+        }
+        const QString name = entry.value(QLatin1String("name")).toString();
+        const Version version(entry.value(QLatin1String("version")).toString());
+        // Checked before converting the entry: the conversion is the costly part.
+        if (name.isEmpty() || version.isNull()) {
+            if (observer)
+                observer->skipped(name.isEmpty() ? Skip::EmptyName : Skip::NullVersion, place);
+            continue;
+        }
+        catalogue.insert(name, ApplicationInfo { version, entry.toVariantHash() });
+    }
+    return catalogue;
+}
+
+} // namespace Internal
+
+QMultiHash<QString, ApplicationInfo> getApplications(const QJsonDocument &manifest)
+{
+    return Internal::getApplications(manifest, osString());
+}
+
+bool updateVersion(const QMultiHash<QString, ApplicationInfo> &catalogue, const QString &name,
+    const Version &current, Version &newVersion, QString &changelog)
+{
+    newVersion = Version();
+    changelog = QString();
+    QList<ApplicationInfo> releases = catalogue.values(name);
+    if (releases.isEmpty())
+        return false;
+    std::sort(releases.begin(), releases.end());
+
+    QStringList blocks;
+    for (const ApplicationInfo &release : qAsConst(releases)) {
+        if (release.version <= current)
+            continue;
+        newVersion = release.version;
+        const QString text = release.values.value(QStringLiteral("changelog")).toString();
+        if (!text.isEmpty())
+            blocks.prepend(release.version.toString() + QLatin1String(":\n") + text);
+        if (release.values.value(QStringLiteral("tip")).toString() == QLatin1String("true"))
+            break;
+    }
+    changelog = blocks.join(QLatin1Char('\n'));
+    return !newVersion.isNull();
+}
+
+} // namespace MZU
