@@ -1,0 +1,41 @@
+# Installs the built library into a fresh prefix, then builds and runs the consumer
+# against it through find_package, and checks the pkg-config file.
+# Variables: BUILD_DIR, WORK_DIR, SOURCE_DIR, and FLAGS for the compiler (the sanitizers).
+file(REMOVE_RECURSE ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
+
+function(run)
+    execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(NOT result EQUAL 0)
+        message(FATAL_ERROR "failed: ${ARGN}\n${out}")
+    endif()
+    set(output "${out}" PARENT_SCOPE)
+endfunction()
+
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/consumer -DCMAKE_PREFIX_PATH=${prefix}
+    "-DCMAKE_CXX_FLAGS=${FLAGS}")
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
+run(${WORK_DIR}/consumer/consumer)
+
+file(GLOB_RECURSE pc_files ${prefix}/*/mzupdater.pc)
+list(LENGTH pc_files pc_count)
+if(NOT pc_count EQUAL 1)
+    message(FATAL_ERROR "expected one mzupdater.pc under ${prefix}, found: ${pc_files}")
+endif()
+get_filename_component(pc_dir ${pc_files} DIRECTORY)
+find_program(PKG_CONFIG pkg-config REQUIRED)
+set(ENV{PKG_CONFIG_PATH} ${pc_dir})
+run(${PKG_CONFIG} --cflags --libs mzupdater)
+if(NOT output MATCHES "-I[^ ]*/include/mzupdater" OR NOT output MATCHES "-lmzupdater")
+    message(FATAL_ERROR "pkg-config gave: ${output}")
+endif()
+file(WRITE ${WORK_DIR}/pc.cpp "#include <mzu.h>\nint main() { return MZU::Version(QStringLiteral(\"1.0.0\")).isNull(); }\n")
+string(STRIP "${output}" flags)
+separate_arguments(flags UNIX_COMMAND "${flags}")
+separate_arguments(extra UNIX_COMMAND "${FLAGS}")
+run(c++ -std=c++17 -fPIC ${extra} ${WORK_DIR}/pc.cpp -o ${WORK_DIR}/pc ${flags})
+file(GLOB libdirs LIST_DIRECTORIES true ${prefix}/lib*)
+string(REPLACE ";" ":" libpath "${libdirs}")
+set(ENV{LD_LIBRARY_PATH} ${libpath})
+run(${WORK_DIR}/pc)
