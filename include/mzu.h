@@ -44,10 +44,22 @@ struct Version
 /// Numbers first; at equal numbers no suffix comes first, then suffixes as plain text.
 MZUPDATER_EXPORT bool operator<(const Version &a, const Version &b);
 MZUPDATER_EXPORT bool operator==(const Version &a, const Version &b);
-inline bool operator!=(const Version &a, const Version &b) { return !(a == b); }
-inline bool operator<=(const Version &a, const Version &b) { return a == b || !(b < a); }
-inline bool operator>(const Version &a, const Version &b) { return !(a == b) && !(a < b); }
-inline bool operator>=(const Version &a, const Version &b) { return b <= a; }
+inline bool operator!=(const Version &a, const Version &b)
+{
+    return !(a == b);
+}
+inline bool operator<=(const Version &a, const Version &b)
+{
+    return a == b || !(b < a);
+}
+inline bool operator>(const Version &a, const Version &b)
+{
+    return !(a == b) && !(a < b);
+}
+inline bool operator>=(const Version &a, const Version &b)
+{
+    return b <= a;
+}
 
 QString Version::toString() const
 {
@@ -104,8 +116,8 @@ MZUPDATER_EXPORT QString maintenanceToolPath(QCoreApplication *application);
 
 /// Application name to its releases for this operating system. Entries of the wrong
 /// shape are left out; a manifest of the wrong shape gives an empty catalogue.
-MZUPDATER_EXPORT QMultiHash<QString, ApplicationInfo>
-getApplications(const QJsonDocument &manifest);
+MZUPDATER_EXPORT QMultiHash<QString, ApplicationInfo> getApplications(
+    const QJsonDocument &manifest);
 
 /// Chooses the version to offer to @p name running @p current: the newest release, or
 /// the first newer one marked "tip". @p changelog gets the change logs of the releases

@@ -63,6 +63,10 @@ QJsonDocument downloadJSon(const QString &address, int transferTimeoutMs)
     });
     QObject::connect(reply, &QIODevice::readyRead, &loop, takeBody);
     loop.exec(QEventLoop::AllEvents);
+    // QCoreApplication::exit() also ends this loop on the main thread: a partial body
+    // must not pass for a whole one.
+    if (reply->error() == QNetworkReply::NoError && !reply->isFinished())
+        reply->abort();
 
     if (!tooLarge && reply->error() == QNetworkReply::NoError)
         takeBody(); // what arrived after the last readyRead

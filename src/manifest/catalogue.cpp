@@ -2,20 +2,61 @@
 
 #include "manifest_p.h"
 
+#include <QCborMap>
 #include <QJsonArray>
 #include <QJsonObject>
 
 #include <algorithm>
+#include <tuple>
+#include <vector>
 
 namespace MZU {
 namespace Internal {
+
+QVariantHash EntryConverter::convert(const QJsonObject &entry, std::initializer_list<Known> known)
+{
+    // QJsonObject::toVariantHash() is this loop over the same QCborMap, reserved the same
+    // way, so the buckets and the iteration order come out the same too.
+    const QCborMap map = QCborMap::fromJsonObject(entry);
+    QVariantHash values;
+    values.reserve(int(map.size()));
+    int i = 0;
+    for (auto it = map.constBegin(); it != map.constEnd(); ++it, ++i) {
+        const QCborValue key = it.key();
+        if (i == keys.size())
+            keys.append(qMakePair(key, key.toString()));
+        else if (!(keys.at(i).first == key))
+            keys[i] = qMakePair(key, key.toString());
+        const QString &keyText = keys.at(i).second;
+        const QCborValueRef value = it.value();
+        const QString *text = nullptr;
+        if (value.isString()) {
+            for (const Known &member : known) {
+                if (keyText == member.key) {
+                    text = member.text;
+                    break;
+                }
+            }
+        }
+        values.insert(keyText, text ? QVariant(*text) : value.toVariant());
+    }
+    return values;
+}
 
 QMultiHash<QString, ApplicationInfo> getApplications(
     const QJsonDocument &manifest, const QString &os, WalkObserver *observer)
 {
     QMultiHash<QString, ApplicationInfo> catalogue;
-    const QJsonArray apps = manifest.object().value(QLatin1String("apps")).toArray();
+    EntryConverter converter;
+    QString lastName;
+    const QJsonValue list = manifest.object().value(QLatin1String("apps"));
+    const QJsonArray apps = list.toArray();
     WalkPlace place;
+    if (observer && !list.isUndefined() && !list.isArray()) {
+        place.member = QStringLiteral("apps");
+        observer->skipped(Skip::NotArray, place);
+        place.member.clear();
+    }
     for (int i = 0; i < apps.size(); ++i) {
         place.app = i;
         const QJsonValue element = apps.at(i);
@@ -30,17 +71,32 @@ QMultiHash<QString, ApplicationInfo> getApplications(
                 observer->skipped(Skip::OtherOs, place);
             continue;
         }
-        const QString name = entry.value(QLatin1String("name")).toString();
-        const Version version(entry.value(QLatin1String("version")).toString());
+        QString name = entry.value(QLatin1String("name")).toString();
+        const QString versionText = entry.value(QLatin1String("version")).toString();
+        const Version version(versionText);
         // Checked before converting the entry: the conversion is the costly part.
         if (name.isEmpty() || version.isNull()) {
             if (observer)
                 observer->skipped(name.isEmpty() ? Skip::EmptyName : Skip::NullVersion, place);
             continue;
         }
-        catalogue.insert(name, ApplicationInfo { version, entry.toVariantHash() });
+        // One text for the key and the values of all the releases of an application.
+        if (name == lastName)
+            name = lastName;
+        else
+            lastName = name;
+        const QVariantHash values = converter.convert(entry,
+            { { QLatin1String("name"), &name }, { QLatin1String("os"), &os },
+                { QLatin1String("version"), &versionText } });
+        catalogue.insert(name, ApplicationInfo { version, values });
     }
     return catalogue;
+}
+
+bool isManifest(const QJsonDocument &manifest)
+{
+    return manifest.object().value(QLatin1String("name")).toString()
+        == QLatin1String("Versions.json");
 }
 
 } // namespace Internal
@@ -55,20 +111,62 @@ bool updateVersion(const QMultiHash<QString, ApplicationInfo> &catalogue, const 
 {
     newVersion = Version();
     changelog = QString();
-    QList<ApplicationInfo> releases = catalogue.values(name);
-    if (releases.isEmpty())
+    // The releases in the order values(name) gives, sorted as ApplicationInfo orders
+    // them. Sorting compact keys rather than the records keeps a large catalogue's
+    // scattered nodes out of the sort.
+    struct Release
+    {
+        quint32 major, minor, patch;
+        const ApplicationInfo *info;
+    };
+    std::vector<Release> releases;
+    for (auto it = catalogue.constFind(name); it != catalogue.cend() && it.key() == name; ++it) {
+        const Version &version = it.value().version;
+        releases.push_back({ version.major, version.minor, version.patch, &it.value() });
+    }
+    if (releases.empty())
         return false;
-    std::sort(releases.begin(), releases.end());
+    const auto older = [](const Release &a, const Release &b) {
+        if (a.major != b.major)
+            return a.major < b.major;
+        if (a.minor != b.minor)
+            return a.minor < b.minor;
+        if (a.patch != b.patch)
+            return a.patch < b.patch;
+        return a.info->version < b.info->version;
+    };
+    // Manifests list releases in order, and a strictly ordered list has only one sorted
+    // order: take it without sorting.
+    const auto strictly = [&](auto before) {
+        for (size_t i = 1; i < releases.size(); ++i) {
+            if (!before(releases[i - 1], releases[i]))
+                return false;
+        }
+        return true;
+    };
+    if (!strictly(older)) {
+        if (strictly([&](const Release &a, const Release &b) { return older(b, a); }))
+            std::reverse(releases.begin(), releases.end());
+        else
+            std::sort(releases.begin(), releases.end(), older);
+    }
 
-    QStringList blocks;
-    for (const ApplicationInfo &release : qAsConst(releases)) {
-        if (release.version <= current)
+    const QString changelogKey = QStringLiteral("changelog");
+    const QString tipKey = QStringLiteral("tip");
+    QStringList blocks; // newest first
+    const auto now = std::tie(current.major, current.minor, current.patch);
+    for (const Release &entry : releases) {
+        // Lower numbers settle most older releases without touching the record.
+        if (std::tie(entry.major, entry.minor, entry.patch) < now)
             continue;
-        newVersion = release.version;
-        const QString text = release.values.value(QStringLiteral("changelog")).toString();
+        const ApplicationInfo *release = entry.info;
+        if (release->version <= current)
+            continue;
+        newVersion = release->version;
+        const QString text = release->values.value(changelogKey).toString();
         if (!text.isEmpty())
-            blocks.prepend(release.version.toString() + QLatin1String(":\n") + text);
-        if (release.values.value(QStringLiteral("tip")).toString() == QLatin1String("true"))
+            blocks.prepend(release->version.toString() + QLatin1String(":\n") + text);
+        if (release->values.value(tipKey).toString() == QLatin1String("true"))
             break;
     }
     changelog = blocks.join(QLatin1Char('\n'));

@@ -3,7 +3,13 @@
 
 #include "mzu.h"
 
+#include <QCborValue>
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <QPair>
+#include <QVector>
+
+#include <initializer_list>
 
 namespace MZU {
 namespace Internal {
@@ -21,6 +27,7 @@ enum class Skip {
     BadUrl, // a file entry whose "url" is not a valid URL
     EmptyKey, // a setting entry without a usable "key"
     NotText, // a setting member that is present but not a string, read as empty text
+    NotArray, // "apps", "files" or "settings" present but not an array (named in member)
 };
 
 enum class Walk { Releases, Files, Settings };
@@ -33,7 +40,7 @@ struct WalkPlace
     int app = -1;
     int os = -1;
     int entry = -1;
-    QString member; // for NotText
+    QString member; // for NotText and NotArray
 };
 
 class WalkObserver
@@ -55,9 +62,29 @@ QList<UpdateFile> getFileUpdates(const QJsonDocument &manifest, const QString &a
 QList<SettingValue> getSettingUpdates(const QJsonDocument &manifest, const QString &appName,
     const Version &from, const Version &to, const QString &os, WalkObserver *observer = nullptr);
 
+/// True when hosts read @p manifest at all: its root "name" is "Versions.json".
+bool isManifest(const QJsonDocument &manifest);
+
 /// The first rule of UpdateFile::isValid() that @p file breaks, or nothing.
 enum class FileCheck { Valid, NoFilename, NullVersion, NoLocation, BadUrl };
 FileCheck checkFile(const UpdateFile &file);
+
+/// Converts entries exactly as QJsonObject::toVariantHash() does, down to the hash's
+/// iteration order, but shares key texts between entries (manifests repeat the same keys
+/// in every entry) and takes string members the caller has already read as @p known.
+class EntryConverter
+{
+public:
+    struct Known
+    {
+        QLatin1String key;
+        const QString *text; // must be the member's own text
+    };
+    QVariantHash convert(const QJsonObject &entry, std::initializer_list<Known> known = {});
+
+private:
+    QVector<QPair<QCborValue, QString>> keys; // the last entry's keys, in order
+};
 
 /// The reference parser: the regular expression that defines the version syntax,
 /// kept so that tests can hold the fast parser to it.

@@ -99,8 +99,8 @@ namespace Internal {
 
 bool parseVersionWithRegExp(const QString &text, Version &version)
 {
-    QRegExp pattern(QStringLiteral("(\\d+)\\.(\\d+)\\.(\\d+)(\\-.*)?"), Qt::CaseSensitive,
-        QRegExp::RegExp);
+    QRegExp pattern(
+        QStringLiteral("(\\d+)\\.(\\d+)\\.(\\d+)(\\-.*)?"), Qt::CaseSensitive, QRegExp::RegExp);
     if (!pattern.exactMatch(text)) {
         version.major = version.minor = version.patch = 0;
         return false;

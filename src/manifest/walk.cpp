@@ -17,8 +17,9 @@ namespace {
 
 // The array @p listKey ("files" or "settings") of this platform's OS entry in the first
 // application entry named @p appName. Only the first match counts at both levels.
+// @p place gets the indices of the entries taken.
 QJsonArray entriesOf(const QJsonDocument &manifest, const QString &appName, const QString &os,
-    QLatin1String listKey, Walk walk, WalkObserver *observer)
+    QLatin1String listKey, WalkPlace &place, WalkObserver *observer)
 {
     const QJsonArray apps = manifest.object().value(QLatin1String("apps")).toArray();
     int appIndex = -1;
@@ -36,21 +37,100 @@ QJsonArray entriesOf(const QJsonDocument &manifest, const QString &appName, cons
     for (int i = 0; i < systems.size(); ++i) {
         const QJsonObject system = systems.at(i).toObject();
         if (system.value(QLatin1String("name")) == osName) {
-            if (observer)
-                observer->entered(walk, appIndex, i);
-            return system.value(listKey).toArray();
+            place.app = appIndex;
+            place.os = i;
+            const QJsonValue list = system.value(listKey);
+            if (observer) {
+                observer->entered(place.walk, appIndex, i);
+                if (!list.isUndefined() && !list.isArray()) {
+                    place.member = listKey;
+                    observer->skipped(Skip::NotArray, place);
+                    place.member.clear();
+                }
+            }
+            return list.toArray();
         }
     }
     if (observer)
-        observer->entered(walk, appIndex, -1);
+        observer->entered(place.walk, appIndex, -1);
     return QJsonArray();
 }
 
 // Null versions and versions outside (from, to] are skipped before anything else is read.
-bool inWindow(const QJsonObject &entry, const Version &from, const Version &to, Version &version)
+bool inWindow(const QJsonObject &entry, const Version &from, const Version &to, Version &version,
+    QString *text = nullptr)
 {
-    version.fromString(entry.value(QLatin1String("version")).toString());
+    const QString versionText = entry.value(QLatin1String("version")).toString();
+    version.fromString(versionText);
+    if (text)
+        *text = versionText;
     return !version.isNull() && version <= to && from < version;
+}
+
+// QUrl parses the scheme and the authority strictly but, in tolerant mode, any path, query
+// and fragment, and its validity test then looks only at how the path begins. So addresses
+// "scheme://authority" followed by nothing, "?", "#" or "/" (but not "//") are valid alike
+// when their text up to the authority's end is the same. A file list names the same server
+// again and again: remembering the last valid one saves almost every parse.
+class UrlCheck
+{
+public:
+    bool isValid(const QString &address)
+    {
+        const int end = authorityEnd(address);
+        if (end > 0 && end == validPrefix.size() && QStringRef(&address, 0, end) == validPrefix)
+            return true;
+        if (!QUrl(address, QUrl::TolerantMode).isValid())
+            return false;
+        if (end > 0)
+            validPrefix = address.left(end);
+        return true;
+    }
+
+private:
+    static bool isSchemeCharacter(ushort c, bool first)
+    {
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        return letter || (!first && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
+    }
+
+    // Where "scheme://authority" ends in @p address, or -1 when it does not begin that way
+    // with a non-empty authority followed by the end, "?", "#", or "/" without a second "/".
+    static int authorityEnd(const QString &address)
+    {
+        const ushort *text = address.utf16();
+        const int size = address.size();
+        int colon = 0;
+        while (colon < size && text[colon] != ':') {
+            if (!isSchemeCharacter(text[colon], colon == 0))
+                return -1;
+            ++colon;
+        }
+        if (colon == 0 || size - colon < 3 || text[colon + 1] != '/' || text[colon + 2] != '/')
+            return -1;
+        int end = colon + 3;
+        while (end < size && text[end] != '/' && text[end] != '?' && text[end] != '#')
+            ++end;
+        if (end == colon + 3 || (end + 1 < size && text[end] == '/' && text[end + 1] == '/'))
+            return -1;
+        return end;
+    }
+
+    QString validPrefix;
+};
+
+FileCheck checkFileWith(const UpdateFile &file, UrlCheck *urls)
+{
+    if (file.values.value(QStringLiteral("filename")).toString().isEmpty())
+        return FileCheck::NoFilename;
+    if (file.version.isNull())
+        return FileCheck::NullVersion;
+    if (file.values.value(QStringLiteral("location")).toString().isEmpty())
+        return FileCheck::NoLocation;
+    const QString url = file.values.value(QStringLiteral("url")).toString();
+    if (!(urls ? urls->isValid(url) : QUrl(url, QUrl::TolerantMode).isValid()))
+        return FileCheck::BadUrl;
+    return FileCheck::Valid;
 }
 
 } // namespace
@@ -59,9 +139,11 @@ QList<UpdateFile> getFileUpdates(const QJsonDocument &manifest, const QString &a
     const Version &from, const Version &to, const QString &os, WalkObserver *observer)
 {
     QList<UpdateFile> files;
-    const QJsonArray entries
-        = entriesOf(manifest, appName, os, QLatin1String("files"), Walk::Files, observer);
+    EntryConverter converter;
+    UrlCheck urls;
     WalkPlace place { Walk::Files, -1, -1, -1, QString() };
+    const QJsonArray entries =
+        entriesOf(manifest, appName, os, QLatin1String("files"), place, observer);
     for (int i = 0; i < entries.size(); ++i) {
         place.entry = i;
         const QJsonValue element = entries.at(i);
@@ -72,21 +154,22 @@ QList<UpdateFile> getFileUpdates(const QJsonDocument &manifest, const QString &a
         }
         const QJsonObject entry = element.toObject();
         UpdateFile file;
-        if (!inWindow(entry, from, to, file.version)) {
+        QString versionText;
+        if (!inWindow(entry, from, to, file.version, &versionText)) {
             if (observer)
                 observer->skipped(
                     file.version.isNull() ? Skip::NullVersion : Skip::OutsideWindow, place);
             continue;
         }
-        file.values = entry.toVariantHash();
-        const FileCheck check = checkFile(file);
+        file.values = converter.convert(entry, { { QLatin1String("version"), &versionText } });
+        const FileCheck check = checkFileWith(file, &urls);
         if (check == FileCheck::Valid) {
             files.append(file);
         } else if (observer) {
             const Skip reason = check == FileCheck::NoFilename ? Skip::NoFilename
-                : check == FileCheck::NoLocation              ? Skip::NoLocation
-                : check == FileCheck::BadUrl                  ? Skip::BadUrl
-                                                              : Skip::NullVersion;
+                : check == FileCheck::NoLocation               ? Skip::NoLocation
+                : check == FileCheck::BadUrl                   ? Skip::BadUrl
+                                                               : Skip::NullVersion;
             observer->skipped(reason, place);
         }
     }
@@ -97,9 +180,9 @@ QList<SettingValue> getSettingUpdates(const QJsonDocument &manifest, const QStri
     const Version &from, const Version &to, const QString &os, WalkObserver *observer)
 {
     QList<SettingValue> settings;
-    const QJsonArray entries
-        = entriesOf(manifest, appName, os, QLatin1String("settings"), Walk::Settings, observer);
     WalkPlace place { Walk::Settings, -1, -1, -1, QString() };
+    const QJsonArray entries =
+        entriesOf(manifest, appName, os, QLatin1String("settings"), place, observer);
     for (int i = 0; i < entries.size(); ++i) {
         place.entry = i;
         const QJsonValue element = entries.at(i);
@@ -124,8 +207,8 @@ QList<SettingValue> getSettingUpdates(const QJsonDocument &manifest, const QStri
         setting.value = value.toString();
         if (observer) {
             // Present but not a string: the host gets empty text, which is rarely meant.
-            const std::pair<const char *, const QJsonValue *> members[]
-                = { { "type", &type }, { "value", &value } };
+            const std::pair<const char *, const QJsonValue *> members[] = { { "type", &type },
+                { "value", &value } };
             for (const auto &member : members) {
                 if (!member.second->isUndefined() && !member.second->isString()) {
                     place.member = QLatin1String(member.first);
@@ -146,15 +229,7 @@ QList<SettingValue> getSettingUpdates(const QJsonDocument &manifest, const QStri
 
 FileCheck checkFile(const UpdateFile &file)
 {
-    if (file.values.value(QStringLiteral("filename")).toString().isEmpty())
-        return FileCheck::NoFilename;
-    if (file.version.isNull())
-        return FileCheck::NullVersion;
-    if (file.values.value(QStringLiteral("location")).toString().isEmpty())
-        return FileCheck::NoLocation;
-    if (!QUrl(file.values.value(QStringLiteral("url")).toString(), QUrl::TolerantMode).isValid())
-        return FileCheck::BadUrl;
-    return FileCheck::Valid;
+    return checkFileWith(file, nullptr);
 }
 
 } // namespace Internal

@@ -1,6 +1,7 @@
 #include "mzupdater.h"
 
 #include "downloadjson.h"
+#include "manifest/manifest_p.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -33,12 +34,13 @@ MzUpdater::~MzUpdater()
 void MzUpdater::checkUpdates()
 {
     QString address = QStringLiteral(MZUPDATER_DEFAULT_MANIFEST_URL);
-    const QString settingsPath
-        = QFileInfo(MZU::maintenanceToolPath(QCoreApplication::instance())).absolutePath()
+    const QString settingsPath =
+        QFileInfo(MZU::maintenanceToolPath(QCoreApplication::instance())).absolutePath()
         + QLatin1String("/maintenancetool.ini");
     if (QFile::exists(settingsPath)) {
         QSettings settings(settingsPath, QSettings::IniFormat, this);
-        const QString configured = settings.value(QStringLiteral("URL/Versions"), QString()).toString();
+        const QString configured =
+            settings.value(QStringLiteral("URL/Versions"), QString()).toString();
         if (!configured.isEmpty())
             address = configured;
     }
@@ -59,7 +61,7 @@ void MzUpdater::asyncFinished()
     const QJsonDocument manifest = future.resultAt(0);
     if (manifest.isNull())
         return;
-    if (manifest.object().value(QLatin1String("name")).toString() != QLatin1String("Versions.json"))
+    if (!MZU::Internal::isManifest(manifest))
         return;
 
     const QMultiHash<QString, MZU::ApplicationInfo> catalogue = MZU::getApplications(manifest);
@@ -70,7 +72,7 @@ void MzUpdater::asyncFinished()
 
     MZU::Version newVersion;
     QString changelog;
-    if (MZU::updateVersion(catalogue, QCoreApplication::applicationName(), currentVersion,
-            newVersion, changelog))
+    if (MZU::updateVersion(
+            catalogue, QCoreApplication::applicationName(), currentVersion, newVersion, changelog))
         Q_EMIT updateAvailable(newVersion.toString(), changelog);
 }
