@@ -1,0 +1,138 @@
+// mzupdater-host: the smallest application that asks mzupdater whether a newer release of
+// itself is published, and what the move to it involves. Copy it into your application
+// and replace the printing with your own user interface.
+//
+//   mzupdater-host [VERSION]
+//
+// VERSION is the release this copy runs (default 1.0.0). The manifest address comes from
+// "URL/Versions" in maintenancetool.ini beside the executable, as the library reads it.
+// Exit status: 0 when the manifest was checked, 1 when no check finished within 60 s,
+// 2 when the manifest could not be fetched again for the lists of files and settings.
+
+#include <downloadjson.h>
+#include <mzu.h>
+#include <mzupdater.h>
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QSettings>
+#include <QTextStream>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace {
+
+QTextStream out(stdout);
+
+void printIndented(const QString &text)
+{
+    for (const QString &line : text.split(QLatin1Char('\n')))
+        out << "    " << line << '\n';
+}
+
+// The address the updater used, read the same way, to fetch the manifest ourselves.
+QString manifestAddress()
+{
+    const QString directory =
+        QFileInfo(MZU::maintenanceToolPath(QCoreApplication::instance())).absolutePath();
+    const QSettings settings(
+        directory + QLatin1String("/maintenancetool.ini"), QSettings::IniFormat);
+    return settings.value(QStringLiteral("URL/Versions")).toString();
+}
+
+// What the host acts on: the files to fetch and the settings to change.
+void printMove(const QJsonDocument &manifest, const MZU::Version &from, const MZU::Version &to)
+{
+    const QString app = QCoreApplication::applicationName();
+    const QList<MZU::UpdateFile> files = MZU::getFileUpdates(manifest, app, from, to);
+    out << "\nFiles to fetch for " << from.toString() << " -> " << to.toString() << " ("
+        << files.size() << "):\n";
+    for (const MZU::UpdateFile &file : files) {
+        const QVariantHash &values = file.values;
+        out << "  [" << file.version.toString() << "] " << values.value("location").toString()
+            << '/' << values.value("filename").toString() << "\n      from "
+            << values.value("url").toString() << '\n';
+        // Members the library does not read are the manifest author's, for the host.
+        for (auto it = values.cbegin(); it != values.cend(); ++it) {
+            static const QStringList known { "version", "filename", "location", "url" };
+            if (!known.contains(it.key()))
+                out << "      " << it.key() << ": " << it.value().toString() << '\n';
+        }
+    }
+
+    const QList<MZU::SettingValue> settings = MZU::getSettingUpdates(manifest, app, from, to);
+    out << "\nSettings to change (" << settings.size() << "):\n";
+    for (const MZU::SettingValue &setting : settings)
+        out << "  [" << setting.version.toString() << "] " << setting.key << " (" << setting.type
+            << ") = " << setting.value << '\n';
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    // The manifest lists releases under the application's name.
+    QCoreApplication::setApplicationName(QStringLiteral("DemoApp"));
+    const QString running = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("1.0.0");
+    out << QCoreApplication::applicationName() << ' ' << running << " on " << MZU::osString()
+        << ": checking for updates\n";
+    out.flush();
+
+    MzUpdater updater(running);
+    QString offered;
+    QString changelog;
+    QFutureWatcher<QJsonDocument> manifest;
+
+    // A failed check emits nothing (the library logs why), so give up after a while.
+    QTimer noAnswer;
+    noAnswer.setSingleShot(true);
+    QObject::connect(&noAnswer, &QTimer::timeout, [] {
+        out << "No manifest was checked within 60 s.\n";
+        QCoreApplication::exit(1);
+    });
+
+    QObject::connect(
+        &updater, &MzUpdater::updateAvailable, [&](const QString &newver, const QString &log) {
+            offered = newver;
+            changelog = log;
+        });
+    QObject::connect(&updater, &MzUpdater::checked, [&] {
+        noAnswer.stop();
+        // updateAvailable, when there is one, follows in the same call: decide after it.
+        QTimer::singleShot(0, [&] {
+            if (offered.isEmpty()) {
+                out << "Up to date: no release newer than " << running << " is offered.\n";
+                QCoreApplication::exit(0);
+                return;
+            }
+            out << "Update available: " << offered << "\n\nChange log:\n";
+            printIndented(changelog.isEmpty() ? QStringLiteral("(none)") : changelog);
+            const QString address = manifestAddress();
+            if (address.isEmpty()) {
+                out << "\nNo address in maintenancetool.ini: files and settings not listed.\n";
+                QCoreApplication::exit(0);
+                return;
+            }
+            // Off the main thread: a GUI must stay responsive while this runs.
+            manifest.setFuture(QtConcurrent::run([address] { return downloadJSon(address); }));
+        });
+    });
+    QObject::connect(&manifest, &QFutureWatcher<QJsonDocument>::finished, [&] {
+        const QJsonDocument document = manifest.result();
+        if (document.isNull()) {
+            out << "\nThe manifest could not be fetched again.\n";
+            QCoreApplication::exit(2);
+            return;
+        }
+        printMove(document, MZU::Version(running), MZU::Version(offered));
+        QCoreApplication::exit(0);
+    });
+
+    noAnswer.start(60000);
+    updater.checkUpdates();
+    const int status = app.exec();
+    out.flush();
+    return status;
+}
