@@ -21,7 +21,7 @@ build="$here/build/$mode"
 args=(-DMZUPDATER_DEVELOPER=ON -DBUILD_TESTING=ON)
 if [ "$mode" = sanitize ]; then
     args+=(-DCMAKE_BUILD_TYPE=Debug -DMZUPDATER_SANITIZE=ON)
-    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1
+    export ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     export LSAN_OPTIONS="suppressions=$here/scripts/lsan.supp:print_suppressions=0"
 else

@@ -1,0 +1,187 @@
+#include "downloadjson.h"
+#include "httpserver.h"
+#include "messagelog.h"
+
+#include <QElapsedTimer>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QTimer>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(HttpServer::Response)
+
+namespace {
+
+QString namError(const QString &text)
+{
+    return QStringLiteral("(MZUpdater JSON) NAM error  \"%1\"").arg(text);
+}
+
+// A TLS server on its own thread that presents a self-signed certificate.
+class SelfSignedServer : public QTcpServer
+{
+public:
+    SelfSignedServer()
+    {
+        QFile cert(QStringLiteral(MZUPDATER_TEST_DATA "/selfsigned.crt"));
+        QFile key(QStringLiteral(MZUPDATER_TEST_DATA "/selfsigned.key"));
+        if (cert.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly)) {
+            config = QSslConfiguration::defaultConfiguration();
+            config.setLocalCertificate(QSslCertificate(cert.readAll()));
+            config.setPrivateKey(QSslKey(key.readAll(), QSsl::Rsa));
+        }
+        moveToThread(&thread);
+        thread.start();
+        QMetaObject::invokeMethod(
+            this, [this] { listen(QHostAddress::LocalHost); }, Qt::BlockingQueuedConnection);
+    }
+    ~SelfSignedServer() override
+    {
+        QMetaObject::invokeMethod(
+            this, [this] { close(); }, Qt::BlockingQueuedConnection);
+        thread.quit();
+        thread.wait();
+    }
+    QAtomicInt handshakes;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QSslSocket(this);
+        socket->setSslConfiguration(config);
+        socket->setSocketDescriptor(descriptor);
+        connect(socket, &QSslSocket::encrypted, socket, [this] { handshakes.ref(); });
+        connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+        socket->startServerEncryption();
+    }
+
+private:
+    QSslConfiguration config;
+    QThread thread;
+};
+
+} // namespace
+
+class tst_Faults : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void faults_data();
+    void faults();
+    void refusedConnection();
+    void selfSignedCertificate();
+    void deepNesting();
+    void applicationExit();
+
+private:
+    HttpServer server;
+};
+
+// Each fault ends with one documented warning and a null document, or with the document.
+void tst_Faults::faults_data()
+{
+    QTest::addColumn<HttpServer::Response>("response");
+    QTest::addColumn<QStringList>("warnings");
+    QTest::addColumn<bool>("document");
+
+    const QByteArray body = R"({"name": "Versions.json", "apps": []})";
+    HttpServer::Response closesMidBody = HttpServer::Response::json(body);
+    closesMidBody.contentLength = body.size() + 100;
+    QTest::newRow("closes mid-body")
+        << closesMidBody << QStringList { namError(QStringLiteral("Connection closed")) } << false;
+
+    HttpServer::Response shortLength = HttpServer::Response::json(body);
+    shortLength.contentLength = body.size() - 5;
+    QTest::newRow("Content-Length short of the body") << shortLength << QStringList() << false;
+
+    HttpServer::Response chunked = HttpServer::Response::json("zz\r\n{}\r\n0\r\n\r\n");
+    chunked.contentLength = HttpServer::Response::NoLength;
+    chunked.headers.append(qMakePair(QByteArray("Transfer-Encoding"), QByteArray("chunked")));
+    QTest::newRow("malformed chunked body") << chunked << QStringList() << false;
+
+    HttpServer::Response trickle = HttpServer::Response::json("[1, 2]");
+    trickle.trickleMs = 200;
+    QTest::newRow("one byte every 200 ms") << trickle << QStringList() << true;
+
+    HttpServer::Response overCap = HttpServer::Response::json("[");
+    overCap.fillSize = 64 * 1024 * 1024 - 1;
+    overCap.tail = "]";
+    QTest::newRow("64 MiB + 1 byte")
+        << overCap
+        << QStringList { QStringLiteral(
+               "Cannot download from  \"%1\"  - manifest larger than 64 MiB") }
+        << false;
+}
+
+void tst_Faults::faults()
+{
+    QFETCH(HttpServer::Response, response);
+    QFETCH(QStringList, warnings);
+    QFETCH(bool, document);
+
+    const QString target =
+        QLatin1Char('/') + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
+    server.setResponse(target, response);
+    MessageLog log;
+    const QJsonDocument result = downloadJSon(server.url(target), 5000);
+    QCOMPARE(
+        MessageLog::take(), warnings.replaceInStrings(QStringLiteral("%1"), server.url(target)));
+    QCOMPARE(!result.isNull(), document);
+}
+
+void tst_Faults::refusedConnection()
+{
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+
+    MessageLog log;
+    QVERIFY(downloadJSon(QStringLiteral("http://127.0.0.1:%1/Versions.json").arg(port)).isNull());
+    QCOMPARE(MessageLog::take(), QStringList { namError(QStringLiteral("Connection refused")) });
+}
+
+// No bypass: a certificate nobody vouches for ends the transfer before any request.
+void tst_Faults::selfSignedCertificate()
+{
+    if (!QSslSocket::supportsSsl())
+        QSKIP("Qt was built or runs without TLS support");
+    SelfSignedServer tls;
+    QVERIFY(tls.isListening());
+    MessageLog log;
+    const QJsonDocument result =
+        downloadJSon(QStringLiteral("https://127.0.0.1:%1/Versions.json").arg(tls.serverPort()));
+    QVERIFY(result.isNull());
+    QCOMPARE(MessageLog::take(), QStringList { namError(QStringLiteral("SSL handshake failed")) });
+    QCOMPARE(tls.handshakes.loadRelaxed(), 0);
+}
+
+// Qt's parser refuses nesting past its limit; the result is a null document, not a crash.
+void tst_Faults::deepNesting()
+{
+    const int depth = 50000;
+    server.setResponse(QStringLiteral("/deep"),
+        HttpServer::Response::json(QByteArray(depth, '[') + QByteArray(depth, ']')));
+    MessageLog log;
+    QVERIFY(downloadJSon(server.url(QStringLiteral("/deep"))).isNull());
+    QCOMPARE(MessageLog::take(), QStringList());
+}
+
+// QCoreApplication::exit() ends every event loop of the main thread, ours too: the partial
+// body must be reported, not parsed as if whole.
+void tst_Faults::applicationExit()
+{
+    HttpServer::Response slow = HttpServer::Response::json("[1, 2, 3, 4, 5, 6, 7, 8, 9]");
+    slow.trickleMs = 100;
+    server.setResponse(QStringLiteral("/exit"), slow);
+    QTimer::singleShot(300, qApp, [] { QCoreApplication::exit(0); });
+    MessageLog log;
+    QVERIFY(downloadJSon(server.url(QStringLiteral("/exit"))).isNull());
+    QCOMPARE(MessageLog::take(), QStringList { namError(QStringLiteral("Operation canceled")) });
+}
+
+QTEST_GUILESS_MAIN(tst_Faults)
+#include "tst_faults.moc"
