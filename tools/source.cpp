@@ -1,22 +1,16 @@
 #include "source.h"
 
-#include "downloadjson.h"
+#include "download/download_p.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonParseError>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QStringList>
 #include <QUrl>
 
 #include <cstring>
 
 namespace {
-
-constexpr qint64 maximumSize = 64 * 1024 * 1024; // hosts refuse larger manifests
 
 bool parse(const QByteArray &text, const QString &what, Manifest &manifest, QString &error)
 {
@@ -52,88 +46,40 @@ bool readFile(const QString &path, Manifest &manifest, QString &error)
     return parse(file.readAll(), path, manifest, error);
 }
 
-// The library answers every failure with a null document. This first request of our own
-// tells which failure it was, and sees the redirects that hosts do not follow.
-bool probe(const QUrl &url, QByteArray &body, QString &error)
+// The library's own GET, so that the tool sees exactly what hosts get, with the cause of a
+// failure that hosts only log.
+bool fetch(const QString &address, Manifest &manifest, QString &error)
 {
-    QNetworkAccessManager manager;
-    QNetworkRequest request(url);
-    request.setAttribute(
-        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    request.setTransferTimeout(30000);
-    QNetworkReply *reply = manager.get(request);
-    QEventLoop loop;
-    bool tooLarge = false;
-    const auto take = [&] {
-        if (tooLarge)
-            return;
-        if (body.size() + reply->bytesAvailable() > maximumSize) {
-            tooLarge = true;
-            reply->abort();
-            return;
-        }
-        body += reply->readAll();
-    };
-    QObject::connect(reply, &QIODevice::readyRead, &loop, take);
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    if (!reply->isFinished())
-        loop.exec();
-    take();
-
-    const QString address = url.toString();
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QByteArray location = reply->rawHeader("Location");
-    if (tooLarge) {
+    using MZU::Internal::Fetched;
+    const Fetched fetched = MZU::Internal::fetch(address, MZU::Internal::defaultTransferTimeoutMs);
+    const QUrl url(address, QUrl::TolerantMode);
+    switch (fetched.outcome) {
+    case Fetched::InvalidAddress:
+        error = QStringLiteral("%1 is not a valid address").arg(address);
+        return false;
+    case Fetched::NoReply:
+        error = QStringLiteral("cannot download %1: Qt gave no reply").arg(address);
+        return false;
+    case Fetched::TooLarge:
         error = QStringLiteral("%1 is larger than 64 MiB; hosts refuse it").arg(address);
-    } else if (status >= 300 && status < 400 && !location.isEmpty()) {
+        return false;
+    case Fetched::NetworkError:
+        error = fetched.status >= 400
+            ? QStringLiteral("the server answers %1 with HTTP %2").arg(address).arg(fetched.status)
+            : QStringLiteral("cannot download %1: %2").arg(address, fetched.errorText);
+        return false;
+    case Fetched::Received:
+        break;
+    }
+    if (fetched.status >= 300 && fetched.status < 400 && !fetched.location.isEmpty()) {
         error = QStringLiteral("the server answers %1 with a redirect (HTTP %2) to %3; hosts do "
                                "not follow redirects, so publish the manifest at this address")
                     .arg(address)
-                    .arg(status)
-                    .arg(url.resolved(QUrl::fromEncoded(location)).toString());
-    } else if (status >= 400) {
-        error = QStringLiteral("the server answers %1 with HTTP %2 %3")
-                    .arg(address)
-                    .arg(status)
-                    .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString())
-                    .trimmed();
-    } else if (reply->error() != QNetworkReply::NoError) {
-        error = QStringLiteral("cannot download %1: %2").arg(address, reply->errorString());
-    }
-    delete reply;
-    return error.isEmpty();
-}
-
-QStringList *capturedWarnings = nullptr;
-
-bool fetch(const QString &address, Manifest &manifest, QString &error)
-{
-    QByteArray body;
-    Manifest probed;
-    if (!probe(QUrl(address, QUrl::TolerantMode), body, error)
-        || !parse(body, QStringLiteral("the answer from %1").arg(address), probed, error))
-        return false;
-
-    // The document itself comes from the library, so that it is exactly what hosts get.
-    QStringList warnings;
-    capturedWarnings = &warnings;
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
-            capturedWarnings->append(message);
-        });
-    manifest.document = downloadJSon(address);
-    qInstallMessageHandler(previous);
-    capturedWarnings = nullptr;
-    if (manifest.document.isNull()) {
-        error = QStringLiteral("cannot download %1: %2")
-                    .arg(address,
-                        warnings.isEmpty() ? QStringLiteral("the second answer is not JSON")
-                                           : warnings.join(QLatin1String("; ")));
+                    .arg(fetched.status)
+                    .arg(url.resolved(QUrl::fromEncoded(fetched.location)).toString());
         return false;
     }
-    if (manifest.document == probed.document)
-        manifest.text = body;
-    return true;
+    return parse(fetched.body, QStringLiteral("the answer from %1").arg(address), manifest, error);
 }
 
 // Records where each value starts. The text has been parsed already, so the scan trusts it

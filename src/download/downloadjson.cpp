@@ -1,39 +1,29 @@
 #include "downloadjson.h"
 
+#include "download_p.h"
+
 #include <QDebug>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
 
-namespace {
+namespace MZU {
+namespace Internal {
 
-constexpr int defaultTransferTimeoutMs = 30000;
-constexpr qint64 maximumBodySize = 64 * 1024 * 1024;
-
-} // namespace
-
-QJsonDocument downloadJSon(const QString &address)
+Fetched fetch(const QString &address, int transferTimeoutMs)
 {
-    return downloadJSon(address, defaultTransferTimeoutMs);
-}
-
-QJsonDocument downloadJSon(const QString &address, int transferTimeoutMs)
-{
-    QJsonDocument result;
-    if (!QUrl(address, QUrl::TolerantMode).isValid()) {
-        qWarning() << "Cannot download from " << address << " - invalid address";
-        return result;
-    }
+    Fetched fetched;
+    if (!QUrl(address, QUrl::TolerantMode).isValid())
+        return fetched;
 
     QNetworkAccessManager manager;
     QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
     request.setTransferTimeout(transferTimeoutMs);
     QNetworkReply *reply = manager.get(request);
     if (!reply) {
-        qWarning() << "NetworkAccessManager - NULL reply";
-        return result;
+        fetched.outcome = Fetched::NoReply;
+        return fetched;
     }
 
     QEventLoop loop;
@@ -42,24 +32,23 @@ QJsonDocument downloadJSon(const QString &address, int transferTimeoutMs)
 
     // The body is taken as it arrives, so that an oversized one is refused without ever
     // being held whole, by us or by the reply's buffer.
-    QByteArray body;
     bool tooLarge = false;
+    const auto refuse = [&] {
+        tooLarge = true;
+        reply->abort();
+    };
     const auto takeBody = [&] {
         if (tooLarge)
             return;
-        if (body.size() + reply->bytesAvailable() > maximumBodySize) {
-            tooLarge = true;
-            reply->abort();
-            return;
-        }
-        body += reply->readAll();
+        if (fetched.body.size() + reply->bytesAvailable() > maximumManifestSize)
+            refuse();
+        else
+            fetched.body += reply->readAll();
     };
     QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > maximumBodySize && !tooLarge) {
-            tooLarge = true;
-            reply->abort();
-        }
+        if (!tooLarge && length.isValid() && length.toLongLong() > maximumManifestSize)
+            refuse();
     });
     QObject::connect(reply, &QIODevice::readyRead, &loop, takeBody);
     loop.exec(QEventLoop::AllEvents);
@@ -67,16 +56,52 @@ QJsonDocument downloadJSon(const QString &address, int transferTimeoutMs)
     // must not pass for a whole one.
     if (reply->error() == QNetworkReply::NoError && !reply->isFinished())
         reply->abort();
-
     if (!tooLarge && reply->error() == QNetworkReply::NoError)
         takeBody(); // what arrived after the last readyRead
 
-    if (tooLarge)
-        qWarning() << "Cannot download from " << address << " - manifest larger than 64 MiB";
-    else if (reply->error() != QNetworkReply::NoError)
-        qWarning() << "(MZUpdater JSON) NAM error " << reply->errorString();
-    else
-        result = QJsonDocument::fromJson(body);
+    fetched.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    fetched.location = reply->rawHeader("Location");
+    if (tooLarge) {
+        fetched.outcome = Fetched::TooLarge;
+    } else if (reply->error() != QNetworkReply::NoError) {
+        fetched.outcome = Fetched::NetworkError;
+        fetched.errorText = reply->errorString();
+    } else {
+        fetched.outcome = Fetched::Received;
+    }
+    if (fetched.outcome != Fetched::Received)
+        fetched.body.clear();
     delete reply;
-    return result;
+    return fetched;
+}
+
+} // namespace Internal
+} // namespace MZU
+
+QJsonDocument downloadJSon(const QString &address)
+{
+    return downloadJSon(address, MZU::Internal::defaultTransferTimeoutMs);
+}
+
+QJsonDocument downloadJSon(const QString &address, int transferTimeoutMs)
+{
+    using MZU::Internal::Fetched;
+    const Fetched fetched = MZU::Internal::fetch(address, transferTimeoutMs);
+    switch (fetched.outcome) {
+    case Fetched::Received:
+        return QJsonDocument::fromJson(fetched.body);
+    case Fetched::InvalidAddress:
+        qWarning() << "Cannot download from " << address << " - invalid address";
+        break;
+    case Fetched::NoReply:
+        qWarning() << "NetworkAccessManager - NULL reply";
+        break;
+    case Fetched::NetworkError:
+        qWarning() << "(MZUpdater JSON) NAM error " << fetched.errorText;
+        break;
+    case Fetched::TooLarge:
+        qWarning() << "Cannot download from " << address << " - manifest larger than 64 MiB";
+        break;
+    }
+    return QJsonDocument();
 }

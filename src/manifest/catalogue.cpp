@@ -127,13 +127,9 @@ bool updateVersion(const QMultiHash<QString, ApplicationInfo> &catalogue, const 
     if (releases.empty())
         return false;
     const auto older = [](const Release &a, const Release &b) {
-        if (a.major != b.major)
-            return a.major < b.major;
-        if (a.minor != b.minor)
-            return a.minor < b.minor;
-        if (a.patch != b.patch)
-            return a.patch < b.patch;
-        return a.info->version < b.info->version;
+        const auto x = std::tie(a.major, a.minor, a.patch);
+        const auto y = std::tie(b.major, b.minor, b.patch);
+        return x != y ? x < y : a.info->version < b.info->version;
     };
     // Manifests list releases in order, and a strictly ordered list has only one sorted
     // order: take it without sorting.
