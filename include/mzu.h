@@ -63,10 +63,26 @@ inline bool operator>=(const Version &a, const Version &b)
 
 QString Version::toString() const
 {
-    QString text = QString::number(major) + QLatin1Char('.') + QString::number(minor)
-        + QLatin1Char('.') + QString::number(patch);
+    // Digits written backwards into a buffer: one allocation, as callers print in bulk.
+    QChar digits[32];
+    QChar *const end = digits + 32;
+    QChar *begin = end;
+    const quint32 numbers[3] = { patch, minor, major };
+    for (int i = 0; i < 3; ++i) {
+        quint32 number = numbers[i];
+        do {
+            *--begin = QLatin1Char(char('0' + number % 10));
+            number /= 10;
+        } while (number != 0);
+        if (i < 2)
+            *--begin = QLatin1Char('.');
+    }
+    const int length = int(end - begin);
+    QString text;
+    text.reserve(length + (suffix.isEmpty() ? 0 : suffix.size() + 1));
+    text.append(begin, length);
     if (!suffix.isEmpty())
-        text += QLatin1Char('-') + suffix;
+        text.append(QLatin1Char('-')).append(suffix);
     return text;
 }
 

@@ -149,7 +149,8 @@ bool updateVersion(const QMultiHash<QString, ApplicationInfo> &catalogue, const 
 
     const QString changelogKey = QStringLiteral("changelog");
     const QString tipKey = QStringLiteral("tip");
-    QStringList blocks; // newest first
+    std::vector<std::pair<QString, QString>> blocks; // version and change log, oldest first
+    int length = 0;
     const auto now = std::tie(current.major, current.minor, current.patch);
     for (const Release &entry : releases) {
         // Lower numbers settle most older releases without touching the record.
@@ -159,13 +160,25 @@ bool updateVersion(const QMultiHash<QString, ApplicationInfo> &catalogue, const 
         if (release->version <= current)
             continue;
         newVersion = release->version;
-        const QString text = release->values.value(changelogKey).toString();
-        if (!text.isEmpty())
-            blocks.prepend(release->version.toString() + QLatin1String(":\n") + text);
+        QString text = release->values.value(changelogKey).toString();
+        if (!text.isEmpty()) {
+            blocks.emplace_back(release->version.toString(), std::move(text));
+            length += blocks.back().first.size() + 2 + blocks.back().second.size() + 1;
+        }
         if (release->values.value(tipKey).toString() == QLatin1String("true"))
             break;
     }
-    changelog = blocks.join(QLatin1Char('\n'));
+    // Newest first, one "\n" apart, in one allocation; no block leaves it null.
+    if (!blocks.empty()) {
+        changelog.reserve(length - 1);
+        for (auto block = blocks.crbegin(); block != blocks.crend(); ++block) {
+            if (block != blocks.crbegin())
+                changelog += QLatin1Char('\n');
+            changelog += block->first;
+            changelog += QLatin1String(":\n");
+            changelog += block->second;
+        }
+    }
     return !newVersion.isNull();
 }
 
