@@ -1,0 +1,10 @@
+#ifndef BENCHMARKS_H
+#define BENCHMARKS_H
+
+void registerModelBenchmarks();
+/// Needs a QCoreApplication whose name is Manifests::appName().
+void registerCheckBenchmarks();
+/// Removes the settings file that the check benchmarks wrote beside the executable.
+void cleanUpCheckBenchmarks();
+
+#endif // BENCHMARKS_H

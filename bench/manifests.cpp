@@ -1,0 +1,105 @@
+#include "manifests.h"
+
+#include "mzu.h"
+
+namespace Manifests {
+
+namespace {
+
+QByteArray releaseEntry(int i, const QByteArray &os)
+{
+    const QByteArray version = entryVersion(i).toLatin1();
+    return "{\"name\":\"BenchApp\",\"os\":\"" + os + "\",\"version\":\"" + version
+        + "\",\"changelog\":\"Release " + version
+        + ": fixes the crash on start and speeds up the sync of large folders.\","
+          "\"date\":\"2024-05-01\"}";
+}
+
+QByteArray fileEntry(int i)
+{
+    const QByteArray version = entryVersion(i).toLatin1();
+    const QByteArray n = QByteArray::number(i);
+    return "{\"version\":\"" + version + "\",\"filename\":\"plugins/libplugin" + n
+        + ".so\",\"location\":\"@TargetDir@/plugins\",\"url\":\"https://downloads.example.com/soft/"
+        + version + "/libplugin" + n + ".so\",\"size\":" + QByteArray::number(100000 + i) + "}";
+}
+
+QByteArray settingEntry(int i)
+{
+    const QByteArray n = QByteArray::number(i);
+    return "{\"version\":\"" + entryVersion(i).toLatin1() + "\",\"key\":\"General/option" + n
+        + "\",\"type\":\"int\",\"value\":\"" + n + "\"}";
+}
+
+} // namespace
+
+QString appName()
+{
+    return QStringLiteral("BenchApp");
+}
+
+// Distinct, ascending, one in eight with a suffix.
+QString entryVersion(int index)
+{
+    QString text =
+        QStringLiteral("%1.%2.%3").arg(1 + index / 10000).arg(index / 100 % 100).arg(index % 100);
+    if (index % 8 == 7)
+        text += QLatin1String("-rc1");
+    return text;
+}
+
+QByteArray generate(Kind kind, int entries)
+{
+    const QByteArray os = MZU::osString().toLatin1();
+    QByteArray body = "{\"name\":\"Versions.json\",\"apps\":[";
+    if (kind != Kind::Releases) {
+        body += "{\"name\":\"BenchApp\",\"os\":[{\"name\":\"" + os + "\",\""
+            + (kind == Kind::Files ? "files" : "settings") + "\":[";
+    }
+    for (int i = 0; i < entries; ++i) {
+        if (i > 0)
+            body += ',';
+        body += kind == Kind::Releases ? releaseEntry(i, os)
+            : kind == Kind::Files      ? fileEntry(i)
+                                       : settingEntry(i);
+    }
+    if (kind != Kind::Releases)
+        body += "]}]}";
+    return body + "]}";
+}
+
+QByteArray releasesOfSize(int bytes)
+{
+    const QByteArray os = MZU::osString().toLatin1();
+    QByteArray body = "{\"name\":\"Versions.json\",\"apps\":[";
+    for (int i = 0; body.size() < bytes - 2; ++i) {
+        if (i > 0)
+            body += ',';
+        body += releaseEntry(i, os);
+    }
+    return body + "]}";
+}
+
+QByteArray mixedOfSize(int bytes)
+{
+    const QByteArray os = MZU::osString().toLatin1();
+    QByteArray body = "{\"name\":\"Versions.json\",\"apps\":[{\"name\":\"BenchApp\",\"os\":[";
+    const QByteArray systems[] = { os, "other-os-a", "other-os-b" };
+    for (int s = 0; s < 2; ++s) {
+        body += (s > 0 ? ",{\"name\":\"" : "{\"name\":\"") + systems[s] + "\",\"files\":[";
+        const int start = body.size();
+        for (int i = 0; body.size() - start < bytes / 6; ++i)
+            body += (i > 0 ? "," : "") + fileEntry(i);
+        body += "],\"settings\":[";
+        const int settingsStart = body.size();
+        for (int i = 0; body.size() - settingsStart < bytes / 12; ++i)
+            body += (i > 0 ? "," : "") + settingEntry(i);
+        body += "]}";
+    }
+    body += "]}";
+    for (int i = 0; body.size() < bytes - 2; ++i)
+        body += ',' + releaseEntry(i / 3, systems[i % 3]);
+    return body + "]}";
+}
+
+} // namespace Manifests
