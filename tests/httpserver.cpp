@@ -9,41 +9,19 @@
 
 namespace {
 
-constexpr qint64 chunkSize = 64 * 1024;
-constexpr qint64 writeAhead = 256 * 1024;
-
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200:
-        return "OK";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    }
-    return "Status";
-}
-
-// Bytes [offset, offset + count) of the response body.
+// Bytes [offset, offset + count) of the body.
 QByteArray bodyPart(const HttpServer::Response &response, qint64 offset, qint64 count)
 {
-    QByteArray part;
-    part.reserve(int(count));
-    const qint64 end = offset + count;
-    const qint64 fillStart = response.body.size();
-    const qint64 tailStart = fillStart + response.fillSize;
-    if (offset < fillStart)
-        part += response.body.mid(int(offset), int(qMin(end, fillStart) - offset));
-    if (end > fillStart && offset < tailStart)
-        part += QByteArray(int(qMin(end, tailStart) - qMax(offset, fillStart)), response.fillByte);
-    if (end > tailStart)
-        part += response.tail.mid(
-            int(qMax(offset, tailStart) - tailStart), int(end - qMax(offset, tailStart)));
+    QByteArray part(int(count), ' ');
+    const auto copy = [&](const QByteArray &piece, qint64 start) {
+        const qint64 from = qMax(offset, start);
+        const qint64 to = qMin(offset + count, start + piece.size());
+        if (from < to)
+            part.replace(int(from - offset), int(to - from), piece.constData() + (from - start),
+                int(to - from));
+    };
+    copy(response.body, 0);
+    copy(response.tail, response.size() - response.tail.size());
     return part;
 }
 
@@ -51,17 +29,12 @@ QByteArray bodyPart(const HttpServer::Response &response, qint64 offset, qint64 
 
 struct HttpServer::Connection : QObject
 {
-    explicit Connection(QTcpSocket *socket)
-        : QObject(socket)
-        , socket(socket)
-    {
-    }
-    QTcpSocket *socket;
+    using QObject::QObject;
+    QTcpSocket *socket = nullptr;
     QByteArray request;
     QString target;
     Response response;
     qint64 offset = 0;
-    bool answered = false;
     bool pumping = false;
 };
 
@@ -138,48 +111,12 @@ qint64 HttpServer::bytesSent(const QString &target) const
     return sent.value(target);
 }
 
-int HttpServer::openConnections() const
-{
-    QMutexLocker locker(&mutex);
-    return open;
-}
-
-void HttpServer::dropConnections()
-{
-    QMetaObject::invokeMethod(
-        server,
-        [this] {
-            for (QTcpSocket *socket : server->findChildren<QTcpSocket *>())
-                socket->abort();
-        },
-        Qt::BlockingQueuedConnection);
-}
-
-void HttpServer::release(const QString &target)
-{
-    QMetaObject::invokeMethod(
-        server,
-        [this, target] {
-            const QList<QPointer<Connection>> waiting = std::exchange(held, {});
-            for (const QPointer<Connection> &connection : waiting) {
-                if (connection && connection->target == target)
-                    respond(connection);
-                else if (connection)
-                    held.append(connection);
-            }
-        },
-        Qt::BlockingQueuedConnection);
-}
-
 // The handlers below run on the server's thread.
 
 void HttpServer::accept(QTcpSocket *socket)
 {
     auto *connection = new Connection(socket);
-    {
-        QMutexLocker locker(&mutex);
-        ++open;
-    }
+    connection->socket = socket;
     QObject::connect(socket, &QTcpSocket::readyRead, connection,
         [this, connection] { readRequest(connection); });
     QObject::connect(socket, &QTcpSocket::bytesWritten, connection, [this, connection](qint64 n) {
@@ -190,67 +127,41 @@ void HttpServer::accept(QTcpSocket *socket)
         if (connection->pumping)
             pump(connection);
     });
-    QObject::connect(socket, &QTcpSocket::disconnected, server, [this, socket] {
-        {
-            QMutexLocker locker(&mutex);
-            --open;
-        }
-        socket->deleteLater();
-    });
+    QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
 }
 
 void HttpServer::readRequest(Connection *connection)
 {
     connection->request += connection->socket->readAll();
-    const int end = connection->request.indexOf("\r\n\r\n");
-    if (connection->answered || end < 0)
+    if (!connection->target.isNull() || !connection->request.contains("\r\n\r\n"))
         return;
-    connection->answered = true;
-    const QList<QByteArray> requestLine =
-        connection->request.left(connection->request.indexOf("\r\n")).split(' ');
-    connection->target = QString::fromUtf8(requestLine.value(1));
+    connection->target = QString::fromUtf8(connection->request.split(' ').value(1));
+    Response notFound;
+    notFound.status = 404;
     {
         QMutexLocker locker(&mutex);
         ++requests[connection->target];
-        Response notFound;
-        notFound.status = 404;
         connection->response = responses.value(connection->target, notFound);
     }
-    if (connection->response.behaviour == Response::Hold)
-        held.append(connection);
-    else if (connection->response.behaviour != Response::StallBeforeHeaders)
-        respond(connection);
-}
-
-void HttpServer::respond(Connection *connection)
-{
     const Response &response = connection->response;
+    if (response.behaviour == Response::StallBeforeHeaders)
+        return;
 
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
-        + reasonPhrase(response.status) + "\r\n";
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status)
+        + (response.status == 404 ? " Not Found\r\n" : " OK\r\n");
     if (response.contentLength != Response::NoLength) {
-        const qint64 length = response.contentLength == Response::ActualLength
-            ? response.size()
-            : response.contentLength;
+        const qint64 length = response.contentLength < 0 ? response.size() : response.contentLength;
         head += "Content-Length: " + QByteArray::number(length) + "\r\n";
     }
     for (const auto &header : response.headers)
         head += header.first + ": " + header.second + "\r\n";
-    head += "Connection: close\r\n\r\n";
-    connection->socket->write(head);
+    connection->socket->write(head + "Connection: close\r\n\r\n");
     if (response.behaviour == Response::StallAfterHeaders)
         return;
-
     if (response.trickleMs > 0) {
         auto *timer = new QTimer(connection);
-        QObject::connect(timer, &QTimer::timeout, connection, [connection, timer] {
-            if (connection->offset < connection->response.size())
-                connection->socket->write(bodyPart(connection->response, connection->offset++, 1));
-            if (connection->offset == connection->response.size()) {
-                timer->stop();
-                connection->socket->disconnectFromHost();
-            }
-        });
+        QObject::connect(
+            timer, &QTimer::timeout, connection, [this, connection] { pump(connection); });
         timer->start(response.trickleMs);
         return;
     }
@@ -258,18 +169,19 @@ void HttpServer::respond(Connection *connection)
     pump(connection);
 }
 
-// Writes ahead only a little, so that a huge body is made as fast as the peer reads it.
+// Writes only a little ahead of the peer, so that a huge body is made as fast as it is read.
 void HttpServer::pump(Connection *connection)
 {
     QTcpSocket *socket = connection->socket;
     const qint64 size = connection->response.size();
+    const qint64 chunk = connection->pumping ? 64 * 1024 : 1;
     if (socket->state() != QAbstractSocket::ConnectedState)
         return;
-    while (connection->offset < size && socket->bytesToWrite() < writeAhead) {
-        const qint64 count = qMin(chunkSize, size - connection->offset);
+    do {
+        const qint64 count = qMin(chunk, size - connection->offset);
         socket->write(bodyPart(connection->response, connection->offset, count));
         connection->offset += count;
-    }
+    } while (chunk > 1 && connection->offset < size && socket->bytesToWrite() < 4 * chunk);
     if (connection->offset == size)
         socket->disconnectFromHost();
 }
