@@ -59,6 +59,13 @@ Fetched fetch(const QString &address, int transferTimeoutMs)
     if (!tooLarge && reply->error() == QNetworkReply::NoError)
         takeBody(); // what arrived after the last readyRead
 
+    // Qt sometimes takes a connection closed early for the end of the body: hold the body
+    // to its declared length, unless Qt decompressed it (then the length is not comparable).
+    const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
+    const bool truncated = !tooLarge && reply->error() == QNetworkReply::NoError
+        && declared.isValid() && reply->rawHeader("Content-Encoding").isEmpty()
+        && fetched.body.size() < declared.toLongLong();
+
     fetched.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     fetched.location = reply->rawHeader("Location");
     if (tooLarge) {
@@ -66,6 +73,9 @@ Fetched fetch(const QString &address, int transferTimeoutMs)
     } else if (reply->error() != QNetworkReply::NoError) {
         fetched.outcome = Fetched::NetworkError;
         fetched.errorText = reply->errorString();
+    } else if (truncated) {
+        fetched.outcome = Fetched::NetworkError;
+        fetched.errorText = QStringLiteral("Connection closed"); // what Qt says when it notices
     } else {
         fetched.outcome = Fetched::Received;
     }
