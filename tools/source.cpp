@@ -63,6 +63,15 @@ bool fetch(const QString &address, Manifest &manifest, QString &error)
     case Fetched::TooLarge:
         error = QStringLiteral("%1 is larger than 64 MiB; hosts refuse it").arg(address);
         return false;
+    case Fetched::TooSlow:
+        error = QStringLiteral("%1 did not arrive within %2 s; hosts give up")
+                    .arg(address)
+                    .arg(MZU::Internal::transferLimitMs.load() / 1000);
+        return false;
+    case Fetched::Undecodable:
+        error = QStringLiteral("cannot decode the %1 body of %2")
+                    .arg(QString::fromLatin1(fetched.encoding), address);
+        return false;
     case Fetched::NetworkError:
         error = fetched.status >= 400
             ? QStringLiteral("the server answers %1 with HTTP %2").arg(address).arg(fetched.status)

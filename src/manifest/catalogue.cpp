@@ -43,8 +43,8 @@ QVariantHash EntryConverter::convert(const QJsonObject &entry, std::initializer_
     return values;
 }
 
-QMultiHash<QString, ApplicationInfo> getApplications(
-    const QJsonDocument &manifest, const QString &os, WalkObserver *observer)
+QMultiHash<QString, ApplicationInfo> getApplications(const QJsonDocument &manifest,
+    const QString &os, WalkObserver *observer, const QString &onlyName)
 {
     QMultiHash<QString, ApplicationInfo> catalogue;
     EntryConverter converter;
@@ -72,6 +72,8 @@ QMultiHash<QString, ApplicationInfo> getApplications(
             continue;
         }
         QString name = entry.value(QLatin1String("name")).toString();
+        if (!onlyName.isEmpty() && name != onlyName)
+            continue;
         const QString versionText = entry.value(QLatin1String("version")).toString();
         const Version version(versionText);
         // Checked before converting the entry: the conversion is the costly part.

@@ -53,8 +53,10 @@ public:
     virtual void entered(Walk walk, int app, int os);
 };
 
-QMultiHash<QString, ApplicationInfo> getApplications(
-    const QJsonDocument &manifest, const QString &os, WalkObserver *observer = nullptr);
+/// @p onlyName, when not empty, keeps that application's releases alone: same order,
+/// a fraction of the cost for a host that resolves only its own update.
+QMultiHash<QString, ApplicationInfo> getApplications(const QJsonDocument &manifest,
+    const QString &os, WalkObserver *observer = nullptr, const QString &onlyName = QString());
 
 QList<UpdateFile> getFileUpdates(const QJsonDocument &manifest, const QString &appName,
     const Version &from, const Version &to, const QString &os, WalkObserver *observer = nullptr);
