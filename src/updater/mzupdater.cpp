@@ -129,8 +129,9 @@ MzUpdater::Outcome MzUpdater::check(const QString &address, const QString &appNa
             : name.isUndefined() ? QStringLiteral("its root has no \"name\"")
             : !name.isString()   ? QStringLiteral("its root \"name\" is not text")
                                  : MZU::Internal::logLine("its root \"name\" is", name.toString());
-        outcome.failure = MZU::Internal::logLine(
-            "Cannot read ", address, " - not a \"Versions.json\" document:", why);
+        outcome.failure =
+            MZU::Internal::logLine("Cannot read ", address, " - not a \"Versions.json\" document:")
+            + QLatin1Char(' ') + why;
         qWarning().noquote() << outcome.failure;
         return outcome;
     }
