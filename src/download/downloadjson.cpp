@@ -12,6 +12,8 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <vector>
 
@@ -27,15 +29,19 @@ namespace {
 // Every transfer in flight, so that the application's destruction can stop them: it waits
 // for the global thread pool, and a pool thread blocked in a download would hold it forever.
 std::mutex registryMutex;
+std::condition_variable registryChanged;
 std::vector<CancelToken> inFlight;
 bool postRoutineAdded = false;
 
+// Runs in ~QCoreApplication, the last moment other threads' events are still delivered:
+// a transfer must have noticed its token and ended by the time this returns.
 void cancelAll()
 {
-    std::lock_guard<std::mutex> lock(registryMutex);
+    std::unique_lock<std::mutex> lock(registryMutex);
     postRoutineAdded = false; // Qt forgets the routines it ran; a later application needs it again
     for (const CancelToken &token : inFlight)
         token->store(true);
+    registryChanged.wait_for(lock, std::chrono::seconds(1), [] { return inFlight.empty(); });
 }
 
 class InFlight
@@ -59,6 +65,7 @@ public:
     {
         std::lock_guard<std::mutex> lock(registryMutex);
         inFlight.erase(std::remove(inFlight.begin(), inFlight.end(), token), inFlight.end());
+        registryChanged.notify_all();
     }
     InFlight(const InFlight &) = delete;
     InFlight &operator=(const InFlight &) = delete;
