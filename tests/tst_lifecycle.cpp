@@ -118,6 +118,8 @@ private Q_SLOTS:
     void destroy();
     void shutdown_data();
     void shutdown();
+    void widgetsExample_data();
+    void widgetsExample();
 
 private:
     void pointAt(const QString &target);
@@ -145,6 +147,8 @@ void tst_Lifecycle::initTestCase()
     HttpServer::Response trickle = HttpServer::Response::json(manifest);
     trickle.trickleMs = 5000;
     server.setResponse(QStringLiteral("/trickle"), trickle);
+    trickle.trickleMs = 10; // the whole manifest in about 1.5 s
+    server.setResponse(QStringLiteral("/dribble"), trickle);
 }
 
 void tst_Lifecycle::cleanupTestCase()
@@ -328,6 +332,47 @@ void tst_Lifecycle::shutdown()
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     QCOMPARE(child.exitCode(), 0);
     QVERIFY2(!output.contains("signal"), output.constData());
+}
+
+void tst_Lifecycle::widgetsExample_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::newRow("server never done") << "/trickle";
+    // A destructor that waited would deliver into the half-destroyed window.
+    QTest::newRow("answer due after the close") << "/dribble";
+}
+
+// The window is closed, deleting the updater, during a check.
+void tst_Lifecycle::widgetsExample()
+{
+#ifndef MZUPDATER_WIDGETS_EXAMPLE
+    QSKIP("Qt Widgets was not found: the example is not built");
+#else
+    QFETCH(QString, target);
+    const QString program = QStringLiteral(MZUPDATER_WIDGETS_EXAMPLE);
+    const QString settings = QFileInfo(program).absolutePath() + "/maintenancetool.ini";
+    QFile file(settings);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("[URL]\nVersions=" + server.url(target).toUtf8() + '\n');
+    file.close();
+    const int requests = server.requestCount(target);
+
+    QProcess example;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    example.setProcessEnvironment(environment);
+    example.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer clock;
+    clock.start();
+    example.start(program, { "--check-now", "--close-after", "500" });
+    QVERIFY(example.waitForFinished(15000));
+    QFile::remove(settings);
+    QCOMPARE(example.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(example.exitCode(), 0);
+    QCOMPARE(server.requestCount(target), requests + 1);
+    // The trickle would take a minute; start-up under the sanitizers takes a few seconds.
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+#endif
 }
 
 int main(int argc, char *argv[])
