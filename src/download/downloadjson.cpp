@@ -104,12 +104,12 @@ public:
         return zipped;
     }
 
-    Result feed(const QByteArray &input, QByteArray &body, qint64 maximumSize)
+    Result feed(const QByteArray &input, qint64 maximumSize)
     {
         if (!zipped) {
-            if (body.size() + input.size() > maximumSize)
+            if (size + input.size() > maximumSize)
                 return TooLarge;
-            body += input;
+            append(input.constData(), input.size());
             return Fine;
         }
         stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(input.constData()));
@@ -128,9 +128,9 @@ public:
             if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
                 return Corrupt;
             const qint64 produced = qint64(sizeof chunk) - stream.avail_out;
-            if (body.size() + produced > maximumSize)
+            if (size + produced > maximumSize)
                 return TooLarge;
-            body.append(chunk, int(produced));
+            append(chunk, produced);
             ended = status == Z_STREAM_END;
             if (status == Z_BUF_ERROR && produced == 0)
                 return Corrupt; // no progress with input and room left
@@ -138,13 +138,45 @@ public:
         return Fine;
     }
 
+    QByteArray take()
+    {
+        if (blocks.size() == 1)
+            return std::move(blocks.front());
+        QByteArray body;
+        body.reserve(int(size));
+        for (const QByteArray &block : blocks)
+            body += block;
+        return body;
+    }
+
     // A compressed body must end with its stream's end; anything else was cut.
     bool complete() const { return !zipped || ended; }
 
 private:
+    // Fixed blocks rather than one growing array: growing by reallocation would hold up to
+    // twice the cap at once (more under a sanitizer, which keeps freed memory a while).
+    void append(const char *data, qint64 count)
+    {
+        constexpr int blockSize = 1024 * 1024;
+        while (count > 0) {
+            if (blocks.empty() || blocks.back().size() == blockSize) {
+                blocks.emplace_back();
+                if (blocks.size() > 1) // the first grows as needed: most bodies are small
+                    blocks.back().reserve(blockSize);
+            }
+            const int part = int(qMin<qint64>(count, blockSize - blocks.back().size()));
+            blocks.back().append(data, part);
+            data += part;
+            count -= part;
+            size += part;
+        }
+    }
+
     z_stream stream {};
     bool zipped = false;
     bool ended = true;
+    std::vector<QByteArray> blocks;
+    qint64 size = 0;
 };
 
 // Statuses that never carry a body, whatever Content-Length says.
@@ -199,7 +231,7 @@ Fetched fetch(
             return;
         const QByteArray input = reply->readAll();
         received += input.size();
-        switch (decoder.feed(input, fetched.body, maximumSize)) {
+        switch (decoder.feed(input, maximumSize)) {
         case Decoder::Fine:
             break;
         case Decoder::TooLarge:
@@ -266,8 +298,8 @@ Fetched fetch(
     } else {
         fetched.outcome = Fetched::Received;
     }
-    if (fetched.outcome != Fetched::Received)
-        fetched.body.clear();
+    if (fetched.outcome == Fetched::Received)
+        fetched.body = decoder.take();
     if (fetched.outcome != Fetched::NetworkError)
         fetched.sslErrors.clear();
     delete reply;
