@@ -2,6 +2,7 @@
 
 #include "manifest_p.h"
 
+#include <QCborArray>
 #include <QCborMap>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -57,8 +58,19 @@ QMultiHash<QString, ApplicationInfo> getApplications(const QJsonDocument &manife
         observer->skipped(Skip::NotArray, place);
         place.member.clear();
     }
+    // Entries of other applications or systems are passed over on a CBOR view of the same
+    // data, which compares texts in place where QJsonValue would copy each one out.
+    const QCborArray view = onlyName.isEmpty() ? QCborArray() : QCborArray::fromJsonArray(apps);
+    const QCborValue wantedName(onlyName);
+    const QCborValue wantedOs(os);
     for (int i = 0; i < apps.size(); ++i) {
         place.app = i;
+        if (!onlyName.isEmpty()) {
+            const QCborMap entry = view.at(i).toMap();
+            if (!(entry.value(QLatin1String("name")) == wantedName)
+                || !(entry.value(QLatin1String("os")) == wantedOs))
+                continue;
+        }
         const QJsonValue element = apps.at(i);
         if (!element.isObject()) {
             if (observer)
