@@ -78,8 +78,6 @@ MUTATIONS = [
 # Release versions: (text, accepted), against the rules by which hosts parse them.
 VERSIONS = [
     ("1.2", False),
-    ("v1.2.3", False),
-    ("1.2.3beta", False),
     ("1.2.3\n", False),
     ("00.0.0-rc1", False),
     ("4294967296.0.0", False),
