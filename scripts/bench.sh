@@ -3,7 +3,7 @@
 # loopback GET plus that parse) and how long a check blocks the host's event loop, prints
 # the table with what else the machine was doing, and refreshes docs/performance.md and
 # docs/performance.svg. On a fresh Debian machine, run as root, it first installs what is
-# missing (Google Benchmark, gnuplot). About eight minutes on two cores from a clean clone.
+# missing (Google Benchmark, gnuplot). Several minutes on two cores from a clean clone.
 #   ./scripts/bench.sh           the full run: 5 repetitions (15 checks per host figure)
 #   ./scripts/bench.sh --quick   short runs, 3 checks per host figure, docs left alone; the
 #                                page it would write is build/bench/performance.md
@@ -15,7 +15,7 @@ mode=full
 for arg in "$@"; do
     case "$arg" in
     --quick) mode=quick ;;
-    -h | --help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench.sh: unknown argument '$arg' (see --help)" >&2; exit 64 ;;
     esac
 done
