@@ -18,6 +18,7 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -68,12 +69,17 @@ double toNs(double value, const QString &unit)
 // wall clock; otherwise the CPU time is reported.
 QString plainName(const QString &name, bool &wallClock)
 {
+    static const QStringList settings { QStringLiteral("iterations:"), QStringLiteral("repeats:"),
+        QStringLiteral("min_time:"), QStringLiteral("min_warmup_time:"),
+        QStringLiteral("threads:") };
     QStringList kept;
     wallClock = false;
     for (const QString &part : name.split(QLatin1Char('/'))) {
         if (part == QLatin1String("manual_time") || part == QLatin1String("real_time"))
             wallClock = true;
-        else if (!part.contains(QLatin1Char(':')))
+        else if (part != QLatin1String("process_time")
+            && std::none_of(settings.begin(), settings.end(),
+                [&part](const QString &setting) { return part.startsWith(setting); }))
             kept.append(part);
     }
     return kept.join(QLatin1Char('/'));
