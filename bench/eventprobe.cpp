@@ -75,7 +75,6 @@ bool ProbedApplication::notify(QObject *receiver, QEvent *event)
     --state.depth;
     if (state.depth == 0 && state.counting && state.recording) {
         const std::int64_t took = state.clock.nsecsElapsed() - state.beganNs;
-        ++state.blocks.dispatches;
         if (took > state.blocks.longestNs) {
             state.blocks.longestNs = took;
             state.blocks.longestCpuNs = threadCpuNs() - state.beganCpuNs;

@@ -23,7 +23,6 @@ struct Blocks
     std::int64_t longestNs = 0; // the longest outermost dispatch, wall clock
     std::int64_t longestCpuNs = 0; // the main thread's CPU time during that dispatch
     std::int64_t markedNs = 0; // the longest dispatch during which mark() was called
-    int dispatches = 0;
 };
 
 /// Starts recording; dispatches already running when this is called are not counted.

@@ -39,8 +39,8 @@ struct Row
 
 struct Results
 {
-    QHash<QString, Row>
-        rows; // medians, or the only run; by plain name, e.g. "getApplications/1000"
+    // Medians, or the only run, by the name as registered, e.g. "getApplications/1000".
+    QHash<QString, Row> rows;
     QHash<QString, Row> maxima; // the "max" aggregate, where one was computed
     QJsonObject context;
 
