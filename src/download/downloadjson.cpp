@@ -87,15 +87,20 @@ public:
             inflateEnd(&stream);
     }
 
-    // False for an encoding we did not ask for.
-    bool start(const QByteArray &encoding)
+    // False for an encoding we did not ask for. @p length: the declared size, or -1.
+    bool start(const QByteArray &encoding, qint64 length)
     {
+        firstBlock = blockSize;
         if (zipped) // headers again, after an interim response
             inflateEnd(&stream);
         zipped = false;
         const QByteArray name = encoding.trimmed().toLower();
-        if (name.isEmpty() || name == "identity")
+        if (name.isEmpty() || name == "identity") {
+            // A plain body of known size goes into one array, with nothing to join at the end.
+            if (length > 0 && length <= maximumManifestSize)
+                firstBlock = int(length);
             return true;
+        }
         if (name != "gzip" && name != "x-gzip" && name != "deflate")
             return false;
         // 32: a gzip or a zlib header, as the server's word for it is not always right.
@@ -157,14 +162,16 @@ private:
     // twice the cap at once (more under a sanitizer, which keeps freed memory a while).
     void append(const char *data, qint64 count)
     {
-        constexpr int blockSize = 1024 * 1024;
         while (count > 0) {
-            if (blocks.empty() || blocks.back().size() == blockSize) {
+            const int limit = blocks.size() == 1 ? firstBlock : blockSize;
+            if (blocks.empty() || blocks.back().size() >= limit) {
                 blocks.emplace_back();
-                if (blocks.size() > 1) // the first grows as needed: most bodies are small
-                    blocks.back().reserve(blockSize);
+                // The first grows as needed (most bodies are small) unless its size is known.
+                if (blocks.size() > 1 || firstBlock != blockSize)
+                    blocks.back().reserve(blocks.size() > 1 ? blockSize : firstBlock);
             }
-            const int part = int(qMin<qint64>(count, blockSize - blocks.back().size()));
+            const int room = (blocks.size() == 1 ? firstBlock : blockSize) - blocks.back().size();
+            const int part = int(qMin<qint64>(count, room));
             blocks.back().append(data, part);
             data += part;
             count -= part;
@@ -172,6 +179,8 @@ private:
         }
     }
 
+    static constexpr int blockSize = 1024 * 1024;
+    int firstBlock = blockSize;
     z_stream stream {};
     bool zipped = false;
     bool ended = true;
@@ -248,7 +257,7 @@ Fetched fetch(
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         if (!bodiless(fetched.status) && length.isValid() && length.toLongLong() > maximumSize)
             stop(Fetched::TooLarge);
-        else if (!decoder.start(fetched.encoding))
+        else if (!decoder.start(fetched.encoding, length.isValid() ? length.toLongLong() : -1))
             stop(Fetched::Undecodable);
     });
     QObject::connect(reply, &QIODevice::readyRead, &loop, takeBody);
