@@ -205,6 +205,11 @@ Fetched fetch(
 
     const CancelToken token = cancel ? cancel : std::make_shared<std::atomic_bool>(false);
     const InFlight registration(token);
+    if (token->load()) { // cancelled already, or no application object to run the transfer
+        fetched.outcome = Fetched::NetworkError;
+        fetched.errorText = QStringLiteral("Operation canceled"); // Qt's words for an abort
+        return fetched;
+    }
     QNetworkAccessManager manager;
     QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
     request.setTransferTimeout(transferTimeoutMs);
@@ -215,6 +220,10 @@ Fetched fetch(
         fetched.outcome = Fetched::NoReply;
         return fetched;
     }
+
+    // Qt reads ahead of us without bound unless told: a fast server would fill memory
+    // faster than the cap check sees it.
+    reply->setReadBufferSize(1024 * 1024);
 
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::errorOccurred, &loop, &QEventLoop::quit);
@@ -275,10 +284,7 @@ Fetched fetch(
     QObject::connect(&limit, &QTimer::timeout, &loop, [&] { stop(Fetched::TooSlow); });
     limit.start(transferLimitMs.load());
 
-    if (token->load())
-        stop(Fetched::NetworkError);
-    else
-        loop.exec(QEventLoop::AllEvents);
+    loop.exec(QEventLoop::AllEvents);
     // QCoreApplication::exit() also ends this loop on the main thread: a partial body
     // must not pass for a whole one.
     if (reply->error() == QNetworkReply::NoError && !reply->isFinished())
