@@ -6,5 +6,7 @@ void registerModelBenchmarks();
 void registerCheckBenchmarks();
 /// Removes the settings file that the check benchmarks wrote beside the executable.
 void cleanUpCheckBenchmarks();
+/// "mzupdater lint" on generated manifests; built with the tool's code.
+void registerLintBenchmarks();
 
 #endif // BENCHMARKS_H

@@ -48,6 +48,9 @@ int main(int argc, char **argv)
     benchmark::AddCustomContext("cpu_model", cpuModel().toStdString());
     registerModelBenchmarks();
     registerCheckBenchmarks();
+#ifdef MZUPDATER_BENCH_LINT
+    registerLintBenchmarks();
+#endif
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     cleanUpCheckBenchmarks();

@@ -42,8 +42,11 @@ QByteArray text(const QVector<Linted> &manifests)
         for (const Finding &finding : manifest.findings) {
             out += file;
             if (finding.offset >= 0)
-                out += QStringLiteral(":%1:%2").arg(finding.position.line).arg(finding.position.column);
-            out += QStringLiteral(": %1: %2\n").arg(QLatin1String(severityName(finding)), message(finding));
+                out += QStringLiteral(":%1:%2")
+                           .arg(finding.position.line)
+                           .arg(finding.position.column);
+            out += QStringLiteral(": %1: %2\n")
+                       .arg(QLatin1String(severityName(finding)), message(finding));
         }
     }
     return out.toUtf8();
@@ -54,10 +57,13 @@ QByteArray github(const QVector<Linted> &manifests)
     QString out;
     for (const Linted &manifest : manifests) {
         for (const Finding &finding : manifest.findings) {
-            out += QStringLiteral("::%1 file=%2").arg(QLatin1String(severityName(finding)),
-                githubProperty(escaped(displayName(manifest.source))));
+            out += QStringLiteral("::%1 file=%2")
+                       .arg(QLatin1String(severityName(finding)),
+                           githubProperty(escaped(displayName(manifest.source))));
             if (finding.offset >= 0)
-                out += QStringLiteral(",line=%1,col=%2").arg(finding.position.line).arg(finding.position.column);
+                out += QStringLiteral(",line=%1,col=%2")
+                           .arg(finding.position.line)
+                           .arg(finding.position.column);
             out += ",title=" + githubProperty("mzupdater " + QLatin1String(finding.rule));
             out += "::" + githubData(message(finding)) + '\n';
         }
@@ -104,8 +110,7 @@ QByteArray sarif(const QVector<Linted> &manifests)
     QJsonArray artifacts;
     for (const Linted &manifest : manifests) {
         // A relative reference for a path, so that code scanning finds it in the checkout.
-        const QString uri = manifest.source.contains(QLatin1String("://"))
-            ? manifest.source
+        const QString uri = manifest.source.contains(QLatin1String("://")) ? manifest.source
             : manifest.source == QLatin1String("-")
             ? QStringLiteral("stdin")
             : QString::fromUtf8(QUrl::toPercentEncoding(manifest.source, "/"));
@@ -131,8 +136,7 @@ QByteArray sarif(const QVector<Linted> &manifests)
     const QJsonObject driver { { "name", "mzupdater" }, { "version", MZUPDATER_VERSION },
         { "semanticVersion", MZUPDATER_VERSION }, { "rules", rules } };
     const QJsonObject run { { "tool", QJsonObject { { "driver", driver } } },
-        { "columnKind", "unicodeCodePoints" }, { "artifacts", artifacts },
-        { "results", results } };
+        { "columnKind", "unicodeCodePoints" }, { "artifacts", artifacts }, { "results", results } };
     return jsonText({ { "$schema", "https://json.schemastore.org/sarif-2.1.0.json" },
         { "version", "2.1.0" }, { "runs", QJsonArray { run } } });
 }

@@ -154,7 +154,7 @@ public:
     Linter(const QJsonDocument &manifest, const QString &hostOs)
         : manifest(manifest)
         , hostOs(hostOs)
-        , list(manifest.object().value("apps").toArray())
+        , list(manifest.object().value(QLatin1String("apps")).toArray())
     {
     }
 
@@ -220,6 +220,7 @@ private:
     const QJsonArray list;
     QVector<Finding> findings;
     QSet<QString> seen;
+    QHash<QString, bool> platforms; // known or not
     QSet<QString> releasedOn; // name and platform of each release hosts read
     QSet<QString> releasedVersions; // name, platform and version of each
 };
@@ -234,14 +235,17 @@ bool Linter::topLevel()
     if (!ignored.isEmpty())
         error(QStringLiteral("/name"), "ignored-manifest",
             ignored + ": hosts ignore the whole manifest");
-    const QJsonValue appsValue = manifest.object().value("apps");
+    const QJsonValue appsValue = manifest.object().value(QLatin1String("apps"));
     if (appsValue.isUndefined())
-        error(QStringLiteral("/apps"), "no-apps", QStringLiteral("no \"apps\" array: hosts find nothing"));
+        error(QStringLiteral("/apps"), "no-apps",
+            QStringLiteral("no \"apps\" array: hosts find nothing"));
     else if (!appsValue.isArray())
         error(QStringLiteral("/apps"), "no-apps",
-            QStringLiteral("\"apps\" is %1, not an array: hosts find nothing").arg(typeOf(appsValue)));
+            QStringLiteral("\"apps\" is %1, not an array: hosts find nothing")
+                .arg(typeOf(appsValue)));
     else if (list.isEmpty())
-        warning(QStringLiteral("/apps"), "no-apps", QStringLiteral("\"apps\" is empty: hosts find nothing"));
+        warning(QStringLiteral("/apps"), "no-apps",
+            QStringLiteral("\"apps\" is empty: hosts find nothing"));
     misnamed(QString(), manifest.object(), rootMembers);
     return true;
 }
@@ -254,10 +258,11 @@ void Linter::releases()
     for (int i = 0; i < list.size(); ++i) {
         if (!list.at(i).isObject()) {
             error(apps(i), "not-object",
-                QStringLiteral("element is %1, not an object; it is ignored").arg(typeOf(list.at(i))));
+                QStringLiteral("element is %1, not an object; it is ignored")
+                    .arg(typeOf(list.at(i))));
             continue;
         }
-        const QJsonValue os = list.at(i).toObject().value("os");
+        const QJsonValue os = list.at(i).toObject().value(QLatin1String("os"));
         if (os.isString() && !os.toString().isEmpty())
             byPlatform[os.toString()].append(i);
     }
@@ -275,19 +280,28 @@ void Linter::releases()
             if (event.reason == Skip::EmptyName) {
                 ignored.insert(i);
                 error(apps(i) + "/name", "unusable-member",
-                    notText(QStringLiteral("name"), entry.value("name")) + "; the release is ignored");
+                    notText(QStringLiteral("name"), entry.value(QLatin1String("name")))
+                        + "; the release is ignored");
             } else if (event.reason == Skip::NullVersion) {
                 ignored.insert(i);
                 error(apps(i) + "/version", "null-version",
-                    whyNull(entry.value("version")) + "; the release is ignored");
+                    whyNull(entry.value(QLatin1String("version"))) + "; the release is ignored");
             }
         }
     }
 
-    QHash<QString, int> firstOf; // name, platform and version of each release read
+    // The first release read of each name, platform and version.
+    struct Read
+    {
+        int index;
+        QString pair; // name and platform
+        Version version;
+    };
+    QVector<Read> reads;
+    QHash<QString, int> firstOf;
     for (int i = 0; i < list.size(); ++i) {
         const QJsonObject entry = list.at(i).toObject();
-        const QJsonValue os = entry.value("os");
+        const QJsonValue os = entry.value(QLatin1String("os"));
         if (!list.at(i).isObject() || os.isArray())
             continue;
         if (!os.isString() || os.toString().isEmpty()) {
@@ -301,43 +315,55 @@ void Linter::releases()
         release(i, entry);
         if (ignored.contains(i))
             continue;
-        const QString name = entry.value("name").toString();
-        releasedOn.insert(name + '\n' + os.toString());
-        const QString key = name + '\n' + os.toString() + '\n'
-            + Version(entry.value("version").toString()).toString();
+        const QString name = entry.value(QLatin1String("name")).toString();
+        const QString pair = name + '\n' + os.toString();
+        const Version version(entry.value(QLatin1String("version")).toString());
+        const QString key = pair + '\n' + version.toString();
+        releasedOn.insert(pair);
         releasedVersions.insert(key);
-        if (!firstOf.contains(key)) {
+        const auto first = firstOf.constFind(key);
+        if (first == firstOf.cend()) {
             firstOf.insert(key, i);
+            reads.append({ i, pair, version });
             continue;
         }
         error(apps(i) + "/version", "duplicate-release",
             QStringLiteral("%1 %2 for %3 is listed twice (also at %4); which one's change log "
                            "and tip count is left to chance")
-                .arg(quoted(name), key.section('\n', 2), os.toString(), apps(firstOf.value(key))));
+                .arg(quoted(name), version.toString(), os.toString(), apps(first.value())));
     }
 
     // Unlike semantic versioning, a suffix sorts after the plain release.
     const QRegularExpression preRelease(QStringLiteral("^(alpha|beta|rc|pre|preview|dev)"),
         QRegularExpression::CaseInsensitiveOption);
-    for (auto it = firstOf.cbegin(); it != firstOf.cend(); ++it) {
-        Version version(it.key().section('\n', 2));
-        const QString suffix = version.suffix;
-        version.suffix.clear();
-        if (preRelease.match(suffix).hasMatch()
-            && firstOf.contains(it.key().section('\n', 0, 1) + '\n' + version.toString()))
-            warning(apps(it.value()) + "/version", "suffix-order",
+    for (const Read &read : qAsConst(reads)) {
+        if (read.version.suffix.isEmpty() || !preRelease.match(read.version.suffix).hasMatch())
+            continue;
+        Version plain = read.version;
+        plain.suffix.clear();
+        if (firstOf.contains(read.pair + '\n' + plain.toString()))
+            warning(apps(read.index) + "/version", "suffix-order",
                 QStringLiteral("%1-%2 sorts after %1 (a suffix comes after the plain release, "
                                "unlike in semantic versioning): hosts on %1 are offered it")
-                    .arg(version.toString(), suffix));
+                    .arg(plain.toString(), read.version.suffix));
     }
 }
 
 void Linter::release(int i, const QJsonObject &entry)
 {
     const QString at = apps(i);
-    platform(at + "/os", entry.value("os").toString());
+    platform(at + "/os", entry.value(QLatin1String("os")).toString());
     misnamed(at, entry, releaseMembers);
-    misread(at + "/version", entry.value("version"));
+    misread(at + "/version", entry.value(QLatin1String("version")));
+
+    const QJsonValue tip = entry.value(QLatin1String("tip"));
+    const QJsonValue log = entry.value(QLatin1String("changelog"));
+    const QString tipText = tip.toString().trimmed().toLower();
+    const bool meant = tip.isDouble()
+        ? tip.toDouble() != 0
+        : tipText == "true" || tipText == "yes" || tipText == "1" || tipText == "on";
+    if (!meant && (log.isUndefined() || log.isString()))
+        return; // nothing the resolution could read otherwise than it seems
 
     // Ask the update resolution how it reads "tip" and "changelog": a release 1.0.0 with
     // these members, followed by 2.0.0, offered to 0.0.0, stops at 1.0.0 only when marked.
@@ -347,19 +373,11 @@ void Linter::release(int i, const QJsonObject &entry)
     Version offered;
     QString changelog;
     updateVersion(catalogue, QString(), Version(), offered, changelog);
-
-    const QJsonValue tip = entry.value("tip");
-    const QString tipText = tip.toString().trimmed().toLower();
-    const bool meant = tip.isDouble()
-        ? tip.toDouble() != 0
-        : tipText == "true" || tipText == "yes" || tipText == "1" || tipText == "on";
     if (offered.major != 1 && meant)
         warning(at + "/tip", "tip-not-marked",
             QStringLiteral("\"tip\" is %1, which does not mark a tip (only true or \"true\" "
                            "do); hosts walk past this release")
                 .arg(jsonText(tip)));
-
-    const QJsonValue log = entry.value("changelog");
     if (changelog.isEmpty() && !log.isUndefined() && !log.isString())
         warning(at + "/changelog", "value-not-text",
             QStringLiteral("\"changelog\" is %1 and reads as empty text").arg(typeOf(log)));
@@ -372,17 +390,17 @@ void Linter::applications()
     QHash<QString, int> firstApplication;
     for (int i = 0; i < list.size(); ++i) {
         const QJsonObject entry = list.at(i).toObject();
-        const QString name = entry.value("name").toString();
+        const QString name = entry.value(QLatin1String("name")).toString();
         if (!firstNamed.contains(name))
             firstNamed.insert(name, i);
-        if (entry.value("os").isArray() && !firstApplication.contains(name))
+        if (entry.value(QLatin1String("os")).isArray() && !firstApplication.contains(name))
             firstApplication.insert(name, i);
     }
     for (int i = 0; i < list.size(); ++i) {
         const QJsonObject entry = list.at(i).toObject();
-        if (!entry.value("os").isArray())
+        if (!entry.value(QLatin1String("os")).isArray())
             continue;
-        const QJsonValue nameValue = entry.value("name");
+        const QJsonValue nameValue = entry.value(QLatin1String("name"));
         const QString name = nameValue.toString();
         if (name.isEmpty())
             error(apps(i) + "/name", "unusable-member",
@@ -396,7 +414,7 @@ void Linter::applications()
                                "its files and settings are never read")
                     .arg(quoted(name), apps(firstApplication.value(name))));
         } else if (first != i) {
-            const bool isRelease = list.at(first).toObject().value("os").isString();
+            const bool isRelease = list.at(first).toObject().value(QLatin1String("os")).isString();
             error(apps(first), "entry-order",
                 QStringLiteral("this %1 of %2 stands before %3, its application entry with "
                                "the \"os\" array: hosts stop at the first entry of a name, "
@@ -414,7 +432,7 @@ void Linter::applications()
 
 void Linter::systems(int app, const QJsonObject &entry, const QString &name)
 {
-    const QJsonArray systems = entry.value("os").toArray();
+    const QJsonArray systems = entry.value(QLatin1String("os")).toArray();
     QHash<QString, int> firstNamed;
     for (int j = 0; j < systems.size(); ++j) {
         const QString at = apps(app) + QStringLiteral("/os/%1").arg(j);
@@ -425,7 +443,7 @@ void Linter::systems(int app, const QJsonObject &entry, const QString &name)
             continue;
         }
         const QJsonObject system = systems.at(j).toObject();
-        const QJsonValue osName = system.value("name");
+        const QJsonValue osName = system.value(QLatin1String("name"));
         misnamed(at, system, systemMembers);
         if (!osName.isString() || osName.toString().isEmpty()) {
             error(at + "/name", "unusable-member",
@@ -463,19 +481,19 @@ void Linter::systems(int app, const QJsonObject &entry, const QString &name)
     }
 }
 
-void Linter::files(const QString &at, const QJsonObject &system, const Recorder &recorder,
-    const QString &released)
+void Linter::files(
+    const QString &at, const QJsonObject &system, const Recorder &recorder, const QString &released)
 {
-    const QJsonArray entries = system.value("files").toArray();
+    const QJsonArray entries = system.value(QLatin1String("files")).toArray();
     for (const Recorder::Event &event : recorder.events) {
         const QString entryAt = at + QStringLiteral("/files/%1").arg(event.place.entry);
         const QJsonObject entry = entries.at(event.place.entry).toObject();
-        const QJsonValue version = entry.value("version");
+        const QJsonValue version = entry.value(QLatin1String("version"));
         switch (event.reason) {
         case Skip::NotArray:
             error(at + "/files", "unusable-member",
                 QStringLiteral("\"files\" is %1, not an array: no file entry is read")
-                    .arg(typeOf(system.value("files"))));
+                    .arg(typeOf(system.value(QLatin1String("files")))));
             break;
         case Skip::NotObject:
             error(entryAt, "not-object",
@@ -499,10 +517,10 @@ void Linter::files(const QString &at, const QJsonObject &system, const Recorder 
     for (int k = 0; k < entries.size(); ++k) {
         const QString entryAt = at + QStringLiteral("/files/%1").arg(k);
         const QJsonObject entry = entries.at(k).toObject();
-        misread(entryAt + "/version", entry.value("version"));
+        misread(entryAt + "/version", entry.value(QLatin1String("version")));
         misnamed(entryAt, entry, fileMembers);
-        unreleased(entryAt + "/version", entry.value("version"), released);
-        url(entryAt + "/url", entry.value("url"));
+        unreleased(entryAt + "/version", entry.value(QLatin1String("version")), released);
+        url(entryAt + "/url", entry.value(QLatin1String("url")));
     }
 }
 
@@ -545,8 +563,7 @@ void Linter::url(const QString &at, const QJsonValue &value)
                 .arg(quoted(text)));
     if (std::any_of(text.begin(), text.end(), [](QChar c) { return c.isSpace(); }))
         warning(at, "url-characters",
-            QStringLiteral("the URL %1 holds white space; write a space as %20")
-                .arg(quoted(text)));
+            QStringLiteral("the URL %1 holds white space; write a space as %20").arg(quoted(text)));
     static const QRegularExpression schemePattern(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):"));
     const QString scheme = schemePattern.match(text).captured(1).toLower();
     static const QStringList schemes { "http", "https", "ftp", "file" };
@@ -563,7 +580,8 @@ void Linter::url(const QString &at, const QJsonValue &value)
         warning(at, "url-scheme",
             QStringLiteral("the URL %1 has the scheme %2, not http, https, ftp or file%3")
                 .arg(quoted(text), quoted(scheme),
-                    near.isEmpty() ? QString() : QStringLiteral("; did you mean %1?").arg(quoted(near))));
+                    near.isEmpty() ? QString()
+                                   : QStringLiteral("; did you mean %1?").arg(quoted(near))));
     }
     if (!QUrl(text, QUrl::TolerantMode).userInfo().isEmpty())
         warning(at, "url-credentials",
@@ -572,10 +590,10 @@ void Linter::url(const QString &at, const QJsonValue &value)
                 .arg(quoted(text)));
 }
 
-void Linter::settings(const QString &at, const QJsonObject &system, const Recorder &recorder,
-    const QString &released)
+void Linter::settings(
+    const QString &at, const QJsonObject &system, const Recorder &recorder, const QString &released)
 {
-    const QJsonArray entries = system.value("settings").toArray();
+    const QJsonArray entries = system.value(QLatin1String("settings")).toArray();
     for (const Recorder::Event &event : recorder.events) {
         const QString entryAt = at + QStringLiteral("/settings/%1").arg(event.place.entry);
         const QJsonObject entry = entries.at(event.place.entry).toObject();
@@ -584,7 +602,7 @@ void Linter::settings(const QString &at, const QJsonObject &system, const Record
         case Skip::NotArray:
             error(at + "/settings", "unusable-member",
                 QStringLiteral("\"settings\" is %1, not an array: no setting entry is read")
-                    .arg(typeOf(system.value("settings"))));
+                    .arg(typeOf(system.value(QLatin1String("settings")))));
             break;
         case Skip::NotObject:
             error(entryAt, "not-object",
@@ -593,11 +611,12 @@ void Linter::settings(const QString &at, const QJsonObject &system, const Record
             break;
         case Skip::NullVersion:
             error(entryAt + "/version", "null-version",
-                whyNull(entry.value("version")) + "; the setting entry is skipped");
+                whyNull(entry.value(QLatin1String("version"))) + "; the setting entry is skipped");
             break;
         case Skip::EmptyKey:
             error(entryAt + "/key", "unusable-member",
-                notText(QStringLiteral("key"), entry.value("key")) + "; the setting entry is skipped");
+                notText(QStringLiteral("key"), entry.value(QLatin1String("key")))
+                    + "; the setting entry is skipped");
             break;
         case Skip::NotText:
             warning(entryAt + '/' + event.place.member, "value-not-text",
@@ -614,9 +633,9 @@ void Linter::settings(const QString &at, const QJsonObject &system, const Record
     for (int k = 0; k < entries.size(); ++k) {
         const QString entryAt = at + QStringLiteral("/settings/%1").arg(k);
         const QJsonObject entry = entries.at(k).toObject();
-        misread(entryAt + "/version", entry.value("version"));
+        misread(entryAt + "/version", entry.value(QLatin1String("version")));
         misnamed(entryAt, entry, settingMembers);
-        unreleased(entryAt + "/version", entry.value("version"), released);
+        unreleased(entryAt + "/version", entry.value(QLatin1String("version")), released);
     }
 }
 
@@ -643,8 +662,8 @@ void Linter::similarNames()
     QHash<QString, QVector<int>> applicationsNamed;
     for (int i = 0; i < list.size(); ++i) {
         const QJsonObject entry = list.at(i).toObject();
-        const QJsonValue os = entry.value("os");
-        const QString name = entry.value("name").toString();
+        const QJsonValue os = entry.value(QLatin1String("os"));
+        const QString name = entry.value(QLatin1String("name")).toString();
         if (name.isEmpty() || !(os.isString() || os.isArray()))
             continue;
         if (!uses.contains(name))
@@ -681,7 +700,10 @@ void Linter::similarNames()
 
 void Linter::platform(const QString &at, const QString &os)
 {
-    if (os == hostOs || knownPlatform(os))
+    auto known = platforms.constFind(os);
+    if (known == platforms.cend())
+        known = platforms.insert(os, os == hostOs || knownPlatform(os));
+    if (known.value())
         return;
     const QString near = os.trimmed().toLower();
     warning(at, "unknown-platform",
@@ -695,6 +717,15 @@ void Linter::platform(const QString &at, const QString &os)
 void Linter::misnamed(
     const QString &at, const QJsonObject &entry, const Known *begin, const Known *end)
 {
+    QStringList unknown;
+    for (auto it = entry.begin(); it != entry.end(); ++it) {
+        const QString key = it.key();
+        if (std::none_of(
+                begin, end, [&](const Known &member) { return key == QLatin1String(member.name); }))
+            unknown.append(key);
+    }
+    if (unknown.isEmpty())
+        return;
     QStringList missing;
     for (const Known *known = begin; known != end; ++known) {
         if (!entry.contains(QLatin1String(known->name)))
@@ -702,15 +733,15 @@ void Linter::misnamed(
     }
     if (missing.isEmpty())
         return;
-    for (auto it = entry.begin(); it != entry.end(); ++it) {
-        const QString near = misspelled(it.key(), missing);
+    for (const QString &key : qAsConst(unknown)) {
+        const QString near = misspelled(key, missing);
         if (near.isEmpty())
             continue;
         const Known *known = std::find_if(
             begin, end, [&](const Known &member) { return near == QLatin1String(member.name); });
-        warning(at + '/' + pointerToken(it.key()), "misspelled-member",
+        warning(at + '/' + pointerToken(key), "misspelled-member",
             QStringLiteral("%1 is not read; did you mean %2? Without it %3")
-                .arg(quoted(it.key()), quoted(near), QLatin1String(known->without)));
+                .arg(quoted(key), quoted(near), QLatin1String(known->without)));
     }
 }
 
@@ -732,9 +763,11 @@ const QVector<Rule> &lintRules()
 {
     static const QVector<Rule> rules {
         { "not-json", "The text is not JSON that hosts can parse." },
-        { "unreadable", "The manifest cannot be read, downloaded, or is larger than hosts accept." },
-        { "ignored-manifest", "Hosts ignore the whole manifest (root not an object, or its "
-                              "\"name\" is not \"Versions.json\")." },
+        { "unreadable",
+            "The manifest cannot be read, downloaded, or is larger than hosts accept." },
+        { "ignored-manifest",
+            "Hosts ignore the whole manifest (root not an object, or its "
+            "\"name\" is not \"Versions.json\")." },
         { "no-apps", "\"apps\" is missing, empty or not an array: hosts find nothing." },
         { "not-object", "An element hosts skip because it is not an object." },
         { "unusable-member", "A member hosts need is missing, empty or of the wrong type." },
@@ -750,12 +783,14 @@ const QVector<Rule> &lintRules()
         { "unknown-platform", "A platform name that matches no known form." },
         { "misspelled-member", "A member name that almost spells one hosts read." },
         { "similar-name", "Application names that differ only slightly." },
-        { "platform-without-release", "An OS entry for a platform with no release of its "
-                                      "application." },
+        { "platform-without-release",
+            "An OS entry for a platform with no release of its "
+            "application." },
         { "version-without-release", "A file or setting version that no release has." },
         { "repeated-key", "A member that appears twice in one object: hosts see one." },
-        { "url-scheme", "A file URL without a scheme, or with one hosts are not expected to "
-                        "fetch." },
+        { "url-scheme",
+            "A file URL without a scheme, or with one hosts are not expected to "
+            "fetch." },
         { "url-characters", "A file URL with backslashes or white space." },
         { "url-credentials", "A file URL with a user name or password." },
     };
@@ -839,7 +874,7 @@ QString ignoredBecause(const QJsonDocument &manifest)
             .arg(manifest.isArray() ? QStringLiteral("an array") : QStringLiteral("empty"));
     if (isManifest(manifest))
         return QString();
-    const QJsonValue name = manifest.object().value("name");
+    const QJsonValue name = manifest.object().value(QLatin1String("name"));
     if (name.isString())
         return QStringLiteral("root \"name\" is %1, not \"Versions.json\"")
             .arg(quoted(name.toString()));
@@ -848,6 +883,12 @@ QString ignoredBecause(const QJsonDocument &manifest)
 
 QString droppedNumber(const QString &text, const Version &version)
 {
+    // Only a number of ten digits or more can pass 32 bits.
+    int run = 0;
+    const bool long10 = std::any_of(
+        text.begin(), text.end(), [&](QChar c) { return (run = c.isDigit() ? run + 1 : 0) >= 10; });
+    if (!long10)
+        return QString();
     const QStringList numbers = text.section('-', 0, 0).split('.');
     const quint32 parsed[] = { version.major, version.minor, version.patch };
     for (int i = 0; i < 3 && i < numbers.size(); ++i) {

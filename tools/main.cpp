@@ -218,8 +218,9 @@ bool Tool::parse(const Command &command, const QStringList &arguments, QString &
             optionsEnd = true;
             continue;
         }
-        QString name = argument == QLatin1String("-h") ? QStringLiteral("help")
-                                                       : argument.mid(argument.startsWith("--") ? 2 : 1);
+        QString name = argument == QLatin1String("-h")
+            ? QStringLiteral("help")
+            : argument.mid(argument.startsWith("--") ? 2 : 1);
         QString value;
         const bool inlineValue = name.contains('=');
         if (inlineValue) {
@@ -297,7 +298,8 @@ int Tool::run(const QStringList &all)
     // Known before the arguments are checked, so that a usage error comes as JSON too.
     for (int i = 2; i < all.size(); ++i) {
         if (all.at(i) == QLatin1String("--json") || all.at(i) == QLatin1String("--format=json")
-            || (all.at(i) == QLatin1String("--format") && all.value(i + 1) == QLatin1String("json")))
+            || (all.at(i) == QLatin1String("--format")
+                && all.value(i + 1) == QLatin1String("json")))
             format = Format::Json;
     }
     if (name == QLatin1String("--help") || name == QLatin1String("-h")
@@ -331,15 +333,18 @@ int Tool::run(const QStringList &all)
                 .arg(quoted(values.value(QStringLiteral("format")).first())));
     if (values.contains(QStringLiteral("json"))) {
         if (format != Format::Json)
-            return fail(BadUsage, QStringLiteral("--json and --format %1 contradict each other")
-                                      .arg(values.value(QStringLiteral("format")).first()));
+            return fail(BadUsage,
+                QStringLiteral("--json and --format %1 contradict each other")
+                    .arg(values.value(QStringLiteral("format")).first()));
     }
     if (!command->sourceArguments && (format == Format::Github || format == Format::Sarif))
-        return fail(BadUsage, QStringLiteral("--format: %1 prints lint findings; %2 prints text "
-                                             "or json")
-                                  .arg(values.value(QStringLiteral("format")).first(), name));
+        return fail(BadUsage,
+            QStringLiteral("--format: %1 prints lint findings; %2 prints text "
+                           "or json")
+                .arg(values.value(QStringLiteral("format")).first(), name));
     if (!arguments.isEmpty() && !command->sourceArguments)
-        return fail(BadUsage, QStringLiteral("unexpected argument %1").arg(quoted(arguments.first())));
+        return fail(
+            BadUsage, QStringLiteral("unexpected argument %1").arg(quoted(arguments.first())));
     sources = values.value(QStringLiteral("manifest")) + arguments;
     if (sources.isEmpty())
         return fail(BadUsage, QStringLiteral("missing --manifest"));

@@ -2,10 +2,10 @@
 
 #include <QHash>
 #include <QSet>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <cstdlib>
-#include <vector>
 
 int editDistance(const QString &a, const QString &b, int limit)
 {
@@ -13,28 +13,32 @@ int editDistance(const QString &a, const QString &b, int limit)
     const int m = int(b.size());
     if (std::abs(n - m) > limit)
         return limit + 1;
-    // Three rows suffice for the transposition step.
-    std::vector<int> before(size_t(m) + 1), previous(size_t(m) + 1), current(size_t(m) + 1);
+    // Three rows suffice for the transposition step; they take turns in one buffer.
+    QVarLengthArray<int, 192> rows(3 * (m + 1));
+    int *before = rows.data();
+    int *previous = before + m + 1;
+    int *current = previous + m + 1;
     for (int j = 0; j <= m; ++j)
-        previous[size_t(j)] = j;
+        previous[j] = j;
     for (int i = 1; i <= n; ++i) {
         current[0] = i;
         int best = i;
         for (int j = 1; j <= m; ++j) {
             const int cost = a.at(i - 1) == b.at(j - 1) ? 0 : 1;
-            int d = std::min({ previous[size_t(j)] + 1, current[size_t(j) - 1] + 1,
-                previous[size_t(j) - 1] + cost });
+            int d = std::min({ previous[j] + 1, current[j - 1] + 1, previous[j - 1] + cost });
             if (i > 1 && j > 1 && a.at(i - 1) == b.at(j - 2) && a.at(i - 2) == b.at(j - 1))
-                d = std::min(d, before[size_t(j) - 2] + 1);
-            current[size_t(j)] = d;
+                d = std::min(d, before[j - 2] + 1);
+            current[j] = d;
             best = std::min(best, d);
         }
         if (best > limit)
             return limit + 1;
-        std::swap(before, previous);
-        std::swap(previous, current);
+        int *oldest = before;
+        before = previous;
+        previous = current;
+        current = oldest;
     }
-    return std::min(previous[size_t(m)], limit + 1);
+    return std::min(previous[m], limit + 1);
 }
 
 QString folded(const QString &text)
@@ -60,17 +64,14 @@ bool close(const QString &a, const QString &b)
     return limit > 0 && editDistance(a, b, limit) <= limit;
 }
 
-bool differOnlyInDigits(const QString &a, const QString &b)
+QString withoutDigits(const QString &text)
 {
-    const auto letters = [](const QString &text) {
-        QString kept;
-        for (const QChar c : text) {
-            if (!c.isDigit())
-                kept += c;
-        }
-        return kept;
-    };
-    return letters(a) == letters(b);
+    QString kept;
+    for (const QChar c : text) {
+        if (!c.isDigit())
+            kept += c;
+    }
+    return kept;
 }
 
 } // namespace
@@ -99,10 +100,13 @@ QVector<QPair<int, int>> similarNames(const QStringList &names)
     constexpr int bucketLimit = 32;
     QHash<QString, QVector<int>> buckets;
     QVector<QString> keys;
+    QVector<QString> letters;
     keys.reserve(names.size());
+    letters.reserve(names.size());
     for (int i = 0; i < names.size(); ++i) {
         const QString key = folded(names.at(i));
         keys.append(key);
+        letters.append(withoutDigits(key));
         QSet<QString> variants { key };
         if (key.size() <= longest) {
             for (int k = 0; k < key.size(); ++k)
@@ -121,8 +125,9 @@ QVector<QPair<int, int>> similarNames(const QStringList &names)
             for (int y = x + 1; y < bucket.size(); ++y) {
                 const int a = bucket.at(x);
                 const int b = bucket.at(y);
-                if (names.at(a) != names.at(b) && close(keys.at(a), keys.at(b))
-                    && (keys.at(a) == keys.at(b) || !differOnlyInDigits(keys.at(a), keys.at(b))))
+                if (names.at(a) != names.at(b)
+                    && (keys.at(a) == keys.at(b) || letters.at(a) != letters.at(b))
+                    && close(keys.at(a), keys.at(b)))
                     pairs.insert(qMakePair(std::min(a, b), std::max(a, b)));
             }
         }

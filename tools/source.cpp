@@ -20,8 +20,32 @@ using MZU::Internal::maximumManifestSize;
 
 QString tooLarge(const QString &what)
 {
-    return QStringLiteral("%1 is larger than 64 MiB; hosts refuse a manifest that large")
-        .arg(what);
+    return QStringLiteral("%1 is larger than 64 MiB; hosts refuse a manifest that large").arg(what);
+}
+
+// The text of a string's contents that hold escapes; the scanner has checked them.
+QString unescaped(const char *p, const char *end)
+{
+    QString text;
+    QByteArray run;
+    for (; p < end; ++p) {
+        if (*p != '\\') {
+            run += *p;
+            continue;
+        }
+        ++p;
+        if (*p == 'u') {
+            text +=
+                QString::fromUtf8(run) + QChar(ushort(QByteArray(p + 1, 4).toUInt(nullptr, 16)));
+            run.clear();
+            p += 4;
+        } else {
+            const char *escapes = "b\bf\fn\nr\rt\t";
+            const char *e = std::strchr(escapes, *p);
+            run += e && *p ? e[1] : *p;
+        }
+    }
+    return text + QString::fromUtf8(run);
 }
 
 // One pass over JSON text, without recursion (a manifest may nest deeper than the stack
@@ -78,15 +102,16 @@ private:
     bool unexpected(const QString &expected);
     bool string(QString *decoded);
     bool number();
-    bool value(int depth);
+    bool value(int parents);
     void enter(bool object);
     void noteMember(Level &level, const QString &key, int offset);
-    QString pointerOf(int depth) const;
+    QString pointerOf(int levelCount) const;
 
     const char *begin;
     const char *p;
     const char *end;
-    QVector<Level> levels;
+    QVector<Level> levels; // kept when left, so that their storage is reused
+    int depth = 0; // levels in use
     QString rootPointer;
 };
 
@@ -105,42 +130,28 @@ bool Scanner::unexpected(const QString &expected)
 bool Scanner::string(QString *decoded)
 {
     const char *start = p++;
-    QByteArray run;
-    const char *from = p;
+    bool escapes = false;
     while (p < end && *p != '"') {
         const uchar c = uchar(*p);
         if (c == '\\') {
-            if (decoded)
-                run.append(from, int(p - from));
+            escapes = true;
             if (++p >= end)
                 break;
-            if (*p == 'u') {
-                if (end - p < 5
-                    || !std::all_of(p + 1, p + 5, [](char h) { return std::isxdigit(uchar(h)); }))
-                    return fail(p - 1, QStringLiteral("\\u must be followed by four hex digits"));
-                if (decoded) {
-                    *decoded += QString::fromUtf8(run)
-                        + QChar(ushort(QByteArray(p + 1, 4).toUInt(nullptr, 16)));
-                    run.clear();
-                }
-                p += 5;
-            } else {
-                const char *escapes = "b\bf\fn\nr\rt\t";
-                const char *e = std::strchr(escapes, *p);
-                if (decoded)
-                    run += e && *p ? e[1] : *p;
-                ++p;
-            }
-            from = p;
+            if (*p == 'u' && (end - p < 5 || !std::all_of(p + 1, p + 5, [](char h) {
+                    return std::isxdigit(uchar(h));
+                })))
+                return fail(p - 1, QStringLiteral("\\u must be followed by four hex digits"));
+            p += *p == 'u' ? 5 : 1;
             continue;
         }
         if (c >= 0x80) {
             const int length = c >= 0xc2 && c <= 0xdf ? 2
-                : c >= 0xe0 && c <= 0xef                ? 3
-                : c >= 0xf0 && c <= 0xf4                ? 4
-                                                        : 0;
-            if (length == 0 || end - p < length
-                || !std::all_of(p + 1, p + length, [](char b) { return (uchar(b) & 0xc0) == 0x80; }))
+                : c >= 0xe0 && c <= 0xef              ? 3
+                : c >= 0xf0 && c <= 0xf4              ? 4
+                                                      : 0;
+            if (length == 0 || end - p < length || !std::all_of(p + 1, p + length, [](char b) {
+                    return (uchar(b) & 0xc0) == 0x80;
+                }))
                 return fail(p, QStringLiteral("a byte that is not UTF-8 in a string"));
             p += length;
             continue;
@@ -149,10 +160,9 @@ bool Scanner::string(QString *decoded)
     }
     if (p >= end)
         return fail(start, QStringLiteral("a string that is never closed"));
-    if (decoded) {
-        run.append(from, int(p - from));
-        *decoded += QString::fromUtf8(run);
-    }
+    if (decoded)
+        *decoded =
+            escapes ? unescaped(start + 1, p) : QString::fromUtf8(start + 1, int(p - start - 1));
     ++p;
     return true;
 }
@@ -188,10 +198,10 @@ bool Scanner::number()
     return true;
 }
 
-QString Scanner::pointerOf(int depth) const
+QString Scanner::pointerOf(int levelCount) const
 {
     QString pointer;
-    for (int i = 0; i < depth; ++i)
+    for (int i = 0; i < levelCount; ++i)
         pointer += QLatin1Char('/') + levels.at(i).token;
     return pointer;
 }
@@ -209,7 +219,7 @@ void Scanner::noteMember(Level &level, const QString &key, int offset)
     }
     if (first >= 0) {
         if (repeated)
-            repeated->append({ pointerOf(levels.size()), offset, level.members.at(first).offset });
+            repeated->append({ pointerOf(depth), offset, level.members.at(first).offset });
         level.members[first].offset = offset;
         return;
     }
@@ -223,18 +233,18 @@ void Scanner::noteMember(Level &level, const QString &key, int offset)
     }
 }
 
-bool Scanner::value(int depth)
+bool Scanner::value(int parents)
 {
-    // The value at p belongs to levels[depth - 1] (or is the root when depth is 0).
-    const bool tracked = depth == 0 ? wanted && wanted->contains(rootPointer)
-                                    : levels.at(depth - 1).tracked && wanted
-            && wanted->contains(levels.at(depth - 1).pointer + QLatin1Char('/')
-                + levels.at(depth - 1).token);
+    // The value at p belongs to levels[parents - 1] (or is the root when depth is 0).
+    const bool tracked = parents == 0 ? wanted && wanted->contains(rootPointer)
+                                      : levels.at(parents - 1).tracked && wanted
+            && wanted->contains(
+                levels.at(parents - 1).pointer + QLatin1Char('/') + levels.at(parents - 1).token);
     QString pointer;
     if (tracked) {
-        pointer = depth == 0 ? rootPointer
-                             : levels.at(depth - 1).pointer + QLatin1Char('/')
-                + levels.at(depth - 1).token;
+        pointer = parents == 0
+            ? rootPointer
+            : levels.at(parents - 1).pointer + QLatin1Char('/') + levels.at(parents - 1).token;
         if (offsets)
             offsets->insert(pointer, int(p - begin));
     }
@@ -242,9 +252,19 @@ bool Scanner::value(int depth)
     case '{':
     case '[':
         // Qt refuses a document nested deeper than this.
-        if (levels.size() >= 1024)
+        if (depth >= 1024)
             return fail(p, QStringLiteral("nested more than 1024 levels deep; hosts refuse it"));
-        levels.append({ *p == '{', tracked, 0, pointer, QString(), {}, {} });
+        if (depth == levels.size())
+            levels.append(Level());
+        {
+            Level &level = levels[depth++];
+            level.object = *p == '{';
+            level.tracked = tracked;
+            level.index = 0;
+            level.pointer = pointer;
+            level.members.resize(0);
+            level.memberIndex.clear();
+        }
         ++p;
         return true;
     case '"':
@@ -281,37 +301,38 @@ bool Scanner::run()
         return false;
     // Each turn is just after a '{', a '[' or a value inside the innermost level.
     bool opened = true;
-    while (!levels.isEmpty()) {
-        Level &level = levels.last();
+    while (depth > 0) {
+        Level &level = levels[depth - 1];
         const char close = level.object ? '}' : ']';
         space();
         if (opened) {
             opened = false;
             if (p < end && *p == close) {
                 ++p;
-                levels.removeLast();
+                --depth;
                 continue;
             }
         } else if (p < end && *p == ',') {
             const char *comma = p++;
             space();
             if (p < end && (*p == '}' || *p == ']'))
-                return fail(comma, QStringLiteral("a comma before '%1': JSON allows none there")
-                                       .arg(QLatin1Char(*p)));
+                return fail(comma,
+                    QStringLiteral("a comma before '%1': JSON allows none there")
+                        .arg(QLatin1Char(*p)));
             ++level.index;
         } else if (p < end && *p == close) {
             ++p;
-            levels.removeLast();
+            --depth;
             continue;
         } else {
-            return unexpected(level.object ? QStringLiteral("',' or '}'")
-                                           : QStringLiteral("',' or ']'"));
+            return unexpected(
+                level.object ? QStringLiteral("',' or '}'") : QStringLiteral("',' or ']'"));
         }
         if (level.object) {
             if (p >= end || *p != '"')
                 return unexpected(QStringLiteral("a member name in double quotes"));
             QString key;
-            if (!string(&key))
+            if (!string(repeated || level.tracked ? &key : nullptr))
                 return false;
             space();
             if (p >= end || *p != ':')
@@ -319,18 +340,17 @@ bool Scanner::run()
             ++p;
             space();
             level.token = pointerToken(key);
-            if (p < end)
+            if (p < end && repeated)
                 noteMember(level, key, int(p - begin));
         } else {
             level.token = QString::number(level.index);
         }
         if (p >= end)
             return unexpected(QStringLiteral("a value"));
-        const int depth = levels.size();
-        const int before = levels.size();
+        const int before = depth;
         if (!value(depth))
             return false;
-        opened = levels.size() > before;
+        opened = depth > before;
     }
     space();
     if (p < end)
@@ -446,13 +466,15 @@ bool loadManifest(const QString &source, Manifest &manifest, LoadError &error)
     manifest.source = source;
     QByteArray text;
     const bool read = source.contains(QLatin1String("://")) ? fetch(source, text, error)
-                                                             : readFile(source, text, error);
+                                                            : readFile(source, text, error);
     return read && parseManifest(text, manifest, error);
 }
 
 QHash<QString, int> valueOffsets(const QByteArray &text, const QSet<QString> &pointers)
 {
     QHash<QString, int> offsets;
+    if (pointers.isEmpty())
+        return offsets;
     Scanner scanner(text);
     scanner.wanted = &pointers;
     scanner.offsets = &offsets;
@@ -464,8 +486,8 @@ QVector<TextPosition> positions(const QByteArray &text, const QVector<int> &offs
 {
     QVector<int> order(offsets.size());
     std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(),
-        [&](int a, int b) { return offsets.at(a) < offsets.at(b); });
+    std::sort(
+        order.begin(), order.end(), [&](int a, int b) { return offsets.at(a) < offsets.at(b); });
     QVector<TextPosition> result(offsets.size());
     const char *data = text.constData();
     const int bom = text.startsWith("\xef\xbb\xbf") ? 3 : 0;
