@@ -675,14 +675,25 @@ void Linter::similarNames()
         return std::min(releasesNamed.value(name).value(0, list.size()),
             applicationsNamed.value(name).value(0, list.size()));
     };
+    // A name is taken for a slip of the most used name close to it, when that one is used
+    // more, or as often but earlier.
+    QHash<int, int> meantFor;
+    const auto better = [&](int x, int y) {
+        const int a = uses.value(names.at(x));
+        const int b = uses.value(names.at(y));
+        return a != b ? a > b : firstUse(names.at(x)) < firstUse(names.at(y));
+    };
     for (const auto &pair : ::similarNames(names)) {
-        const QString &a = names.at(pair.first);
-        const QString &b = names.at(pair.second);
-        // The rarer name, or the later one, is taken for the slip.
-        const bool aRarer = uses.value(a) != uses.value(b) ? uses.value(a) < uses.value(b)
-                                                           : firstUse(a) > firstUse(b);
-        const QString &slip = aRarer ? a : b;
-        const QString &meant = aRarer ? b : a;
+        for (const auto &[slip, meant] :
+            { std::make_pair(pair.first, pair.second), std::make_pair(pair.second, pair.first) }) {
+            if (better(meant, slip)
+                && (!meantFor.contains(slip) || better(meant, meantFor.value(slip))))
+                meantFor.insert(slip, meant);
+        }
+    }
+    for (auto it = meantFor.cbegin(); it != meantFor.cend(); ++it) {
+        const QString &slip = names.at(it.key());
+        const QString &meant = names.at(it.value());
         for (int i : releasesNamed.value(slip))
             warning(apps(i) + "/name", "similar-name",
                 QStringLiteral("the release name %1 differs from %2 only by letter case, spacing "
