@@ -259,20 +259,27 @@ QString Tool::help(const Command &command) const
     if (command.sourceArguments)
         usage += QLatin1String(" [--manifest SOURCE]... [SOURCE]...");
     usage += QLatin1String(" [options]");
-    QVector<QStringList> rows;
+    QStringList heads;
+    QStringList helps;
+    int width = 0;
     for (const QString &name : command.required + command.optional + QStringList { "help" }) {
         const Option *option = optionNamed(name);
         QString help = QString::fromLatin1(option->help).replace("%OS%", osString());
         if (name == QLatin1String("format") && command.sourceArguments)
             help = QStringLiteral("The output: text (default), json, github or sarif.");
-        const QString head = QStringLiteral("  --") + name
-            + (option->value ? QStringLiteral(" ") + option->value : QString());
-        const QStringList lines = help.split('\n');
-        rows.append({ head, lines.first() });
-        for (int i = 1; i < lines.size(); ++i)
-            rows.append({ QString(), lines.at(i) });
+        heads.append(
+            "--" + name + (option->value ? QStringLiteral(" ") + option->value : QString()));
+        helps.append(help);
+        width = qMax(width, int(heads.last().size()));
     }
-    return usage + "\n\n" + command.summary + "\n\nOptions:\n" + table(rows) + "\nExit codes:\n"
+    QString options;
+    for (int i = 0; i < heads.size(); ++i) {
+        const QStringList lines = helps.at(i).split('\n');
+        options += "  " + heads.at(i).leftJustified(width + 2) + lines.first() + '\n';
+        for (int k = 1; k < lines.size(); ++k)
+            options += QString(width + 4, ' ') + lines.at(k) + '\n';
+    }
+    return usage + "\n\n" + command.summary + "\n\nOptions:\n" + options + "\nExit codes:\n"
         + command.exitCodes + '\n';
 }
 
