@@ -1,5 +1,6 @@
 #include "format.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QUrl>
@@ -109,11 +110,14 @@ QByteArray sarif(const QVector<Linted> &manifests)
     QJsonArray results;
     QJsonArray artifacts;
     for (const Linted &manifest : manifests) {
-        // A relative reference for a path, so that code scanning finds it in the checkout.
-        const QString uri = manifest.source.contains(QLatin1String("://")) ? manifest.source
-            : manifest.source == QLatin1String("-")
-            ? QStringLiteral("stdin")
-            : QString::fromUtf8(QUrl::toPercentEncoding(manifest.source, "/"));
+        // A relative reference for a relative path, so that code scanning finds it in the
+        // checkout; a file: URL for an absolute one.
+        const QString &source = manifest.source;
+        const QString uri = source.contains(QLatin1String("://")) ? source
+            : source == QLatin1String("-")                        ? QStringLiteral("stdin")
+            : QDir::isAbsolutePath(source)
+            ? QString::fromUtf8(QUrl::fromLocalFile(source).toEncoded())
+            : QString::fromUtf8(QUrl::toPercentEncoding(source, "/"));
         artifacts.append(QJsonObject { { "location", QJsonObject { { "uri", uri } } } });
         for (const Finding &finding : manifest.findings) {
             QJsonObject physical { { "artifactLocation",
