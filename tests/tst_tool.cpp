@@ -287,16 +287,17 @@ void tst_Tool::formats_data()
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("words");
     QTest::newRow("text") << "text"
-                          << "Versions.json:3:10: warning: the release name "
+                          << "m,1:x.json:3:10: warning: the release name "
                              "\"\\u001b[31mx%\\n\\u009b\\u202e\" differs from "
                              "\"\\u001b[31mX%\\n\\u009b\\u202e\"";
-    QTest::newRow("json") << "json"
-                          << "\"line\": 3,|\"column\": 10,|\"rule\": \"similar-name\"";
+    QTest::newRow("json")
+        << "json"
+        << "\"file\": \"m,1:x.json\"|\"line\": 3,|\"column\": 10,|\"rule\": \"similar-name\"";
     QTest::newRow("json alias") << "-"
                                 << "\"column\": 10,";
     QTest::newRow("github")
         << "github"
-        << "::warning file=Versions.json,line=3,col=10,title=mzupdater similar-name::"
+        << "::warning file=m%2C1%3Ax.json,line=3,col=10,title=mzupdater similar-name::"
            "the release name|%25\\n|[/apps/2/name]";
     QTest::newRow("sarif") << "sarif"
                            << "\"startColumn\": 10|\"ruleId\": \"similar-name\"";
@@ -312,8 +313,13 @@ void tst_Tool::formats()
         + "\", \"os\": \"mac-arm64\", \"version\": \"1.1.0\"}, {\"name\": \""
         + QByteArray(name).replace('X', 'x')
         + "\", \"os\": \"mac-arm64\", \"version\": " + "\"1.0.0\"}]}";
-    const Result result = run(format == "-" ? "lint @ --json" : "lint @ --format " + format,
-        QByteArray(manifest).replace("\"1.1.0\"}, {", "\"1.1.0\"},\n{"));
+    // A file name with the characters GitHub's properties must escape.
+    QFile file(dir.filePath(QStringLiteral("m,1:x.json")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(manifest).replace("\"1.1.0\"}, {", "\"1.1.0\"},\n{"));
+    file.close();
+    const QString source = QStringLiteral("lint --manifest m,1:x.json ");
+    const Result result = run(source + (format == "-" ? "--json" : "--format " + format));
     QCOMPARE(result.code, 1);
     for (const QString &word : words.split('|'))
         QVERIFY2(result.out.contains(word), qPrintable(result.out));
@@ -336,7 +342,7 @@ void tst_Tool::formats()
     const QJsonObject region = result0["locations"][0]["physicalLocation"]["region"].toObject();
     QCOMPARE(region["startLine"].toInt(), 3);
     QCOMPARE(result0["locations"][0]["physicalLocation"]["artifactLocation"]["uri"].toString(),
-        QStringLiteral("Versions.json"));
+        QStringLiteral("m%2C1%3Ax.json"));
 }
 
 // Words are looked for on stdout, or in the one line on stderr when the tool stops (64, and
