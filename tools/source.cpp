@@ -83,7 +83,7 @@ private:
         bool tracked; // its pointer is wanted, or leads to one that is
         int index = 0;
         QString pointer; // only when tracked
-        QString token; // of the value being read in it
+        QString key; // of the member being read in it, when its name was decoded
         QVector<Member> members; // read so far, for objects
         QHash<QString, int> memberIndex; // once an object has many members
     };
@@ -106,6 +106,11 @@ private:
     void enter(bool object);
     void noteMember(Level &level, const QString &key, int offset);
     QString pointerOf(int levelCount) const;
+    // The reference token of the value being read in @p level.
+    static QString token(const Level &level)
+    {
+        return level.object ? pointerToken(level.key) : QString::number(level.index);
+    }
 
     const char *begin;
     const char *p;
@@ -202,7 +207,7 @@ QString Scanner::pointerOf(int levelCount) const
 {
     QString pointer;
     for (int i = 0; i < levelCount; ++i)
-        pointer += QLatin1Char('/') + levels.at(i).token;
+        pointer += QLatin1Char('/') + token(levels.at(i));
     return pointer;
 }
 
@@ -239,12 +244,12 @@ bool Scanner::value(int parents)
     const bool tracked = parents == 0 ? wanted && wanted->contains(rootPointer)
                                       : levels.at(parents - 1).tracked && wanted
             && wanted->contains(
-                levels.at(parents - 1).pointer + QLatin1Char('/') + levels.at(parents - 1).token);
+                levels.at(parents - 1).pointer + QLatin1Char('/') + token(levels.at(parents - 1)));
     QString pointer;
     if (tracked) {
         pointer = parents == 0
             ? rootPointer
-            : levels.at(parents - 1).pointer + QLatin1Char('/') + levels.at(parents - 1).token;
+            : levels.at(parents - 1).pointer + QLatin1Char('/') + token(levels.at(parents - 1));
         if (offsets)
             offsets->insert(pointer, int(p - begin));
     }
@@ -339,11 +344,9 @@ bool Scanner::run()
                 return unexpected(QStringLiteral("':'"));
             ++p;
             space();
-            level.token = pointerToken(key);
+            level.key = key;
             if (p < end && repeated)
                 noteMember(level, key, int(p - begin));
-        } else {
-            level.token = QString::number(level.index);
         }
         if (p >= end)
             return unexpected(QStringLiteral("a value"));
@@ -511,6 +514,8 @@ QVector<TextPosition> positions(const QByteArray &text, const QVector<int> &offs
 
 QString pointerToken(QString key)
 {
+    if (!key.contains(QLatin1Char('~')) && !key.contains(QLatin1Char('/')))
+        return key;
     return key.replace(QLatin1Char('~'), QLatin1String("~0"))
         .replace(QLatin1Char('/'), QLatin1String("~1"));
 }
