@@ -416,13 +416,13 @@ bool fetch(const QString &address, QByteArray &text, LoadError &error)
         error.message = tooLarge(address);
         return false;
     case Fetched::TooSlow:
-        error = QStringLiteral("%1 did not arrive within %2 s; hosts give up")
-                    .arg(address)
-                    .arg(MZU::Internal::transferLimitMs.load() / 1000);
+        error.message = QStringLiteral("%1 did not arrive within %2 s; hosts give up")
+                            .arg(address)
+                            .arg(MZU::Internal::transferLimitMs.load() / 1000);
         return false;
     case Fetched::Undecodable:
-        error = QStringLiteral("cannot decode the %1 body of %2")
-                    .arg(QString::fromLatin1(fetched.encoding), address);
+        error.message = QStringLiteral("cannot decode the %1 body of %2")
+                            .arg(QString::fromLatin1(fetched.encoding), address);
         return false;
     case Fetched::NetworkError:
         error.message = fetched.status >= 400
