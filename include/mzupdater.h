@@ -55,7 +55,8 @@ private:
         QString changelog;
     };
     static Outcome check(const QString &address, const QString &appName,
-        const MZU::Version &current, const std::shared_ptr<std::atomic_bool> &cancel);
+        const MZU::Version &current, const std::shared_ptr<std::atomic_bool> &cancel,
+        QJsonDocument &manifest);
 
     QFutureWatcher<Outcome> watcher;
     MZU::Version currentVersion;

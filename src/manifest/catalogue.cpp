@@ -44,8 +44,8 @@ QVariantHash EntryConverter::convert(const QJsonObject &entry, std::initializer_
     return values;
 }
 
-QMultiHash<QString, ApplicationInfo> getApplications(const QJsonDocument &manifest,
-    const QString &os, WalkObserver *observer, const QString &onlyName)
+QMultiHash<QString, ApplicationInfo> getApplications(
+    const QJsonDocument &manifest, const QString &os, WalkObserver *observer)
 {
     QMultiHash<QString, ApplicationInfo> catalogue;
     EntryConverter converter;
@@ -58,19 +58,8 @@ QMultiHash<QString, ApplicationInfo> getApplications(const QJsonDocument &manife
         observer->skipped(Skip::NotArray, place);
         place.member.clear();
     }
-    // Entries of other applications or systems are passed over on a CBOR view of the same
-    // data, which compares texts in place where QJsonValue would copy each one out.
-    const QCborArray view = onlyName.isEmpty() ? QCborArray() : QCborArray::fromJsonArray(apps);
-    const QCborValue wantedName(onlyName);
-    const QCborValue wantedOs(os);
     for (int i = 0; i < apps.size(); ++i) {
         place.app = i;
-        if (!onlyName.isEmpty()) {
-            const QCborMap entry = view.at(i).toMap();
-            if (!(entry.value(QLatin1String("name")) == wantedName)
-                || !(entry.value(QLatin1String("os")) == wantedOs))
-                continue;
-        }
         const QJsonValue element = apps.at(i);
         if (!element.isObject()) {
             if (observer)
@@ -84,8 +73,6 @@ QMultiHash<QString, ApplicationInfo> getApplications(const QJsonDocument &manife
             continue;
         }
         QString name = entry.value(QLatin1String("name")).toString();
-        if (!onlyName.isEmpty() && name != onlyName)
-            continue;
         const QString versionText = entry.value(QLatin1String("version")).toString();
         const Version version(versionText);
         // Checked before converting the entry: the conversion is the costly part.
@@ -105,6 +92,38 @@ QMultiHash<QString, ApplicationInfo> getApplications(const QJsonDocument &manife
         catalogue.insert(name, ApplicationInfo { version, values });
     }
     return catalogue;
+}
+
+QMultiHash<QString, ApplicationInfo> releasesToResolve(
+    const QJsonDocument &manifest, const QString &os, const QString &name)
+{
+    QMultiHash<QString, ApplicationInfo> releases;
+    if (name.isEmpty())
+        return releases; // getApplications() keeps no nameless release
+    // The same data seen as CBOR: its values compare and convert in place, where QJsonValue
+    // would copy every text out. The conversion is the one getApplications() makes.
+    const QCborArray apps =
+        QCborArray::fromJsonArray(manifest.object().value(QLatin1String("apps")).toArray());
+    const QCborValue wantedName(name);
+    const QCborValue wantedOs(os);
+    const QString read[] = { QStringLiteral("changelog"), QStringLiteral("tip") };
+    for (const QCborValue &element : apps) {
+        const QCborMap entry = element.toMap();
+        if (!(entry.value(QLatin1String("name")) == wantedName)
+            || !(entry.value(QLatin1String("os")) == wantedOs))
+            continue;
+        const Version version(entry.value(QLatin1String("version")).toString());
+        if (version.isNull())
+            continue;
+        QVariantHash values;
+        for (const QString &key : read) {
+            const QCborValue value = entry.value(key);
+            if (!value.isUndefined())
+                values.insert(key, value.toVariant());
+        }
+        releases.insert(name, ApplicationInfo { version, values });
+    }
+    return releases;
 }
 
 bool isManifest(const QJsonDocument &manifest)

@@ -53,16 +53,21 @@ public:
     virtual void entered(Walk walk, int app, int os);
 };
 
-/// @p onlyName, when not empty, keeps that application's releases alone: same order,
-/// a fraction of the cost for a host that resolves only its own update.
-QMultiHash<QString, ApplicationInfo> getApplications(const QJsonDocument &manifest,
-    const QString &os, WalkObserver *observer = nullptr, const QString &onlyName = QString());
+QMultiHash<QString, ApplicationInfo> getApplications(
+    const QJsonDocument &manifest, const QString &os, WalkObserver *observer = nullptr);
 
 QList<UpdateFile> getFileUpdates(const QJsonDocument &manifest, const QString &appName,
     const Version &from, const Version &to, const QString &os, WalkObserver *observer = nullptr);
 
 QList<SettingValue> getSettingUpdates(const QJsonDocument &manifest, const QString &appName,
     const Version &from, const Version &to, const QString &os, WalkObserver *observer = nullptr);
+
+/// What update resolution reads of getApplications(), for one application: the releases of
+/// @p name for @p os in the same order, each with only the members updateVersion() reads
+/// ("changelog", "tip"). updateVersion() offers the same version with the same change log
+/// as on the full catalogue, at a fraction of the cost.
+QMultiHash<QString, ApplicationInfo> releasesToResolve(
+    const QJsonDocument &manifest, const QString &os, const QString &name);
 
 /// True when hosts read @p manifest at all: its root "name" is "Versions.json".
 bool isManifest(const QJsonDocument &manifest);

@@ -8,12 +8,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureInterface>
 #include <QJsonObject>
 #include <QPointer>
 #include <QSettings>
 #include <QThread>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -107,18 +107,27 @@ void MzUpdater::checkUpdates()
         return;
     }
     cancel = std::make_shared<std::atomic_bool>(false);
-    watcher.setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
-        [address, appName = QCoreApplication::applicationName(), current = currentVersion,
-            token = cancel] { return check(address, appName, current, token); }));
+    QFutureInterface<Outcome> promise;
+    promise.reportStarted();
+    watcher.setFuture(promise.future());
+    QThreadPool::globalInstance()->start(
+        [promise, address, appName = QCoreApplication::applicationName(), current = currentVersion,
+            token = cancel]() mutable {
+            QJsonDocument manifest; // freed once the host has its answer: a large one takes a while
+            promise.reportResult(check(address, appName, current, token, manifest));
+            promise.reportFinished();
+        });
 }
 
 // On the pool thread: everything that grows with the manifest happens, and is freed, here.
 MzUpdater::Outcome MzUpdater::check(const QString &address, const QString &appName,
-    const MZU::Version &current, const std::shared_ptr<std::atomic_bool> &cancel)
+    const MZU::Version &current, const std::shared_ptr<std::atomic_bool> &cancel,
+    QJsonDocument &manifest)
 {
     Outcome outcome;
     const MZU::Internal::Downloaded downloaded =
         MZU::Internal::download(address, MZU::Internal::defaultTransferTimeoutMs, cancel);
+    manifest = downloaded.document;
     if (downloaded.document.isNull()) {
         outcome.failure = downloaded.failure;
         return outcome;
@@ -135,12 +144,12 @@ MzUpdater::Outcome MzUpdater::check(const QString &address, const QString &appNa
         qWarning().noquote() << outcome.failure;
         return outcome;
     }
-    // Only this application's releases: update resolution reads no others.
-    const QMultiHash<QString, MZU::ApplicationInfo> catalogue =
-        MZU::Internal::getApplications(downloaded.document, MZU::osString(), nullptr, appName);
+    // Only what update resolution reads: this application's releases, two members each.
+    const QMultiHash<QString, MZU::ApplicationInfo> releases =
+        MZU::Internal::releasesToResolve(downloaded.document, MZU::osString(), appName);
     outcome.checked = true;
     MZU::Version newVersion;
-    if (MZU::updateVersion(catalogue, appName, current, newVersion, outcome.changelog))
+    if (MZU::updateVersion(releases, appName, current, newVersion, outcome.changelog))
         outcome.newver = newVersion.toString();
     return outcome;
 }
