@@ -119,7 +119,8 @@ void MzUpdater::checkUpdates()
         });
 }
 
-// On the pool thread: everything that grows with the manifest happens, and is freed, here.
+// On the pool thread: all the work that grows with the manifest. The caller keeps the
+// document in @p manifest and frees it after reporting, still on the pool thread.
 MzUpdater::Outcome MzUpdater::check(const QString &address, const QString &appName,
     const MZU::Version &current, const std::shared_ptr<std::atomic_bool> &cancel,
     QJsonDocument &manifest)
