@@ -118,8 +118,8 @@ void tst_Catalogue::updateVersion_data()
 }
 
 // Each row runs as listed, then sorted both ways round: updateVersion skips the sort for
-// releases listed in order, and must give what the plain sort gives. Each also runs on the
-// lean releases the updater resolves with, read from a manifest in the same order.
+// releases listed in order, and must give what the plain sort gives. Each also runs through
+// the resolution the updater makes straight from a manifest listing them in the same order.
 void tst_Catalogue::updateVersion()
 {
     QFETCH(QJsonArray, releases);
@@ -144,12 +144,13 @@ void tst_Catalogue::updateVersion()
             apps.append(merged(QJsonObject::fromVariantHash(release.second.values),
                 { { "name", release.first }, { "os", "os" } }));
         }
-        const MZU::Catalogue lean = MZU::Internal::releasesToResolve(
-            QJsonDocument(QJsonObject { { "apps", apps } }), "os", "A");
-        for (const MZU::Catalogue *releases : { &qAsConst(catalogue), &lean }) {
+        const QJsonDocument manifest(QJsonObject { { "apps", apps } });
+        for (bool lean : { false, true }) {
             Version resultVersion("9.9.9-stale");
             QString resultLog = "stale";
-            QCOMPARE(MZU::updateVersion(*releases, "A", current, resultVersion, resultLog),
+            QCOMPARE(lean ? MZU::Internal::resolveUpdate(
+                         manifest, "os", "A", current, resultVersion, resultLog)
+                          : MZU::updateVersion(catalogue, "A", current, resultVersion, resultLog),
                 !newVersion.isNull());
             QCOMPARE(resultVersion, newVersion);
             QCOMPARE(resultLog, changelog);

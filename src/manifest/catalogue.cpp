@@ -94,36 +94,118 @@ QMultiHash<QString, ApplicationInfo> getApplications(
     return catalogue;
 }
 
-QMultiHash<QString, ApplicationInfo> releasesToResolve(
-    const QJsonDocument &manifest, const QString &os, const QString &name)
+namespace {
+
+// One release as update resolution sorts it: the numbers first, so that most comparisons
+// settle without touching the record.
+template <typename Entry> struct Candidate
 {
-    QMultiHash<QString, ApplicationInfo> releases;
-    if (name.isEmpty())
-        return releases; // getApplications() keeps no nameless release
+    quint32 major, minor, patch;
+    const Version *version;
+    Entry entry;
+};
+
+// Update resolution over @p releases, listed in the order a catalogue's values(name) gives
+// them; @p text(entry, key) reads a member of a release as QVariant::toString() would.
+template <typename Entry, typename Text>
+bool resolve(std::vector<Candidate<Entry>> &releases, const Version &current, Version &newVersion,
+    QString &changelog, Text text)
+{
+    newVersion = Version();
+    changelog = QString();
+    if (releases.empty())
+        return false;
+    const auto older = [](const Candidate<Entry> &a, const Candidate<Entry> &b) {
+        const auto x = std::tie(a.major, a.minor, a.patch);
+        const auto y = std::tie(b.major, b.minor, b.patch);
+        return x != y ? x < y : *a.version < *b.version;
+    };
+    // Manifests list releases in order, and a strictly ordered list has only one sorted
+    // order: take it without sorting.
+    const auto strictly = [&](auto before) {
+        for (size_t i = 1; i < releases.size(); ++i) {
+            if (!before(releases[i - 1], releases[i]))
+                return false;
+        }
+        return true;
+    };
+    if (!strictly(older)) {
+        if (strictly([&](const auto &a, const auto &b) { return older(b, a); }))
+            std::reverse(releases.begin(), releases.end());
+        else
+            std::sort(releases.begin(), releases.end(), older);
+    }
+
+    const QString changelogKey = QStringLiteral("changelog");
+    const QString tipKey = QStringLiteral("tip");
+    std::vector<std::pair<QString, QString>> blocks; // version and change log, oldest first
+    int length = 0;
+    const auto now = std::tie(current.major, current.minor, current.patch);
+    for (const Candidate<Entry> &release : releases) {
+        // Lower numbers settle most older releases without touching the record.
+        if (std::tie(release.major, release.minor, release.patch) < now)
+            continue;
+        if (*release.version <= current)
+            continue;
+        newVersion = *release.version;
+        QString log = text(release.entry, changelogKey);
+        if (!log.isEmpty()) {
+            blocks.emplace_back(release.version->toString(), std::move(log));
+            length += blocks.back().first.size() + 2 + blocks.back().second.size() + 1;
+        }
+        if (text(release.entry, tipKey) == QLatin1String("true"))
+            break;
+    }
+    // Newest first, one "\n" apart, in one allocation; no block leaves it null.
+    if (!blocks.empty()) {
+        changelog.reserve(length - 1);
+        for (auto block = blocks.crbegin(); block != blocks.crend(); ++block) {
+            if (block != blocks.crbegin())
+                changelog += QLatin1Char('\n');
+            changelog += block->first;
+            changelog += QLatin1String(":\n");
+            changelog += block->second;
+        }
+    }
+    return !newVersion.isNull();
+}
+
+} // namespace
+
+bool resolveUpdate(const QJsonDocument &manifest, const QString &os, const QString &name,
+    const Version &current, Version &newVersion, QString &changelog)
+{
     // The same data seen as CBOR: its values compare and convert in place, where QJsonValue
     // would copy every text out. The conversion is the one getApplications() makes.
     const QCborArray apps =
         QCborArray::fromJsonArray(manifest.object().value(QLatin1String("apps")).toArray());
     const QCborValue wantedName(name);
     const QCborValue wantedOs(os);
-    const QString read[] = { QStringLiteral("changelog"), QStringLiteral("tip") };
-    for (const QCborValue &element : apps) {
-        const QCborMap entry = element.toMap();
-        if (!(entry.value(QLatin1String("name")) == wantedName)
-            || !(entry.value(QLatin1String("os")) == wantedOs))
-            continue;
-        const Version version(entry.value(QLatin1String("version")).toString());
-        if (version.isNull())
-            continue;
-        QVariantHash values;
-        for (const QString &key : read) {
-            const QCborValue value = entry.value(key);
-            if (!value.isUndefined())
-                values.insert(key, value.toVariant());
+    std::vector<std::pair<Version, QCborMap>> matching; // in the manifest's order
+    if (!name.isEmpty()) { // getApplications() keeps no nameless release
+        for (const QCborValue &element : apps) {
+            const QCborMap entry = element.toMap();
+            if (!(entry.value(QLatin1String("name")) == wantedName)
+                || !(entry.value(QLatin1String("os")) == wantedOs))
+                continue;
+            Version version(entry.value(QLatin1String("version")).toString());
+            if (!version.isNull())
+                matching.emplace_back(std::move(version), entry);
         }
-        releases.insert(name, ApplicationInfo { version, values });
     }
-    return releases;
+    // A catalogue gives the releases of one name newest-inserted first.
+    std::vector<Candidate<const QCborMap *>> releases;
+    releases.reserve(matching.size());
+    for (auto it = matching.crbegin(); it != matching.crend(); ++it) {
+        const Version &version = it->first;
+        releases.push_back({ version.major, version.minor, version.patch, &version, &it->second });
+    }
+    // Only the releases newer than the current one are read, and only these two members.
+    return resolve(
+        releases, current, newVersion, changelog, [](const QCborMap *entry, const QString &key) {
+            const QCborValue value = entry->value(key);
+            return value.isUndefined() ? QString() : value.toVariant().toString();
+        });
 }
 
 bool isManifest(const QJsonDocument &manifest)
@@ -142,77 +224,17 @@ QMultiHash<QString, ApplicationInfo> getApplications(const QJsonDocument &manife
 bool updateVersion(const QMultiHash<QString, ApplicationInfo> &catalogue, const QString &name,
     const Version &current, Version &newVersion, QString &changelog)
 {
-    newVersion = Version();
-    changelog = QString();
-    // The releases in the order values(name) gives, sorted as ApplicationInfo orders
-    // them. Sorting compact keys rather than the records keeps a large catalogue's
-    // scattered nodes out of the sort.
-    struct Release
-    {
-        quint32 major, minor, patch;
-        const ApplicationInfo *info;
-    };
-    std::vector<Release> releases;
+    // Sorting compact keys rather than the records keeps a large catalogue's scattered
+    // nodes out of the sort.
+    std::vector<Internal::Candidate<const ApplicationInfo *>> releases;
     for (auto it = catalogue.constFind(name); it != catalogue.cend() && it.key() == name; ++it) {
         const Version &version = it.value().version;
-        releases.push_back({ version.major, version.minor, version.patch, &it.value() });
+        releases.push_back({ version.major, version.minor, version.patch, &version, &it.value() });
     }
-    if (releases.empty())
-        return false;
-    const auto older = [](const Release &a, const Release &b) {
-        const auto x = std::tie(a.major, a.minor, a.patch);
-        const auto y = std::tie(b.major, b.minor, b.patch);
-        return x != y ? x < y : a.info->version < b.info->version;
-    };
-    // Manifests list releases in order, and a strictly ordered list has only one sorted
-    // order: take it without sorting.
-    const auto strictly = [&](auto before) {
-        for (size_t i = 1; i < releases.size(); ++i) {
-            if (!before(releases[i - 1], releases[i]))
-                return false;
-        }
-        return true;
-    };
-    if (!strictly(older)) {
-        if (strictly([&](const Release &a, const Release &b) { return older(b, a); }))
-            std::reverse(releases.begin(), releases.end());
-        else
-            std::sort(releases.begin(), releases.end(), older);
-    }
-
-    const QString changelogKey = QStringLiteral("changelog");
-    const QString tipKey = QStringLiteral("tip");
-    std::vector<std::pair<QString, QString>> blocks; // version and change log, oldest first
-    int length = 0;
-    const auto now = std::tie(current.major, current.minor, current.patch);
-    for (const Release &entry : releases) {
-        // Lower numbers settle most older releases without touching the record.
-        if (std::tie(entry.major, entry.minor, entry.patch) < now)
-            continue;
-        const ApplicationInfo *release = entry.info;
-        if (release->version <= current)
-            continue;
-        newVersion = release->version;
-        QString text = release->values.value(changelogKey).toString();
-        if (!text.isEmpty()) {
-            blocks.emplace_back(release->version.toString(), std::move(text));
-            length += blocks.back().first.size() + 2 + blocks.back().second.size() + 1;
-        }
-        if (release->values.value(tipKey).toString() == QLatin1String("true"))
-            break;
-    }
-    // Newest first, one "\n" apart, in one allocation; no block leaves it null.
-    if (!blocks.empty()) {
-        changelog.reserve(length - 1);
-        for (auto block = blocks.crbegin(); block != blocks.crend(); ++block) {
-            if (block != blocks.crbegin())
-                changelog += QLatin1Char('\n');
-            changelog += block->first;
-            changelog += QLatin1String(":\n");
-            changelog += block->second;
-        }
-    }
-    return !newVersion.isNull();
+    return Internal::resolve(releases, current, newVersion, changelog,
+        [](const ApplicationInfo *release, const QString &key) {
+            return release->values.value(key).toString();
+        });
 }
 
 } // namespace MZU
