@@ -12,6 +12,8 @@
 #include <atomic>
 #include <memory>
 
+class QNetworkAccessManager;
+
 /// Checks whether a newer release of the running application is published.
 ///
 /// The manifest address is read from "URL/Versions" in the maintenance tool's
@@ -54,9 +56,9 @@ private:
         QString newver; // empty: no update offered
         QString changelog;
     };
-    static Outcome check(const QString &address, const QString &appName,
-        const MZU::Version &current, const std::shared_ptr<std::atomic_bool> &cancel,
-        QJsonDocument &manifest);
+    static Outcome check(QNetworkAccessManager &manager, const QString &address,
+        const QString &appName, const MZU::Version &current,
+        const std::shared_ptr<std::atomic_bool> &cancel, QJsonDocument &manifest);
 
     QFutureWatcher<Outcome> watcher;
     MZU::Version currentVersion;

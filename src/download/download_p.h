@@ -10,6 +10,8 @@
 #include <atomic>
 #include <memory>
 
+class QNetworkAccessManager;
+
 namespace MZU {
 namespace Internal {
 
@@ -51,6 +53,11 @@ struct Fetched
 Fetched fetch(const QString &address, int transferTimeoutMs,
     qint64 maximumSize = maximumManifestSize, const CancelToken &cancel = {});
 
+/// The same GET on @p manager, which the caller builds for this one transfer and may tear
+/// down later: Qt 5 stops and joins the manager's network thread on destruction.
+Fetched fetch(QNetworkAccessManager &manager, const QString &address, int transferTimeoutMs,
+    qint64 maximumSize = maximumManifestSize, const CancelToken &cancel = {});
+
 /// The result of downloadJSon(), with the one-line warning already logged on failure.
 struct Downloaded
 {
@@ -60,6 +67,11 @@ struct Downloaded
 
 /// Fetches and parses @p address, logging why it failed.
 Downloaded download(const QString &address, int transferTimeoutMs, const CancelToken &cancel = {});
+
+/// The same on @p manager, built by the caller for this one download: the updater answers
+/// its host before tearing the manager down.
+Downloaded download(QNetworkAccessManager &manager, const QString &address, int transferTimeoutMs,
+    const CancelToken &cancel = {});
 
 /// One log line as qWarning() would print these items (spaces, quotes and all).
 template <typename... Items> QString logLine(const Items &...items);

@@ -199,6 +199,13 @@ bool bodiless(int status)
 Fetched fetch(
     const QString &address, int transferTimeoutMs, qint64 maximumSize, const CancelToken &cancel)
 {
+    QNetworkAccessManager manager;
+    return fetch(manager, address, transferTimeoutMs, maximumSize, cancel);
+}
+
+Fetched fetch(QNetworkAccessManager &manager, const QString &address, int transferTimeoutMs,
+    qint64 maximumSize, const CancelToken &cancel)
+{
     Fetched fetched;
     if (!QUrl(address, QUrl::TolerantMode).isValid())
         return fetched;
@@ -210,7 +217,6 @@ Fetched fetch(
         fetched.errorText = QStringLiteral("Operation canceled"); // Qt's words for an abort
         return fetched;
     }
-    QNetworkAccessManager manager;
     QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
     request.setTransferTimeout(transferTimeoutMs);
     // Asking ourselves makes Qt hand over the encoded bytes, which we decode under the cap.
@@ -340,8 +346,15 @@ QString notJson(const QString &address, const QByteArray &body, const QJsonParse
 
 Downloaded download(const QString &address, int transferTimeoutMs, const CancelToken &cancel)
 {
+    QNetworkAccessManager manager;
+    return download(manager, address, transferTimeoutMs, cancel);
+}
+
+Downloaded download(QNetworkAccessManager &manager, const QString &address, int transferTimeoutMs,
+    const CancelToken &cancel)
+{
     Downloaded result;
-    const Fetched fetched = fetch(address, transferTimeoutMs, maximumManifestSize, cancel);
+    const Fetched fetched = fetch(manager, address, transferTimeoutMs, maximumManifestSize, cancel);
     switch (fetched.outcome) {
     case Fetched::Received:
         if (fetched.status >= 300 && fetched.status < 400 && !fetched.location.isEmpty()) {

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QFutureInterface>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
 #include <QPointer>
 #include <QSettings>
 #include <QThread>
@@ -113,21 +114,26 @@ void MzUpdater::checkUpdates()
     QThreadPool::globalInstance()->start(
         [promise, address, appName = QCoreApplication::applicationName(), current = currentVersion,
             token = cancel]() mutable {
-            QJsonDocument manifest; // freed once the host has its answer: a large one takes a while
-            promise.reportResult(check(address, appName, current, token, manifest));
+            // Torn down once the host has its answer: freeing a large document takes a
+            // while, and the manager's destructor joins its network thread. Neither is
+            // shared with any other check.
+            QNetworkAccessManager manager;
+            QJsonDocument manifest;
+            promise.reportResult(check(manager, address, appName, current, token, manifest));
             promise.reportFinished();
         });
 }
 
 // On the pool thread: all the work that grows with the manifest. The caller keeps the
-// document in @p manifest and frees it after reporting, still on the pool thread.
-MzUpdater::Outcome MzUpdater::check(const QString &address, const QString &appName,
-    const MZU::Version &current, const std::shared_ptr<std::atomic_bool> &cancel,
-    QJsonDocument &manifest)
+// document in @p manifest and tears it and @p manager down after reporting, still on the
+// pool thread.
+MzUpdater::Outcome MzUpdater::check(QNetworkAccessManager &manager, const QString &address,
+    const QString &appName, const MZU::Version &current,
+    const std::shared_ptr<std::atomic_bool> &cancel, QJsonDocument &manifest)
 {
     Outcome outcome;
     const MZU::Internal::Downloaded downloaded =
-        MZU::Internal::download(address, MZU::Internal::defaultTransferTimeoutMs, cancel);
+        MZU::Internal::download(manager, address, MZU::Internal::defaultTransferTimeoutMs, cancel);
     manifest = downloaded.document;
     if (downloaded.document.isNull()) {
         outcome.failure = downloaded.failure;
@@ -145,12 +151,10 @@ MzUpdater::Outcome MzUpdater::check(const QString &address, const QString &appNa
         qWarning().noquote() << outcome.failure;
         return outcome;
     }
-    // Only what update resolution reads: this application's releases, two members each.
-    const QMultiHash<QString, MZU::ApplicationInfo> releases =
-        MZU::Internal::releasesToResolve(downloaded.document, MZU::osString(), appName);
     outcome.checked = true;
     MZU::Version newVersion;
-    if (MZU::updateVersion(releases, appName, current, newVersion, outcome.changelog))
+    if (MZU::Internal::resolveUpdate(
+            downloaded.document, MZU::osString(), appName, current, newVersion, outcome.changelog))
         outcome.newver = newVersion.toString();
     return outcome;
 }
