@@ -204,6 +204,8 @@ bool resolveUpdate(const QJsonDocument &manifest, const QString &os, const QStri
     return resolve(
         releases, current, newVersion, changelog, [](const QCborMap *entry, const QString &key) {
             const QCborValue value = entry->value(key);
+            if (value.isString()) // most are: skip the QVariant
+                return value.toString();
             return value.isUndefined() ? QString() : value.toVariant().toString();
         });
 }
