@@ -24,8 +24,9 @@ struct Fetched
 };
 
 /// The GET that downloadJSon() makes: no redirect followed, no header of its own, a fresh
-/// access manager, the body taken as it arrives and refused past maximumManifestSize.
-Fetched fetch(const QString &address, int transferTimeoutMs);
+/// access manager, the body taken as it arrives and refused past @p maximumSize.
+Fetched fetch(
+    const QString &address, int transferTimeoutMs, qint64 maximumSize = maximumManifestSize);
 
 } // namespace Internal
 } // namespace MZU

@@ -1,6 +1,7 @@
 #include "downloadjson.h"
 
 #include "download_p.h"
+#include "signature_p.h"
 
 #include <QDebug>
 #include <QEventLoop>
@@ -11,7 +12,7 @@
 namespace MZU {
 namespace Internal {
 
-Fetched fetch(const QString &address, int transferTimeoutMs)
+Fetched fetch(const QString &address, int transferTimeoutMs, qint64 maximumSize)
 {
     Fetched fetched;
     if (!QUrl(address, QUrl::TolerantMode).isValid())
@@ -40,14 +41,14 @@ Fetched fetch(const QString &address, int transferTimeoutMs)
     const auto takeBody = [&] {
         if (tooLarge)
             return;
-        if (fetched.body.size() + reply->bytesAvailable() > maximumManifestSize)
+        if (fetched.body.size() + reply->bytesAvailable() > maximumSize)
             refuse();
         else
             fetched.body += reply->readAll();
     };
     QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (!tooLarge && length.isValid() && length.toLongLong() > maximumManifestSize)
+        if (!tooLarge && length.isValid() && length.toLongLong() > maximumSize)
             refuse();
     });
     QObject::connect(reply, &QIODevice::readyRead, &loop, takeBody);
@@ -99,6 +100,12 @@ QJsonDocument downloadJSon(const QString &address, int transferTimeoutMs)
     const Fetched fetched = MZU::Internal::fetch(address, transferTimeoutMs);
     switch (fetched.outcome) {
     case Fetched::Received:
+        if (const QString problem =
+                MZU::Internal::signatureProblem(address, fetched.body, transferTimeoutMs);
+            !problem.isEmpty()) {
+            qWarning().noquote() << problem;
+            return QJsonDocument();
+        }
         return QJsonDocument::fromJson(fetched.body);
     case Fetched::InvalidAddress:
         qWarning() << "Cannot download from " << address << " - invalid address";
