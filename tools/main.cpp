@@ -2,6 +2,7 @@
 
 #include "lint.h"
 #include "source.h"
+#include "verify.h"
 
 #include "manifest/manifest_p.h"
 #include "mzu.h"
@@ -27,6 +28,7 @@ const char exitCodes[] = "Exit codes:\n"
                          "  1   lint: warnings only\n"
                          "  2   lint: errors; check: nothing is offered\n"
                          "  3   the manifest could not be read, downloaded or parsed\n"
+                         "  4   its signature does not verify with the --key/--key-file keys\n"
                          "  64  bad usage (an unknown option, a missing one, a bad version)";
 
 const char overview[] =
@@ -37,7 +39,8 @@ const char overview[] =
     "  check     the update a host of a given version is offered, with its change log\n"
     "  files     the file records between two versions, as the library returns them\n"
     "  settings  the setting records between two versions, as the library returns them\n"
-    "  lint      every place where hosts skip, drop or misread something\n\n"
+    "  lint      every place where hosts skip, drop or misread something\n"
+    "  verify    whether the manifest's minisign signature verifies, and with which key\n\n"
     "Run \"mzupdater COMMAND --help\" for the options of a command.\n\n";
 
 struct Command
@@ -59,6 +62,12 @@ const Command commands[] = {
         "Reports every place where the library would skip, drop or misread something, one\n"
         "finding per line as LOCATION: error|warning: message, LOCATION a JSON Pointer, in\n"
         "document order. The --os platform counts as known besides mac-, linux- and win-ARCH.",
+        {} },
+    { "verify",
+        "Checks the manifest's minisign signature (SOURCE with \".minisig\" appended to its path)\n"
+        "against the --key/--key-file keys, as hosts trusting them do; prints the key that\n"
+        "verified it and the trusted comment. With --key/--key-file, the other commands verify\n"
+        "the manifest first too.",
         {} },
 };
 
@@ -127,6 +136,7 @@ private:
     int check();
     int list(bool files);
     int lint();
+    int printVerified(const Verified &verified);
     QString emptyBecause(const EntryObserver &observer, const QString &what) const;
     void print(const QJsonObject &object) { out << QJsonDocument(object).toJson(); }
 
@@ -194,6 +204,7 @@ int Tool::run(const QStringList &arguments)
         QStringLiteral("The host's platform name (default: this machine's, %1).").arg(osString()),
         "NAME", osString() });
     parser.addOption({ "json", "Prints one JSON document instead of text." });
+    addKeyOptions(parser);
     for (const QString &option : command->options) {
         const QString description = option == "app"
             ? QStringLiteral("The application's name, as the host reports it.")
@@ -238,8 +249,22 @@ int Tool::run(const QStringList &arguments)
             || !versionOption(QStringLiteral("to"), second, error)))
         return fail(BadUsage, error);
 
-    if (!loadManifest(source, manifest, error))
+    QVector<Internal::PublicKey> keys;
+    if (!readKeys(parser, keys, error))
+        return fail(BadUsage, error);
+    if (name == "verify" && keys.isEmpty())
+        return fail(BadUsage, QStringLiteral("missing --key or --key-file"));
+    if (!keys.isEmpty()) {
+        Verified verified;
+        if (const int code = verifySource(source, keys, verified, error))
+            return fail(code, error);
+        if (name == "verify")
+            return printVerified(verified);
+        if (!parseManifest(verified.text, source, manifest, error))
+            return fail(Unreadable, error);
+    } else if (!loadManifest(source, manifest, error)) {
         return fail(Unreadable, error);
+    }
     if (name == "check")
         return check();
     if (name == "lint")
@@ -407,6 +432,18 @@ int Tool::lint()
         print({ { "manifest", source }, { "os", os }, { "findings", list }, { "errors", errors },
             { "warnings", findings.size() - errors } });
     return errors ? Errors : findings.isEmpty() ? Clean : WarningsOnly;
+}
+
+int Tool::printVerified(const Verified &verified)
+{
+    const QString id = Internal::keyIdText(verified.key.id);
+    if (json)
+        print({ { "verified", true }, { "keyId", id }, { "key", verified.key.text },
+            { "trustedComment", verified.trustedComment } });
+    else
+        out << "verified: signed with key " << id << " (" << verified.key.text << ")\n"
+            << "trusted comment: " << verified.trustedComment << '\n';
+    return Clean;
 }
 
 } // namespace

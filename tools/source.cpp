@@ -1,12 +1,11 @@
 #include "source.h"
 
-#include "download/download_p.h"
+#include "download/signature_p.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonParseError>
 #include <QStringList>
-#include <QUrl>
 
 #include <cstring>
 
@@ -32,7 +31,7 @@ bool parse(const QByteArray &text, const QString &what, Manifest &manifest, QStr
     return false;
 }
 
-bool readFile(const QString &path, Manifest &manifest, QString &error)
+bool readFile(const QString &path, QByteArray &text, QString &error)
 {
     QFile file(path);
     if (QFileInfo(path).isDir()) {
@@ -43,43 +42,24 @@ bool readFile(const QString &path, Manifest &manifest, QString &error)
         error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
         return false;
     }
-    return parse(file.readAll(), path, manifest, error);
+    text = file.readAll();
+    return true;
 }
 
 // The library's own GET, so that the tool sees exactly what hosts get, with the cause of a
 // failure that hosts only log.
-bool fetch(const QString &address, Manifest &manifest, QString &error)
+bool fetch(const QString &address, QByteArray &text, QString &error)
 {
-    using MZU::Internal::Fetched;
-    const Fetched fetched = MZU::Internal::fetch(address, MZU::Internal::defaultTransferTimeoutMs);
-    const QUrl url(address, QUrl::TolerantMode);
-    switch (fetched.outcome) {
-    case Fetched::InvalidAddress:
-        error = QStringLiteral("%1 is not a valid address").arg(address);
-        return false;
-    case Fetched::NoReply:
-        error = QStringLiteral("cannot download %1: Qt gave no reply").arg(address);
-        return false;
-    case Fetched::TooLarge:
-        error = QStringLiteral("%1 is larger than 64 MiB; hosts refuse it").arg(address);
-        return false;
-    case Fetched::NetworkError:
-        error = fetched.status >= 400
-            ? QStringLiteral("the server answers %1 with HTTP %2").arg(address).arg(fetched.status)
-            : QStringLiteral("cannot download %1: %2").arg(address, fetched.errorText);
-        return false;
-    case Fetched::Received:
-        break;
-    }
-    if (fetched.status >= 300 && fetched.status < 400 && !fetched.location.isEmpty()) {
-        error = QStringLiteral("the server answers %1 with a redirect (HTTP %2) to %3; hosts do "
-                               "not follow redirects, so publish the manifest at this address")
-                    .arg(address)
-                    .arg(fetched.status)
-                    .arg(url.resolved(QUrl::fromEncoded(fetched.location)).toString());
+    using namespace MZU::Internal;
+    const Fetched fetched = MZU::Internal::fetch(address, defaultTransferTimeoutMs);
+    error = fetchProblem(fetched, address, maximumManifestSize);
+    if (!error.isEmpty()) {
+        if (fetched.outcome == Fetched::Received)
+            error += QLatin1String(", so publish the manifest at this address");
         return false;
     }
-    return parse(fetched.body, QStringLiteral("the answer from %1").arg(address), manifest, error);
+    text = fetched.body;
+    return true;
 }
 
 // Records where each value starts. The text has been parsed already, so the scan trusts it
@@ -175,11 +155,26 @@ private:
 
 } // namespace
 
-bool loadManifest(const QString &source, Manifest &manifest, QString &error)
+bool readSource(const QString &source, QByteArray &text, QString &error)
 {
     if (source.contains(QLatin1String("://")))
-        return fetch(source, manifest, error);
-    return readFile(source, manifest, error);
+        return fetch(source, text, error);
+    return readFile(source, text, error);
+}
+
+bool parseManifest(
+    const QByteArray &text, const QString &source, Manifest &manifest, QString &error)
+{
+    return parse(text,
+        source.contains(QLatin1String("://")) ? QStringLiteral("the answer from %1").arg(source)
+                                              : source,
+        manifest, error);
+}
+
+bool loadManifest(const QString &source, Manifest &manifest, QString &error)
+{
+    QByteArray text;
+    return readSource(source, text, error) && parseManifest(text, source, manifest, error);
 }
 
 QHash<QString, int> valueOffsets(const QByteArray &text)
