@@ -4,6 +4,8 @@
 void registerModelBenchmarks();
 /// Needs a QCoreApplication whose name is Manifests::appName().
 void registerCheckBenchmarks();
+/// Verification of a signed 1 MB manifest, against its fromJson.
+void registerSignatureBenchmarks();
 /// Removes the settings file that the check benchmarks wrote beside the executable.
 void cleanUpCheckBenchmarks();
 

@@ -48,6 +48,7 @@ int main(int argc, char **argv)
     benchmark::AddCustomContext("cpu_model", cpuModel().toStdString());
     registerModelBenchmarks();
     registerCheckBenchmarks();
+    registerSignatureBenchmarks();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     cleanUpCheckBenchmarks();
