@@ -151,7 +151,8 @@ void tst_Signature::download()
     QFETCH(QString, cause);
 
     // The query stays on both addresses.
-    const QString path = "/" + QString::number(qHash(QTest::currentDataTag())) + "/Versions.json";
+    static int row = 0;
+    const QString path = QStringLiteral("/%1/Versions.json").arg(++row);
     server.setResponse(path + "?channel=beta", HttpServer::Response::json(manifest));
     server.setResponse(path + ".minisig?channel=beta", signature);
     server.setResponse("/elsewhere", HttpServer::Response::json(read("Versions.json.minisig")));
