@@ -6,7 +6,9 @@
 #include <QtTest>
 
 // Nothing here may download.
-MZU::Internal::Fetched MZU::Internal::fetch(const QString &address, int, qint64)
+std::atomic<int> MZU::Internal::transferLimitMs { 0 };
+MZU::Internal::Fetched MZU::Internal::fetch(
+    const QString &address, int, qint64, const MZU::Internal::CancelToken &)
 {
     qFatal("unexpected download of %s", qPrintable(address));
 }

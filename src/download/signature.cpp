@@ -210,6 +210,13 @@ QString fetchProblem(const Fetched &fetched, const QString &address, qint64 maxi
                 maximumSize >= 1024 * 1024
                     ? QStringLiteral("%1 MiB").arg(maximumSize / (1024 * 1024))
                     : QStringLiteral("%1 KiB").arg(maximumSize / 1024));
+    case Fetched::TooSlow:
+        return QStringLiteral("%1 did not arrive within %2 s; hosts give up")
+            .arg(address)
+            .arg(transferLimitMs.load() / 1000);
+    case Fetched::Undecodable:
+        return QStringLiteral("cannot decode the %1 body of %2")
+            .arg(QString::fromLatin1(fetched.encoding), address);
     case Fetched::NetworkError:
         return fetched.status >= 400
             ? QStringLiteral("the server answers %1 with HTTP %2").arg(address).arg(fetched.status)
@@ -228,10 +235,11 @@ QString fetchProblem(const Fetched &fetched, const QString &address, qint64 maxi
     return QString();
 }
 
-QString fetchSignature(const QString &address, int transferTimeoutMs, QByteArray &signature)
+QString fetchSignature(
+    const QString &address, int transferTimeoutMs, QByteArray &signature, const CancelToken &cancel)
 {
     const QString where = signatureAddress(address);
-    const Fetched fetched = fetch(where, transferTimeoutMs, maximumSignatureSize);
+    const Fetched fetched = fetch(where, transferTimeoutMs, maximumSignatureSize, cancel);
     const QString problem = fetchProblem(fetched, where, maximumSignatureSize);
     if (fetched.status == 404 || fetched.status == 410)
         return QStringLiteral("signature missing: ") + problem;
@@ -241,13 +249,14 @@ QString fetchSignature(const QString &address, int transferTimeoutMs, QByteArray
     return QString();
 }
 
-QString signatureProblem(const QString &address, const QByteArray &body, int transferTimeoutMs)
+QString signatureProblem(const QString &address, const QByteArray &body, int transferTimeoutMs,
+    const CancelToken &cancel)
 {
     const QVector<PublicKey> keys = trustedPublicKeys();
     if (keys.isEmpty())
         return QString();
     QByteArray signature;
-    QString cause = fetchSignature(address, transferTimeoutMs, signature);
+    QString cause = fetchSignature(address, transferTimeoutMs, signature, cancel);
     if (cause.isEmpty())
         cause = verifySignature(body, signature, keys).problem;
     if (cause.isEmpty())

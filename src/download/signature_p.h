@@ -54,13 +54,14 @@ QString fetchProblem(const Fetched &fetched, const QString &address, qint64 maxi
 /// Fetches the signature published beside @p address into @p signature, as manifests are
 /// fetched but capped at maximumSignatureSize. Returns the cause ("signature missing: ...",
 /// "signature unreadable: ...") when that fails, else an empty text.
-QString fetchSignature(const QString &address, int transferTimeoutMs, QByteArray &signature);
+QString fetchSignature(const QString &address, int transferTimeoutMs, QByteArray &signature,
+    const CancelToken &cancel = {});
 
 /// Empty when no key is trusted (then nothing is fetched) or when the signature published
 /// beside @p address verifies @p body; otherwise the one-line warning naming the address
 /// and the cause.
 QString signatureProblem(const QString &address, const QByteArray &body,
-    int transferTimeoutMs = defaultTransferTimeoutMs);
+    int transferTimeoutMs = defaultTransferTimeoutMs, const CancelToken &cancel = {});
 
 } // namespace Internal
 } // namespace MZU
