@@ -72,6 +72,7 @@ private Q_SLOTS:
     void deleteFromSlot_data();
     void deleteFromSlot();
     void noResult();
+    void unsignedManifest();
 
 private:
     // Writes the maintenance tool's settings beside the test binary; null: no file.
@@ -282,6 +283,30 @@ void tst_Updater::noResult()
     }
     QCOMPARE(seen, QStringList());
     QCOMPARE(MessageLog::take(), QStringList());
+}
+
+// A host that trusts a key hears why an unsigned manifest was refused.
+void tst_Updater::unsignedManifest()
+{
+    QFile publicKey(QStringLiteral(MZUPDATER_TEST_DATA "/signature/a.pub"));
+    QVERIFY(publicKey.open(QIODevice::ReadOnly));
+    QVERIFY(MZU::setTrustedKeys({ QString::fromLatin1(publicKey.readAll().split('\n').value(1)) }));
+    server.setResponse("/unsigned", manifest({ release("2.0.0") }));
+    writeSettings("[URL]\nVersions=" + server.url("/unsigned").toUtf8() + "\n");
+
+    QStringList seen;
+    MessageLog log;
+    {
+        MzUpdater updater("1.0.0");
+        record(&updater, &seen);
+        updater.checkUpdates();
+        settle();
+    }
+    QVERIFY(MZU::setTrustedKeys({}));
+    const QStringList warnings = MessageLog::take();
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(warnings.first().contains("signature missing"), qPrintable(warnings.first()));
+    QCOMPARE(seen, QStringList { "checkFailed " + warnings.first() });
 }
 
 QTEST_GUILESS_MAIN(tst_Updater)

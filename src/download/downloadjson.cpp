@@ -1,6 +1,7 @@
 #include "downloadjson.h"
 
 #include "download_p.h"
+#include "signature_p.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -362,6 +363,10 @@ Downloaded download(QNetworkAccessManager &manager, const QString &address, int 
                 QUrl(address, QUrl::TolerantMode).resolved(QUrl::fromEncoded(fetched.location));
             result.failure = logLine("Cannot download from ", address, " - redirected (HTTP",
                 fetched.status, ") to", target.toString(), "- redirects are not followed");
+        } else if (const QString problem =
+                       signatureProblem(address, fetched.body, transferTimeoutMs, cancel);
+                   !problem.isEmpty()) {
+            result.failure = problem; // nothing of an unverified manifest is parsed
         } else {
             QJsonParseError error;
             result.document = QJsonDocument::fromJson(fetched.body, &error);
