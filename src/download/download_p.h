@@ -68,10 +68,27 @@ struct Downloaded
 /// Fetches and parses @p address, logging why it failed.
 Downloaded download(const QString &address, int transferTimeoutMs, const CancelToken &cancel = {});
 
-/// The same on @p manager, built by the caller for this one download: the updater answers
-/// its host before tearing the manager down.
+/// The same on @p manager, built by the caller for this one download (see Session).
 Downloaded download(QNetworkAccessManager &manager, const QString &address, int transferTimeoutMs,
     const CancelToken &cancel = {});
+
+/// An access manager for one download that its caller tears down after the call, as the
+/// updater does once its host has the answer (Qt 5 joins the manager's network thread on
+/// destruction). Until destroyed it counts as a transfer in flight under @p cancel: the
+/// application's exit waits for the teardown while Qt can still run it.
+class Session
+{
+public:
+    explicit Session(const CancelToken &cancel);
+    ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+    QNetworkAccessManager &manager();
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> parts;
+};
 
 /// One log line as qWarning() would print these items (spaces, quotes and all).
 template <typename... Items> QString logLine(const Items &...items);

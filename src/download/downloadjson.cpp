@@ -65,7 +65,10 @@ public:
     ~InFlight()
     {
         std::lock_guard<std::mutex> lock(registryMutex);
-        inFlight.erase(std::remove(inFlight.begin(), inFlight.end(), token), inFlight.end());
+        // One entry only: a session registers the token of the transfer it runs as well.
+        const auto entry = std::find(inFlight.begin(), inFlight.end(), token);
+        if (entry != inFlight.end())
+            inFlight.erase(entry);
         registryChanged.notify_all();
     }
     InFlight(const InFlight &) = delete;
@@ -74,6 +77,32 @@ public:
 private:
     CancelToken token;
 };
+
+} // namespace
+
+struct Session::Parts
+{
+    explicit Parts(const CancelToken &cancel)
+        : registration(cancel)
+    {
+    }
+    const InFlight registration; // outlives the manager
+    QNetworkAccessManager manager;
+};
+
+Session::Session(const CancelToken &cancel)
+    : parts(std::make_unique<Parts>(cancel))
+{
+}
+
+Session::~Session() = default;
+
+QNetworkAccessManager &Session::manager()
+{
+    return parts->manager;
+}
+
+namespace {
 
 // Decodes the body as it arrives. Qt would inflate it by itself, but only after handing
 // the size check bytes it can no longer refuse: a small gzip body can decode to gigabytes.

@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QFutureInterface>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
 #include <QPointer>
 #include <QSettings>
 #include <QThread>
@@ -111,17 +110,17 @@ void MzUpdater::checkUpdates()
     QFutureInterface<Outcome> promise;
     promise.reportStarted();
     watcher.setFuture(promise.future());
-    QThreadPool::globalInstance()->start(
-        [promise, address, appName = QCoreApplication::applicationName(), current = currentVersion,
-            token = cancel]() mutable {
-            // Torn down once the host has its answer: freeing a large document takes a
-            // while, and the manager's destructor joins its network thread. Neither is
-            // shared with any other check.
-            QNetworkAccessManager manager;
-            QJsonDocument manifest;
-            promise.reportResult(check(manager, address, appName, current, token, manifest));
-            promise.reportFinished();
-        });
+    QThreadPool::globalInstance()->start([promise, address,
+                                             appName = QCoreApplication::applicationName(),
+                                             current = currentVersion, token = cancel]() mutable {
+        // Torn down once the host has its answer: freeing a large document takes a
+        // while, and the manager's destructor joins its network thread. Neither is
+        // shared with any other check.
+        MZU::Internal::Session session(token);
+        QJsonDocument manifest;
+        promise.reportResult(check(session.manager(), address, appName, current, token, manifest));
+        promise.reportFinished();
+    });
 }
 
 // On the pool thread: all the work that grows with the manifest. The caller keeps the
