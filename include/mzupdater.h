@@ -12,7 +12,11 @@
 #include <atomic>
 #include <memory>
 
-class QNetworkAccessManager;
+namespace MZU {
+namespace Internal {
+class Session;
+}
+} // namespace MZU
 
 /// Checks whether a newer release of the running application is published.
 ///
@@ -56,9 +60,8 @@ private:
         QString newver; // empty: no update offered
         QString changelog;
     };
-    static Outcome check(QNetworkAccessManager &manager, const QString &address,
-        const QString &appName, const MZU::Version &current,
-        const std::shared_ptr<std::atomic_bool> &cancel, QJsonDocument &manifest);
+    static Outcome check(MZU::Internal::Session &session, const QString &address,
+        const QString &appName, const MZU::Version &current, QJsonDocument &manifest);
 
     QFutureWatcher<Outcome> watcher;
     MZU::Version currentVersion;

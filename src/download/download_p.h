@@ -53,10 +53,11 @@ struct Fetched
 Fetched fetch(const QString &address, int transferTimeoutMs,
     qint64 maximumSize = maximumManifestSize, const CancelToken &cancel = {});
 
-/// The same GET on @p manager, which the caller builds for this one transfer and may tear
-/// down later: Qt 5 stops and joins the manager's network thread on destruction.
-Fetched fetch(QNetworkAccessManager &manager, const QString &address, int transferTimeoutMs,
-    qint64 maximumSize = maximumManifestSize, const CancelToken &cancel = {});
+class Session;
+
+/// The same GET on @p session's access manager, stopped by @p session's token.
+Fetched fetch(Session &session, const QString &address, int transferTimeoutMs,
+    qint64 maximumSize = maximumManifestSize);
 
 /// The result of downloadJSon(), with the one-line warning already logged on failure.
 struct Downloaded
@@ -68,22 +69,23 @@ struct Downloaded
 /// Fetches and parses @p address, logging why it failed.
 Downloaded download(const QString &address, int transferTimeoutMs, const CancelToken &cancel = {});
 
-/// The same on @p manager, built by the caller for this one download (see Session).
-Downloaded download(QNetworkAccessManager &manager, const QString &address, int transferTimeoutMs,
-    const CancelToken &cancel = {});
+/// The same on @p session's access manager, which the caller tears down when it chooses.
+Downloaded download(Session &session, const QString &address, int transferTimeoutMs);
 
 /// An access manager for one download that its caller tears down after the call, as the
 /// updater does once its host has the answer (Qt 5 joins the manager's network thread on
 /// destruction). Until destroyed it counts as a transfer in flight under @p cancel: the
 /// application's exit waits for the teardown while Qt can still run it.
+/// The manager is built on the thread that first asks for it, and must be torn down there.
 class Session
 {
 public:
-    explicit Session(const CancelToken &cancel);
+    explicit Session(const CancelToken &cancel = {}); // none: a token of its own
     ~Session();
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
-    QNetworkAccessManager &manager();
+    const CancelToken &token() const;
+    QNetworkAccessManager &manager(); // built on first use
 
 private:
     struct Parts;

@@ -65,7 +65,8 @@ public:
     ~InFlight()
     {
         std::lock_guard<std::mutex> lock(registryMutex);
-        // One entry only: a session registers the token of the transfer it runs as well.
+        // One entry only: the signature's transfer runs under the token of the manifest's
+        // session, which is still registered.
         const auto entry = std::find(inFlight.begin(), inFlight.end(), token);
         if (entry != inFlight.end())
             inFlight.erase(entry);
@@ -83,11 +84,13 @@ private:
 struct Session::Parts
 {
     explicit Parts(const CancelToken &cancel)
-        : registration(cancel)
+        : token(cancel ? cancel : std::make_shared<std::atomic_bool>(false))
+        , registration(token)
     {
     }
+    const CancelToken token;
     const InFlight registration; // outlives the manager
-    QNetworkAccessManager manager;
+    std::unique_ptr<QNetworkAccessManager> manager;
 };
 
 Session::Session(const CancelToken &cancel)
@@ -97,9 +100,16 @@ Session::Session(const CancelToken &cancel)
 
 Session::~Session() = default;
 
+const CancelToken &Session::token() const
+{
+    return parts->token;
+}
+
 QNetworkAccessManager &Session::manager()
 {
-    return parts->manager;
+    if (!parts->manager)
+        parts->manager = std::make_unique<QNetworkAccessManager>();
+    return *parts->manager;
 }
 
 namespace {
@@ -229,19 +239,17 @@ bool bodiless(int status)
 Fetched fetch(
     const QString &address, int transferTimeoutMs, qint64 maximumSize, const CancelToken &cancel)
 {
-    QNetworkAccessManager manager;
-    return fetch(manager, address, transferTimeoutMs, maximumSize, cancel);
+    Session session(cancel);
+    return fetch(session, address, transferTimeoutMs, maximumSize);
 }
 
-Fetched fetch(QNetworkAccessManager &manager, const QString &address, int transferTimeoutMs,
-    qint64 maximumSize, const CancelToken &cancel)
+Fetched fetch(Session &session, const QString &address, int transferTimeoutMs, qint64 maximumSize)
 {
     Fetched fetched;
     if (!QUrl(address, QUrl::TolerantMode).isValid())
         return fetched;
 
-    const CancelToken token = cancel ? cancel : std::make_shared<std::atomic_bool>(false);
-    const InFlight registration(token);
+    const CancelToken &token = session.token();
     if (token->load()) { // cancelled already, or no application object to run the transfer
         fetched.outcome = Fetched::NetworkError;
         fetched.errorText = QStringLiteral("Operation canceled"); // Qt's words for an abort
@@ -251,7 +259,7 @@ Fetched fetch(QNetworkAccessManager &manager, const QString &address, int transf
     request.setTransferTimeout(transferTimeoutMs);
     // Asking ourselves makes Qt hand over the encoded bytes, which we decode under the cap.
     request.setRawHeader("Accept-Encoding", "gzip, deflate");
-    QNetworkReply *reply = manager.get(request);
+    QNetworkReply *reply = session.manager().get(request);
     if (!reply) {
         fetched.outcome = Fetched::NoReply;
         return fetched;
@@ -374,17 +382,13 @@ QString notJson(const QString &address, const QByteArray &body, const QJsonParse
 
 } // namespace
 
-Downloaded download(const QString &address, int transferTimeoutMs, const CancelToken &cancel)
-{
-    QNetworkAccessManager manager;
-    return download(manager, address, transferTimeoutMs, cancel);
-}
+namespace {
 
-Downloaded download(QNetworkAccessManager &manager, const QString &address, int transferTimeoutMs,
+// What downloadJSon() makes of @p fetched.
+Downloaded parse(const QString &address, const Fetched &fetched, int transferTimeoutMs,
     const CancelToken &cancel)
 {
     Downloaded result;
-    const Fetched fetched = fetch(manager, address, transferTimeoutMs, maximumManifestSize, cancel);
     switch (fetched.outcome) {
     case Fetched::Received:
         if (fetched.status >= 300 && fetched.status < 400 && !fetched.location.isEmpty()) {
@@ -436,6 +440,21 @@ Downloaded download(QNetworkAccessManager &manager, const QString &address, int 
     if (!result.failure.isEmpty())
         qWarning().noquote() << result.failure;
     return result;
+}
+
+} // namespace
+
+Downloaded download(const QString &address, int transferTimeoutMs, const CancelToken &cancel)
+{
+    // The manager is gone before the parse, as the caller waits for both.
+    return parse(address, fetch(address, transferTimeoutMs, maximumManifestSize, cancel),
+        transferTimeoutMs, cancel);
+}
+
+Downloaded download(Session &session, const QString &address, int transferTimeoutMs)
+{
+    return parse(
+        address, fetch(session, address, transferTimeoutMs), transferTimeoutMs, session.token());
 }
 
 } // namespace Internal

@@ -110,29 +110,28 @@ void MzUpdater::checkUpdates()
     QFutureInterface<Outcome> promise;
     promise.reportStarted();
     watcher.setFuture(promise.future());
-    QThreadPool::globalInstance()->start([promise, address,
-                                             appName = QCoreApplication::applicationName(),
-                                             current = currentVersion, token = cancel]() mutable {
-        // Torn down once the host has its answer: freeing a large document takes a
-        // while, and the manager's destructor joins its network thread. Neither is
-        // shared with any other check.
-        MZU::Internal::Session session(token);
-        QJsonDocument manifest;
-        promise.reportResult(check(session.manager(), address, appName, current, token, manifest));
-        promise.reportFinished();
-    });
+    QThreadPool::globalInstance()->start(
+        [promise, address, appName = QCoreApplication::applicationName(), current = currentVersion,
+            token = cancel]() mutable {
+            // Torn down once the host has its answer: freeing a large document takes a
+            // while, and the manager's destructor joins its network thread. Neither is
+            // shared with any other check.
+            MZU::Internal::Session session(token);
+            QJsonDocument manifest;
+            promise.reportResult(check(session, address, appName, current, manifest));
+            promise.reportFinished();
+        });
 }
 
 // On the pool thread: all the work that grows with the manifest. The caller keeps the
-// document in @p manifest and tears it and @p manager down after reporting, still on the
+// document in @p manifest and tears it and @p session down after reporting, still on the
 // pool thread.
-MzUpdater::Outcome MzUpdater::check(QNetworkAccessManager &manager, const QString &address,
-    const QString &appName, const MZU::Version &current,
-    const std::shared_ptr<std::atomic_bool> &cancel, QJsonDocument &manifest)
+MzUpdater::Outcome MzUpdater::check(MZU::Internal::Session &session, const QString &address,
+    const QString &appName, const MZU::Version &current, QJsonDocument &manifest)
 {
     Outcome outcome;
     const MZU::Internal::Downloaded downloaded =
-        MZU::Internal::download(manager, address, MZU::Internal::defaultTransferTimeoutMs, cancel);
+        MZU::Internal::download(session, address, MZU::Internal::defaultTransferTimeoutMs);
     manifest = downloaded.document;
     if (downloaded.document.isNull()) {
         outcome.failure = downloaded.failure;
