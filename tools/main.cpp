@@ -86,13 +86,23 @@ void printTable(QTextStream &out, const QVector<QStringList> &rows)
 
 QString cell(const QVariant &value)
 {
-    if (value.type() == QVariant::List || value.type() == QVariant::Hash
-        || value.type() == QVariant::Map) {
+    const int type = value.userType();
+    if (type == QMetaType::QVariantList || type == QMetaType::QVariantHash
+        || type == QMetaType::QVariantMap) {
         const QByteArray text = QJsonDocument(QJsonArray { QJsonValue::fromVariant(value) })
                                     .toJson(QJsonDocument::Compact);
         return QString::fromUtf8(text.mid(1, text.size() - 2));
     }
     return value.toString().replace('\n', "\\n");
+}
+
+void useUtf8(QTextStream &stream)
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    stream.setCodec("UTF-8");
+#else
+    Q_UNUSED(stream) // Qt 6 streams write UTF-8 already
+#endif
 }
 
 // Learns which application and OS entry a walk took, to explain an empty result.
@@ -116,8 +126,8 @@ public:
         : out(stdout)
         , err(stderr)
     {
-        out.setCodec("UTF-8");
-        err.setCodec("UTF-8");
+        useUtf8(out);
+        useUtf8(err);
     }
     int run(const QStringList &arguments);
 

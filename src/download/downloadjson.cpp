@@ -20,6 +20,10 @@ Fetched fetch(const QString &address, int transferTimeoutMs)
     QNetworkAccessManager manager;
     QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
     request.setTransferTimeout(transferTimeoutMs);
+    // Qt 6 follows redirects unless told not to; Qt 5 never did, and a manifest is
+    // fetched from exactly the address the installation names.
+    request.setAttribute(
+        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply *reply = manager.get(request);
     if (!reply) {
         fetched.outcome = Fetched::NoReply;
@@ -27,7 +31,11 @@ Fetched fetch(const QString &address, int transferTimeoutMs)
     }
 
     QEventLoop loop;
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     QObject::connect(reply, SIGNAL(error(QNetworkReply::NetworkError)), &loop, SLOT(quit()));
+#else
+    QObject::connect(reply, &QNetworkReply::errorOccurred, &loop, &QEventLoop::quit);
+#endif
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
 
     // The body is taken as it arrives, so that an oversized one is refused without ever

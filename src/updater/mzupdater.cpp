@@ -29,6 +29,11 @@ MzUpdater::~MzUpdater()
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         QThread::msleep(100);
     }
+    // Qt 6's watcher reports finished as soon as the task is, before its finished() signal
+    // has been delivered; deliver it here so that the result is not lost. Waiting first
+    // makes sure the task has posted it. Qt 5 has delivered it already: nothing happens.
+    watcher.waitForFinished();
+    QCoreApplication::sendPostedEvents(&watcher);
 }
 
 void MzUpdater::checkUpdates()
