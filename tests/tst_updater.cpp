@@ -71,6 +71,7 @@ private Q_SLOTS:
     void deleteFromSlot_data();
     void deleteFromSlot();
     void noResult();
+    void settingsEncoding();
 
 private:
     // Writes the maintenance tool's settings beside the test binary; null: no file.
@@ -275,6 +276,25 @@ void tst_Updater::noResult()
     }
     QCOMPARE(seen, QStringList());
     QCOMPARE(MessageLog::take(), QStringList());
+}
+
+// The settings file's bytes are Latin-1 to Qt 5's QSettings and UTF-8 to Qt 6's: the same
+// file names another address.
+void tst_Updater::settingsEncoding()
+{
+    const QString latin1Read = QString::fromUtf16(u"/caf\u00c3\u00a9.json");
+    const QString utf8Read = QString::fromUtf16(u"/caf\u00e9.json");
+    const QString target = QUrl(server.url(QT_VERSION_MAJOR < 6 ? latin1Read : utf8Read))
+                               .toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority);
+    server.setResponse(target, manifest({ release("2.0.0") }));
+    writeSettings("[URL]\nVersions=" + server.url(utf8Read).toUtf8());
+    MzUpdater updater("1.0.0");
+    QStringList seen;
+    record(&updater, &seen);
+    updater.checkUpdates();
+    settle();
+    QCOMPARE(seen, QStringList({ "checked", updateEvent("2.0.0", "") }));
+    QCOMPARE(server.requestCount(target), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_Updater)

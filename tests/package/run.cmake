@@ -5,6 +5,7 @@
 # its own consumers. Last, the pkg-config file is generated for absolute install folders.
 # Variables: BUILD_DIR, PROJECT_DIR, WORK_DIR, SOURCE_DIR, FLAGS for the compiler (the
 # sanitizers), and OTHER_BUILD_DIR (optional).
+cmake_policy(VERSION 3.16)
 file(REMOVE_RECURSE ${WORK_DIR})
 find_program(PKG_CONFIG pkg-config REQUIRED)
 find_program(READELF readelf REQUIRED)
