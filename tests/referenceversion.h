@@ -10,7 +10,6 @@
 
 // The regular expression that defines the version syntax. Version::fromString is a
 // hand-written equivalent; the tests, fuzz_version and the benchmarks hold it to these.
-// Like the parser it stands for, each call builds its own pattern object.
 namespace Reference {
 
 inline QString versionPattern()
@@ -38,7 +37,8 @@ inline bool store(bool matched, const QString (&groups)[4], MZU::Version &versio
 /// positions) and the groups are cut from the original text.
 inline bool parseWithRegularExpression(const QString &text, MZU::Version &version)
 {
-    const QRegularExpression pattern(QRegularExpression::anchoredPattern(versionPattern()),
+    // Compiled once: compiling it on every call took 60 times as long as the match.
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(versionPattern()),
         QRegularExpression::UseUnicodePropertiesOption
             | QRegularExpression::DotMatchesEverythingOption);
     QString subject = text;

@@ -154,8 +154,9 @@ void tst_Lifecycle::checkAndDestroy()
     }
     QVERIFY(QThreadPool::globalInstance()->waitForDone(10000));
     QCOMPARE(openDescriptors(), descriptors);
-    QVERIFY2(threadCount() <= threads,
-        qPrintable(QStringLiteral("%1 threads, %2 before").arg(threadCount()).arg(threads)));
+    // Threads end asynchronously: on Qt 6 under load one was seen still ending here.
+    QTRY_VERIFY2_WITH_TIMEOUT(threadCount() <= threads,
+        qPrintable(QStringLiteral("%1 threads, %2 before").arg(threadCount()).arg(threads)), 5000);
 }
 
 // The default inactivity timeout bounds the destructor's wait on a silent server.
