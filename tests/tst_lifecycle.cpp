@@ -153,8 +153,13 @@ void tst_Lifecycle::checkAndDestroy()
             QFAIL(qPrintable(QStringLiteral("cycle %1 failed").arg(i)));
     }
     QVERIFY(QThreadPool::globalInstance()->waitForDone(10000));
-    QCOMPARE(openDescriptors(), descriptors);
-    // Threads end asynchronously: on Qt 6 under load one was seen still ending here.
+    // No more than before: a descriptor or thread of the warm-up may still have been ending
+    // when counted (seen under load: 12 descriptors before, 11 after on Qt 5; 3 threads
+    // before, 4 a moment after on Qt 6), and one still ending now gets a moment.
+    QTRY_VERIFY2_WITH_TIMEOUT(openDescriptors() <= descriptors,
+        qPrintable(
+            QStringLiteral("%1 descriptors, %2 before").arg(openDescriptors()).arg(descriptors)),
+        5000);
     QTRY_VERIFY2_WITH_TIMEOUT(threadCount() <= threads,
         qPrintable(QStringLiteral("%1 threads, %2 before").arg(threadCount()).arg(threads)), 5000);
 }
