@@ -1,6 +1,7 @@
 #include "benchmarks.h"
 
 #include "downloadjson.h"
+#include "eventprobe.h"
 #include "manifests.h"
 #include "mzupdater.h"
 
@@ -23,7 +24,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -95,11 +98,37 @@ private:
     quint16 port = 0;
 };
 
+// The ten-application, three-platform manifests, named by their size.
+const std::pair<const char *, int> spreadSizes[] = { { "100KB", 100 * 1024 },
+    { "1MB", 1024 * 1024 }, { "10MB", 10 * 1024 * 1024 } };
+
+struct Served
+{
+    QHash<QByteArray, QByteArray> bodies; // by path
+    QHash<QByteArray, int> releases; // of the spread manifests
+};
+
+const Served &served()
+{
+    static const Served made = [] {
+        Served s;
+        s.bodies.insert("/10KB.json", Manifests::releasesOfSize(10 * 1024));
+        s.bodies.insert("/1MB.json", Manifests::releasesOfSize(1024 * 1024));
+        s.bodies.insert("/1MB-mixed.json", Manifests::mixedOfSize(1024 * 1024));
+        for (const auto &size : spreadSizes) {
+            const QByteArray path = "/" + QByteArray(size.first) + "-spread.json";
+            int releases = 0;
+            s.bodies.insert(path, Manifests::spreadOfSize(size.second, &releases));
+            s.releases.insert(path, releases);
+        }
+        return s;
+    }();
+    return made;
+}
+
 LoopbackServer &server()
 {
-    static LoopbackServer instance({ { "/10KB.json", Manifests::releasesOfSize(10 * 1024) },
-        { "/1MB.json", Manifests::releasesOfSize(1024 * 1024) },
-        { "/1MB-mixed.json", Manifests::mixedOfSize(1024 * 1024) } });
+    static LoopbackServer instance(served().bodies);
     return instance;
 }
 
@@ -133,13 +162,11 @@ void checkWithUpdater(benchmark::State &state, const char *path)
     QTimer guard;
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
-    qint64 starting = 0;
     for (auto _ : state) {
         elapsed = -1;
         guard.start(guardMs);
         clock.start();
         updater.checkUpdates();
-        starting += clock.nsecsElapsed();
         loop.exec();
         if (elapsed < 0) {
             state.SkipWithError("no checked() in time");
@@ -147,10 +174,122 @@ void checkWithUpdater(benchmark::State &state, const char *path)
         }
         state.SetIterationTime(double(elapsed) / 1e9);
     }
-    // The part the host's thread spends in checkUpdates() itself: the settings file, the
-    // maintenance tool's path and handing the download to the pool.
-    state.counters["checkUpdates_us"] =
-        benchmark::Counter(double(starting) / 1e3, benchmark::Counter::kAvgIterations);
+}
+
+struct Offer
+{
+    QString version;
+    QString changelog;
+};
+
+// What a check must offer, from the public functions on the same bytes.
+Offer expectedOffer(const char *path)
+{
+    const MZU::Catalogue catalogue =
+        MZU::getApplications(QJsonDocument::fromJson(served().bodies.value(path)));
+    MZU::Version newVersion;
+    Offer offer;
+    MZU::updateVersion(catalogue, QCoreApplication::applicationName(),
+        MZU::Version(QStringLiteral("0.0.1")), newVersion, offer.changelog);
+    offer.version = newVersion.toString();
+    return offer;
+}
+
+struct HostCheck
+{
+    qint64 checkNs = -1; // checkUpdates() to the end of the dispatch that offered the update
+    qint64 checkUpdatesNs = 0;
+    qint64 largestGapNs = 0;
+    EventProbe::Blocks blocks;
+    Offer offer;
+};
+
+// One check as a host's thread lives it: a 1 ms timer runs throughout, checkUpdates() is
+// called from the loop, and the check ends once the dispatch that emitted the last signal
+// has returned, so that whatever the updater does after emitting is counted too.
+HostCheck checkOnHostThread(MzUpdater &updater)
+{
+    HostCheck check;
+    QEventLoop loop;
+    QElapsedTimer clock;
+    qint64 lastTick = 0;
+    const auto tick = [&] {
+        const qint64 now = clock.nsecsElapsed();
+        check.largestGapNs = std::max(check.largestGapNs, now - lastTick);
+        lastTick = now;
+        return now;
+    };
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, &loop, tick);
+    const QMetaObject::Connection checked =
+        QObject::connect(&updater, &MzUpdater::checked, &loop, EventProbe::mark);
+    const QMetaObject::Connection offered = QObject::connect(&updater, &MzUpdater::updateAvailable,
+        &loop, [&](const QString &version, const QString &changelog) {
+            EventProbe::mark();
+            check.offer = { version, changelog };
+            QMetaObject::invokeMethod(
+                &loop,
+                [&] {
+                    check.checkNs = tick();
+                    check.blocks = EventProbe::stop();
+                    loop.quit();
+                },
+                Qt::QueuedConnection);
+        });
+    QTimer::singleShot(0, &loop, [&] {
+        const qint64 began = clock.nsecsElapsed();
+        updater.checkUpdates();
+        check.checkUpdatesNs = clock.nsecsElapsed() - began;
+    });
+    QTimer::singleShot(guardMs, &loop, &QEventLoop::quit);
+
+    EventProbe::start();
+    clock.start();
+    ticker.start();
+    loop.exec();
+    EventProbe::stop();
+    QObject::disconnect(checked);
+    QObject::disconnect(offered);
+    return check;
+}
+
+// The longest time the host's event loop is blocked during one check: each repetition is
+// one check, on an updater that has already checked once, so that the check also drops
+// the previous manifest as a host checking periodically would.
+void checkHostThread(benchmark::State &state, const char *path)
+{
+    static QHash<QByteArray, Offer> expected;
+    if (!expected.contains(path))
+        expected.insert(path, expectedOffer(path));
+    const Offer &offer = expected[path];
+
+    pointUpdaterAt(server().address(path));
+    MzUpdater updater(QStringLiteral("0.0.1"));
+    if (checkOnHostThread(updater).checkNs < 0) {
+        state.SkipWithError("no updateAvailable() in time");
+        return;
+    }
+    HostCheck check;
+    for (auto _ : state) {
+        check = checkOnHostThread(updater);
+        if (check.checkNs < 0) {
+            state.SkipWithError("no updateAvailable() in time");
+            return;
+        }
+        state.SetIterationTime(double(check.checkNs) / 1e9);
+    }
+    if (check.offer.version != offer.version || check.offer.changelog != offer.changelog) {
+        state.SkipWithError("the updater offered other than the public functions give");
+        return;
+    }
+    state.counters["block_ms"] = double(check.blocks.longestNs) / 1e6;
+    state.counters["block_cpu_ms"] = double(check.blocks.longestCpuNs) / 1e6;
+    state.counters["gap_ms"] = double(check.largestGapNs) / 1e6;
+    state.counters["checkUpdates_ms"] = double(check.checkUpdatesNs) / 1e6;
+    state.counters["signals_ms"] = double(check.blocks.markedNs) / 1e6;
+    state.counters["releases"] = served().releases.value(path);
 }
 
 // The floor: one GET of the same address on a ready access manager, then the parse.
@@ -200,11 +339,16 @@ void checkDownload(benchmark::State &state, const char *path)
     }
 }
 
+double maximum(const std::vector<double> &values)
+{
+    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
 } // namespace
 
-void registerCheckBenchmarks()
+void registerCheckBenchmarks(int hostRepetitions)
 {
-    for (const char *size : { "10KB", "1MB", "1MB-mixed" }) {
+    for (const char *size : { "10KB", "1MB", "1MB-mixed", "1MB-spread", "10MB-spread" }) {
         const std::string path = std::string("/") + size + ".json";
         for (const auto &way : { std::make_pair("check/MzUpdater/", checkWithUpdater),
                  std::make_pair("check/downloadJSon/", checkDownload),
@@ -214,6 +358,16 @@ void registerCheckBenchmarks()
                 ->UseManualTime()
                 ->Unit(benchmark::kMillisecond);
         }
+    }
+    for (const auto &size : spreadSizes) {
+        const std::string path = std::string("/") + size.first + "-spread.json";
+        benchmark::RegisterBenchmark((std::string("host/") + size.first).c_str(),
+            [path](benchmark::State &state) { checkHostThread(state, path.c_str()); })
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(1)
+            ->Repetitions(hostRepetitions)
+            ->ComputeStatistics("max", maximum);
     }
 }
 

@@ -1,4 +1,5 @@
 #include "benchmarks.h"
+#include "eventprobe.h"
 #include "manifests.h"
 
 #include <QCoreApplication>
@@ -6,6 +7,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <sys/resource.h>
 
@@ -26,20 +29,24 @@ QString cpuModel()
 } // namespace
 
 // Google Benchmark's flags, plus --maxrss_out=FILE: where to write the process's peak
-// resident set size in KiB once every benchmark has run.
+// resident set size in KiB once every benchmark has run, and --host_repetitions=N: how
+// many checks each host-thread benchmark times (default 10).
 int main(int argc, char **argv)
 {
     const char *maxrssOut = nullptr;
+    int hostRepetitions = 10;
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--maxrss_out=", 13) == 0)
             maxrssOut = argv[i] + 13;
+        else if (std::strncmp(argv[i], "--host_repetitions=", 19) == 0)
+            hostRepetitions = std::max(1, std::atoi(argv[i] + 19));
         else
             argv[kept++] = argv[i];
     }
     argc = kept;
 
-    QCoreApplication application(argc, argv);
+    ProbedApplication application(argc, argv);
     QCoreApplication::setApplicationName(Manifests::appName());
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
@@ -47,7 +54,13 @@ int main(int argc, char **argv)
     benchmark::AddCustomContext("qt_version", qVersion());
     benchmark::AddCustomContext("cpu_model", cpuModel().toStdString());
     registerModelBenchmarks();
-    registerCheckBenchmarks();
+    registerCheckBenchmarks(hostRepetitions);
+#ifdef MZUPDATER_BENCH_SIGNATURE
+    registerSignatureBenchmarks();
+#endif
+#ifdef MZUPDATER_BENCH_LINT
+    registerLintBenchmarks();
+#endif
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     cleanUpCheckBenchmarks();

@@ -2,17 +2,18 @@
 
 #include "mzu.h"
 
+#include <QList>
+
 namespace Manifests {
 
 namespace {
 
-QByteArray releaseEntry(int i, const QByteArray &os)
+QByteArray releaseEntry(int i, const QByteArray &os, const QByteArray &name = "BenchApp",
+    const char *news = "fixes the crash on start and speeds up the sync of large folders.")
 {
     const QByteArray version = entryVersion(i).toLatin1();
-    return "{\"name\":\"BenchApp\",\"os\":\"" + os + "\",\"version\":\"" + version
-        + "\",\"changelog\":\"Release " + version
-        + ": fixes the crash on start and speeds up the sync of large folders.\","
-          "\"date\":\"2024-05-01\"}";
+    return "{\"name\":\"" + name + "\",\"os\":\"" + os + "\",\"version\":\"" + version
+        + "\",\"changelog\":\"Release " + version + ": " + news + "\",\"date\":\"2024-05-01\"}";
 }
 
 QByteArray fileEntry(int i)
@@ -99,6 +100,35 @@ QByteArray mixedOfSize(int bytes)
     body += "]}";
     for (int i = 0; body.size() < bytes - 2; ++i)
         body += ',' + releaseEntry(i / 3, systems[i % 3]);
+    return body + "]}";
+}
+
+QByteArray spreadOfSize(int bytes, int *releases)
+{
+    const QByteArray os = MZU::osString().toLatin1();
+    QList<QByteArray> systems { os };
+    for (const QByteArray other : { "win-x86_64", "mac-arm64", "linux-x86_64" }) {
+        if (systems.size() < 3 && other != os)
+            systems.append(other);
+    }
+    QList<QByteArray> names { appName().toLatin1() };
+    for (int a = 1; a < 10; ++a)
+        names.append("OtherApp" + QByteArray::number(a));
+
+    QByteArray body = "{\"name\":\"Versions.json\",\"apps\":[";
+    int count = 0;
+    for (; body.size() < bytes - 2; ++count) {
+        if (count > 0)
+            body += ',';
+        const int pair = count % 30;
+        // Each pair's versions are shifted, so that no two pairs share their newest release
+        // and an offer from another application or platform shows. A shorter change log:
+        // about 150 bytes per entry, 70,000 entries in 10 MiB.
+        body += releaseEntry(count / 30 + 2 * pair, systems.at(pair / 10), names.at(pair % 10),
+            "fixes a crash on start, faster sync.");
+    }
+    if (releases)
+        *releases = count;
     return body + "]}";
 }
 

@@ -21,6 +21,10 @@ QByteArray releasesOfSize(int bytes);
 /// file and setting entries for this platform and another (half the bytes), then release
 /// entries for three platforms, one of them this one.
 QByteArray mixedOfSize(int bytes);
+/// Release entries until the document reaches @p bytes, dealt in turn to ten applications
+/// (appName() among them) on three platforms (this one among them), each pair's versions
+/// ascending. @p releases receives the number of release entries.
+QByteArray spreadOfSize(int bytes, int *releases = nullptr);
 
 } // namespace Manifests
 
