@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the example host (build/demo, Release, against the Qt a plain build picks: Qt 6
-# when it is installed, else Qt 5) and runs it as if DemoApp 1.0.0 were
-# installed, against examples/Versions.json served on a loopback port (python3's
-# http.server; without python3 the file is read through a file:// address).
+# when it is installed, else Qt 5) and runs it as if DemoApp 1.0.0 were installed, against
+# examples/Versions.json served on a loopback port (python3's http.server; without python3
+# the file is read through a file:// address).
 # On a fresh Debian machine, run as root, it first installs what is missing.
 #   ./scripts/demo.sh [VERSION]    the installed release to pretend (default 1.0.0)
 set -euo pipefail

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (against the Qt a plain build picks: Qt 6 when it
-# is installed) and runs each for SECONDS (default 60) on a copy
-# of its seed corpus in fuzz/corpus/, so that the repository stays clean. Fails on any
+# is installed) and runs each for SECONDS (default 60) on a copy of its seed corpus in
+# fuzz/corpus/, so that the repository stays clean. Fails on any
 # crash, broken invariant, sanitizer report, leak, slow input or memory blow-up; the input
 # that did it is left in build-fuzz/artifacts/.
 #   ./scripts/fuzz.sh [SECONDS]
