@@ -1,6 +1,8 @@
 #include "httpserver.h"
+#include "lint.h"
 #include "manifestbuilder.h"
 #include "mzu.h"
+#include "source.h"
 
 #include <QtTest> // and QtCore
 
@@ -18,14 +20,20 @@ class tst_Tool : public QObject
         QString out, err;
     };
     // Runs the tool in a directory holding @p manifest as Versions.json; "@" stands for
-    // "--manifest Versions.json", SERVER for the address of a loopback server.
-    Result run(QString command, const QByteArray &manifest = QByteArray());
+    // "--manifest Versions.json", SERVER for the address of a loopback server. @p input
+    // goes to its standard input.
+    Result run(QString command, const QByteArray &manifest = QByteArray(),
+        const QByteArray &input = QByteArray());
     QTemporaryDir dir;
     HttpServer server;
 
 private Q_SLOTS:
     void lint_data();
     void lint();
+    void locations_data();
+    void locations();
+    void formats_data();
+    void formats();
     void exitCodes_data();
     void exitCodes();
     void agreesWithLibrary_data();
@@ -33,7 +41,7 @@ private Q_SLOTS:
     void documentationExamples();
 };
 
-tst_Tool::Result tst_Tool::run(QString command, const QByteArray &manifest)
+tst_Tool::Result tst_Tool::run(QString command, const QByteArray &manifest, const QByteArray &input)
 {
     QFile file(dir.filePath(QStringLiteral("Versions.json")));
     if (!manifest.isNull() && (!file.open(QIODevice::WriteOnly) || file.write(manifest) < 0))
@@ -43,6 +51,8 @@ tst_Tool::Result tst_Tool::run(QString command, const QByteArray &manifest)
     QProcess process;
     process.setWorkingDirectory(dir.path());
     process.start(QStringLiteral(MZUPDATER_TOOL_PATH), QProcess::splitCommand(command));
+    process.write(input);
+    process.closeWriteChannel();
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
         return Result(); // a hang (~QProcess kills it) or a crash
     return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
@@ -56,7 +66,7 @@ void tst_Tool::lint_data()
     QTest::addColumn<QByteArray>("manifest");
     QTest::addColumn<QString>("expected");
     const char *rows[][3] = {
-        { "root array", "[1]", ": error: an array" },
+        { "root array", "[1]", ": error: the root is an array, not an object|ignore" },
         { "root name", "{'name': 'versions.json', 'apps': []}",
             "/name: error: \"versions.json\"|ignore\n/apps: warning: empty" },
         { "apps object", "{'name': 'Versions.json', 'apps': {}}", "/apps: error: not an array" },
@@ -92,26 +102,91 @@ void tst_Tool::lint_data()
             "/apps/1/os/0/files/0: error: a number|skipped\n/apps/2/name: warning: \"a\"|\"A\"\n"
             "/apps/3: error: second application entry|/apps/2\n/apps/3/name: warning: \"a\"" },
         { "file rules",
-            APPS("{'name': 'A', 'os': [{'name': 'linux-x86_64', 'files': ["
-                 "{'version': '1.0.0', 'location': 'bin', 'url': 'http://h/a'},"
-                 "{'version': '1.0.0', 'filename': 'b', 'location': '', 'url': 'http://h:x/'},"
-                 "{'version': 'x', 'filename': [], 'location': 'bin', 'url': 'http://h/c'},"
-                 "{'version': '1.0.0', 'filename': 7, 'location': 'bin', 'url': 'rel/d'}]}]}"),
-            "~/files/0/filename: error: missing|dropped\n~/files/1/location: error: empty|dropped\n"
-            "~/files/1/url: error: not a valid URL|port\n~/files/2/version: error: \"x\"|skipped\n"
-            "~/files/2/filename: error: an array|empty text" },
+            APPS(REL("linux-x86_64",
+                "1.0.0") ", {'name': 'A', 'os': [{'name': 'linux-x86_64', "
+                         "'files': [{'version': '1.0.0', 'location': 'bin', 'url': 'http://h/a'},"
+                         "{'version': '1.0.0', 'filename': 'b', 'location': '', 'url': "
+                         "'http://h:x/'},"
+                         "{'version': 'x', 'filename': [], 'location': 'bin', 'url': 'http://h/c'},"
+                         "{'version': '1.0.0', 'filename': 7, 'location': 'bin', 'url': "
+                         "'http://h/d'}]}]}"),
+            "/apps/0: error: stands before\n/apps/1: warning: never read\n"
+            "/apps/1/os/0/files/0/filename: error: missing|dropped\n"
+            "/apps/1/os/0/files/1/location: error: empty|dropped\n"
+            "/apps/1/os/0/files/1/url: error: not a valid URL|port\n"
+            "/apps/1/os/0/files/2/version: error: \"x\"|skipped\n"
+            "/apps/1/os/0/files/2/filename: error: an array|empty text" },
         { "OS entries, setting rules",
             APPS("{'name': 'A', 'os': [{'name': 'win-arm64', 'settings': [{'version': '1.0.0'}, "
                  "{'version': '1.0.0', 'key': 3}, 'x', {'version': '1.0.0', 'key': 'k', 'type': "
                  "true, 'value': 2}, {'version': '', 'key': 'k'}]}, 'x', {'name': 'win-arm64', "
                  "'files': [1]}, {'name': 4}, {'name': 'mac-arm64', 'files': {}, 'settings': "
-                 "'x'}]}"),
+                 "'x'}]}, " REL("win-arm64", "1.0.0") ", " REL("mac-arm64", "1.0.0")),
             "~/settings/0/key: error: missing|skipped\n~/settings/1/key: error: a number\n"
             "~/settings/2: error: not an object\n~/settings/3/type: warning: a boolean|empty\n"
             "~/settings/3/value: warning: a number|\"2\"\n~/settings/4/version: error: empty\n"
             "/apps/0/os/1: error: a string\n/apps/0/os/2: error: second OS entry|/apps/0/os/0\n"
             "/apps/0/os/3/name: error: a number\n/apps/0/os/4/files: error: an object\n"
             "/apps/0/os/4/settings: error: a string" },
+        // Each level's own members; "date", "type" and "sha256" resemble none of them.
+        { "misspelled members",
+            "{'nmae': 'Versions.json', 'apps': [{'name': 'A', 'os': [{'name': 'win-arm64', "
+            "'settings': [{'verison': '1.0.0', 'key': 'k', 'valeu': 'v'}], 'files': [{'version': "
+            "'1.0.0', 'filname': 'f', 'location': 'l', 'url': 'http://h/f', 'sha256': 'x'}]}, "
+            "{'name': 'mac-arm64', 'setings': []}]}, {'Name': 'B', 'os': []}, {'name': 'A', "
+            "'os': 'win-arm64', 'version': '1.0.0', 'tipp': true, 'chnagelog': 'c', 'date': 'd', "
+            "'type': 't'}, " REL("mac-arm64", "1.0.0") "]}",
+            "/name: error: missing\n/nmae: warning: did you mean \"name\"|ignore the whole "
+            "manifest\n"
+            "~/settings/0/version: error: missing|skipped\n"
+            "~/settings/0/verison: warning: \"version\"|skip\n"
+            "~/settings/0/valeu: warning: \"value\"|empty value\n"
+            "~/files/0/filename: error: missing\n~/files/0/filname: warning: \"filename\"|drop\n"
+            "/apps/0/os/1/setings: warning: \"settings\"|no settings\n"
+            "/apps/1/name: error: missing\n/apps/1/Name: warning: \"name\"|never find\n"
+            "/apps/2/tipp: warning: did you mean \"tip\"|do not stop\n"
+            "/apps/2/chnagelog: warning: \"changelog\"|no change log" },
+        { "similar names",
+            APPS(REL("mac-arm64", "1.0.0") ", " REL(
+                "mac-arm64", "1.1.0") ", {'name': 'a', 'os': "
+                                      "'mac-arm64', 'version': '1.0.0'}, {'name': ' A', 'os': "
+                                      "'mac-arm64', 'version': "
+                                      "'1.2.0'}, {'name': 'Sketch', 'os': []}, {'name': 'Skecth', "
+                                      "'os': 'mac-arm64', "
+                                      "'version': '1.0.0'}, {'name': 'App1', 'os': 'mac-arm64', "
+                                      "'version': '1.0.0'}, "
+                                      "{'name': 'App2', 'os': 'mac-arm64', 'version': '1.0.0'}"),
+            "/apps/2/name: warning: \"a\" differs from \"A\"|never see\n"
+            "/apps/3/name: warning: \" A\" differs from \"A\"\n"
+            "/apps/5/name: warning: \"Skecth\"|\"Sketch\"" },
+        { "across entries",
+            APPS(
+                "{'name': 'A', 'os': [{'name': 'mac-arm64', 'files': [{'version': '1.1.0', "
+                "'filename': 'f', 'location': 'l', 'url': 'http://h/f'}], 'settings': [{'version': "
+                "'1.0.5', 'key': 'k', 'key': 'j'}]}, {'name': 'win-arm64', 'files': [{'version': "
+                "'1.5.0', 'filename': 'f', 'location': 'l', 'url': 'http://h/f'}]}]}, " REL(
+                    "mac-arm64", "1.0.0") ", " REL("mac-arm64", "01.1.0")),
+            "~/settings/0/version: warning: no release of \"A\" for \"mac-arm64\" is 1.0.5\n"
+            "~/settings/0/key: error: appears twice|line 1, column 208\n"
+            "/apps/0/os/1/name: warning: no release of \"A\" is for \"win-arm64\"" },
+        { "URLs",
+            APPS(REL("mac-arm64", "1.0.0") ", {'name': 'B', 'os': [{'name': 'mac-arm64', 'files': "
+                                           "[{'version': '1.0.0', 'filename': 'f', 'location': "
+                                           "'l', 'url': 'htps://h/f'}, "
+                                           "{'version': '1.0.0', 'filename': 'f', 'location': 'l', "
+                                           "'url': 'dl.example.com/f'}, "
+                                           "{'version': '1.0.0', 'filename': 'f', 'location': 'l', "
+                                           "'url': 'C:\\\\b\\\\x.exe'}, "
+                                           "{'version': '1.0.0', 'filename': 'f', 'location': 'l', "
+                                           "'url': 'https://h/a b'}, "
+                                           "{'version': '1.0.0', 'filename': 'f', 'location': 'l', "
+                                           "'url': 'ftp://u:p@h/f'}, "
+                                           "{'version': '1.0.0', 'filename': 'f', 'location': 'l', "
+                                           "'url': 'file:///f'}]}]}, "
+                                           "{'name': 'B', 'os': 'mac-arm64', 'version': '1.0.0'}"),
+            "~~/0/url: warning: \"htps\"|did you mean \"https\"\n~~/1/url: warning: no scheme\n"
+            "~~/2/url: warning: backslashes\n~~/2/url: warning: Windows path\n"
+            "~~/3/url: warning: white space\n~~/4/url: warning: user name or password" },
     };
     for (const auto &row : rows)
         QTest::newRow(row[0]) << QByteArray(row[1]).replace('\'', '"') << QString(row[2]);
@@ -122,9 +197,18 @@ void tst_Tool::lint()
     QFETCH(QByteArray, manifest);
     QFETCH(QString, expected);
     const Result result = run("lint @ --os linux-x86_64", manifest);
-    const QStringList lines = result.out.split('\n', Qt::SkipEmptyParts);
-    const QStringList wanted =
-        expected.replace('~', "/apps/0/os/0").split('\n', Qt::SkipEmptyParts);
+    QStringList lines;
+    // FILE:LINE:COLUMN: SEVERITY: MESSAGE [POINTER], compared as POINTER: SEVERITY: MESSAGE.
+    const QRegularExpression format(
+        QStringLiteral("^Versions\\.json:\\d+:\\d+: (error|warning): (.*?)(?: \\[(.*)\\])?$"));
+    for (const QString &line : result.out.split('\n', Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch match = format.match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        lines.append(match.captured(3) + ": " + match.captured(1) + ": " + match.captured(2));
+    }
+    const QStringList wanted = expected.replace("~~", "/apps/1/os/0/files")
+                                   .replace('~', "/apps/0/os/0")
+                                   .split('\n', Qt::SkipEmptyParts);
     QCOMPARE(result.code, wanted.isEmpty() ? 0 : expected.contains(" error: ") ? 2 : 1);
     QCOMPARE(lines.size(), wanted.size());
     for (int i = 0; i < lines.size(); ++i) {
@@ -135,7 +219,137 @@ void tst_Tool::lint()
     }
 }
 
-// Words are looked for on stdout, or for codes 3 and 64 in the one line on stderr.
+// Where the first finding is, as LINE:COLUMN POINTER, and a word of its message; "\n" in the
+// text is replaced by each row's line end.
+void tst_Tool::locations_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("expected");
+    const QByteArray release =
+        "{'name': 'Versions.json',\n'apps': [\n  {'name': '\xc3\xa9\xe2\x82\xac "
+        "\xf0\x9f\x98\x80', 'os': 'linux-x86_64', 'version': 'x'}]}";
+    const char *ends[][2] = { { "LF", "\n" }, { "CRLF", "\r\n" }, { "CR", "\r" } };
+    for (const auto &end : ends) {
+        QTest::addRow("value after multibyte characters, %s", end[0])
+            << QByteArray(release).replace("\n", end[1]) << "3:53 /apps/0/version: not a version";
+        QTest::addRow("comment, %s", end[0])
+            << QByteArray("{'name': 'Versions.json',\n  // the apps\n'apps': []}")
+                   .replace("\n", end[1])
+            << "2:3 : a comment";
+    }
+    const char *rows[][3] = {
+        { "byte order mark", "\xef\xbb\xbf{'name': 'x', 'apps': []}", "1:10 /name: ignore" },
+        { "byte order mark, not JSON", "\xef\xbb\xbf{'name' 'x'}", "1:9 : where ':'" },
+        { "missing member at its object",
+            "{'name': 'Versions.json', 'apps': [\n 7, {'os': "
+            "'linux-x86_64', 'version': '1.0.0'}]}",
+            "2:2 /apps/0: not an object" },
+        { "missing value", "{'a': }", "1:7 : '}' where a value" },
+        { "trailing comma", "{'a': [1, 2,\n]}", "1:12 : a comma before ']'" },
+        { "missing comma between lines", "{'a': 1\n 'b': 2}", "2:2 : '\"' where ',' or '}'" },
+        { "unknown word", "[true, tru]", "1:8 : not a JSON value" },
+        { "string never closed", "['a', 'b", "1:7 : never closed" },
+        { "text ends", "{'a': [1,\n", "2:1 : the text ends" },
+        { "bytes after the end", "{} {}", "1:4 : '{' where nothing" },
+        { "not UTF-8", "{'a': '\xe9t\xe9'}", "1:8 : not UTF-8" },
+        { "empty", "  \n ", "2:2 : the text is empty" },
+        { "repeated key", "{'name': 'x', 'name': 'Versions.json', 'apps': []}",
+            "1:23 /name: appears twice|column 10" },
+    };
+    for (const auto &row : rows)
+        QTest::newRow(row[0]) << QByteArray(row[1]) << QString(row[2]);
+}
+
+void tst_Tool::locations()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, expected);
+    Manifest manifest;
+    LoadError error;
+    const QVector<Finding> findings = parseManifest(text.replace('\'', '"'), manifest, error)
+        ? lintManifest(manifest, QStringLiteral("linux-x86_64"))
+        : QVector<Finding> { unreadable(error) };
+    QVERIFY(!findings.isEmpty());
+    const Finding &first = findings.first();
+    QCOMPARE(QStringLiteral("%1:%2 %3")
+                 .arg(first.position.line)
+                 .arg(first.position.column)
+                 .arg(first.pointer),
+        expected.section(':', 0, 1));
+    for (const QString &word : expected.section(": ", 1).split('|'))
+        QVERIFY2(first.message.contains(word), qPrintable(first.message));
+}
+
+// One manifest in every format: a warning at line 3, manifest text with control characters
+// (ESC, CSI, a line break, a direction override) that must not reach the output raw.
+void tst_Tool::formats_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("words");
+    QTest::newRow("text") << "text"
+                          << "m,1:x.json:3:10: warning: the release name "
+                             "\"\\u001b[31mx%\\n\\u009b\\u202e\" differs from "
+                             "\"\\u001b[31mX%\\n\\u009b\\u202e\"";
+    QTest::newRow("json")
+        << "json"
+        << "\"file\": \"m,1:x.json\"|\"line\": 3,|\"column\": 10,|\"rule\": \"similar-name\"";
+    QTest::newRow("json alias") << "-"
+                                << "\"column\": 10,";
+    QTest::newRow("github")
+        << "github"
+        << "::warning file=m%2C1%3Ax.json,line=3,col=10,title=mzupdater similar-name::"
+           "the release name|%25\\n|[/apps/2/name]";
+    QTest::newRow("sarif") << "sarif"
+                           << "\"startColumn\": 10|\"ruleId\": \"similar-name\"";
+}
+
+void tst_Tool::formats()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, words);
+    const QByteArray name = "\\u001b[31mX%\\n\xc2\x9b\xe2\x80\xae";
+    const QByteArray manifest = "{\"name\": \"Versions.json\", \"apps\": [{\"name\": \"" + name
+        + "\", \"os\": \"mac-arm64\", \"version\": \"1.0.0\"},\n{\"name\": \"" + name
+        + "\", \"os\": \"mac-arm64\", \"version\": \"1.1.0\"}, {\"name\": \""
+        + QByteArray(name).replace('X', 'x')
+        + "\", \"os\": \"mac-arm64\", \"version\": " + "\"1.0.0\"}]}";
+    // A file name with the characters GitHub's properties must escape.
+    QFile file(dir.filePath(QStringLiteral("m,1:x.json")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(manifest).replace("\"1.1.0\"}, {", "\"1.1.0\"},\n{"));
+    file.close();
+    const QString source = QStringLiteral("lint --manifest m,1:x.json ");
+    const Result result = run(source + (format == "-" ? "--json" : "--format " + format));
+    QCOMPARE(result.code, 1);
+    for (const QString &word : words.split('|'))
+        QVERIFY2(result.out.contains(word), qPrintable(result.out));
+    for (const QChar c : result.out) {
+        const ushort u = c.unicode();
+        QVERIFY2(u == '\n' || (u >= ' ' && u != 0x7f && !(u >= 0x80 && u <= 0x9f) && u != 0x202e),
+            qPrintable(QString::number(u, 16)));
+    }
+    if (format != "sarif")
+        return;
+    // What code scanning reads of SARIF 2.1.0.
+    const QJsonObject sarif = QJsonDocument::fromJson(result.out.toUtf8()).object();
+    QCOMPARE(sarif["version"].toString(), QStringLiteral("2.1.0"));
+    const QJsonObject run = sarif["runs"][0].toObject();
+    const QJsonObject driver = run["tool"]["driver"].toObject();
+    QCOMPARE(driver["name"].toString(), QStringLiteral("mzupdater"));
+    QVERIFY(!driver["version"].toString().isEmpty());
+    const QJsonObject result0 = run["results"][0].toObject();
+    QCOMPARE(driver["rules"][result0["ruleIndex"].toInt()]["id"], result0["ruleId"]);
+    QCOMPARE(result0["level"].toString(), QStringLiteral("warning"));
+    QVERIFY(!result0["message"]["text"].toString().isEmpty());
+    const QJsonObject region = result0["locations"][0]["physicalLocation"]["region"].toObject();
+    QCOMPARE(region["startLine"].toInt(), 3);
+    QCOMPARE(result0["locations"][0]["physicalLocation"]["artifactLocation"]["uri"].toString(),
+        QStringLiteral("m%2C1%3Ax.json"));
+}
+
+// Words are looked for on stdout, or in the one line on stderr when the tool stops (64, and
+// 3 but for lint, which prints an unreadable manifest as a finding). The manifest is also
+// standard input.
 void tst_Tool::exitCodes_data()
 {
     QTest::addColumn<QString>("command");
@@ -147,37 +361,62 @@ void tst_Tool::exitCodes_data()
                              "'C'}, {'name': 'A', 'os': 'mac-arm64', 'version': '1.2.0', "
                              "'changelog': 'D', 'tip': 'true'}");
     server.setResponse("/notes", HttpServer::Response::json(QByteArray(notes).replace('\'', '"')));
+    // Sparse: hosts refuse it by its size, and so must the tool, before reading it.
+    QFile big(dir.filePath(QStringLiteral("big.json")));
+    if (!big.open(QIODevice::WriteOnly) || !big.resize(64 * 1024 * 1024 + 1))
+        qFatal("cannot write %s", qPrintable(big.fileName()));
+    const char *unnamed = "{'apps': [" REL("mac-arm64", "1.1.0") "]}";
     const char *rows[][5] = {
         // name, command, manifest, exit code, words
         { "offered", "check @ --os mac-arm64 --app A --current 1.0.0", notes, "0",
             "offered: 1.2.0\nchangelog:\n1.2.0:\nD\n1.1.0:\nC\n" },
         { "nothing offered", "check @ --os mac-arm64 --app A --current 1.2.0", notes, "2",
             "nothing offered: no release" },
-        { "ignored", "check @ --os mac-arm64 --app A --current 1.0.0",
-            "{'apps': [" REL("mac-arm64", "1.1.0") "]}", "2", "hosts ignore this manifest" },
-        { "files", "files @ --os win-x86_64 --app A --from 0.0.0 --to 1.0.0",
+        { "ignored", "check @ --os mac-arm64 --app A --current 1.0.0", unnamed, "3",
+            "hosts ignore this manifest: root \"name\" is missing" },
+        { "files of an ignored manifest", "files @ --app A --from 1.0.0 --to 2.0.0", unnamed, "3",
+            "hosts ignore this manifest" },
+        { "root array", "settings @ --app A --from 1.0.0 --to 2.0.0", "[]", "3",
+            "hosts ignore this manifest: the root is an array, not an object" },
+        { "standard input", "files --manifest - --os win-x86_64 --app A --from 0.9.0 --to 1.0.0",
             APPS("{'name': 'A', 'os': [{'name': 'win-x86_64', 'files': [{'version': '1.0.0', "
                  "'filename': 'n.exe', 'location': '.', 'url': 'u', 'size': 5}]}]}"),
             "0", "VERSION  FILENAME  LOCATION  URL  SIZE\n1.0.0    n.exe     .         u    5\n" },
-        { "no files", "files @ --app X --from 1.0.0 --to 2.0.0", notes, "0",
+        { "no files", "files @ --app X --from 1.0.0 --to 1.0.0", notes, "0",
             "no files: no entry of \"apps\" is named \"X\"" },
-        { "not json", "lint @", "{'a': }", "3", "is not JSON|at line 1" },
-        { "empty file", "lint @", "", "3", "is empty" },
+        { "several manifests", "lint @ - --os linux-x86_64", unnamed, "2",
+            "Versions.json:1:1: error: root \"name\"|<stdin>:1:1: error: root \"name\"" },
+        { "not json", "lint @", "{'a': }", "3", "Versions.json:1:7: error: not JSON" },
         { "json findings", "lint @ --json",
             "{\n'apps': [\n7,\n" REL("macos-arm64", "1.0.0") "\n],\n'name': 'Versions.json'\n}",
-            "2", "\"errors\": 1,|\"warnings\": 1|\"line\": 3,|\"line\": 4,|\"/apps/1/os\"" },
-        { "missing file", "lint --manifest no/such", nullptr, "3", "cannot read no/such" },
+            "2",
+            "\"errors\": 1,|\"warnings\": 1|\"line\": 3,|\"line\": 4,|\"column\": 21,|"
+            "\"/apps/1/os\"" },
+        { "missing file", "lint --manifest no/such", nullptr, "3",
+            "no/such: error: cannot read no/such" },
+        { "over 64 MiB", "lint --manifest big.json", nullptr, "3",
+            "big.json: error: big.json is larger than 64 MiB" },
         { "served", "lint --manifest SERVER/notes --json", nullptr, "0", "\"errors\": 0," },
         { "redirect", "lint --manifest SERVER/r", nullptr, "3",
             "redirect (HTTP 301) to SERVER/moved" },
-        { "HTTP error", "lint --manifest SERVER/none", nullptr, "3", "HTTP 404" },
+        { "HTTP error", "check --manifest SERVER/none --app A --current 1.0.0", nullptr, "3",
+            "HTTP 404" },
         { "unknown command", "lnt", nullptr, "64", "\"lnt\"" },
         { "unknown option", "lint @ --bogus", nullptr, "64", "bogus" },
+        { "repeated option", "check @ @ --app A --current 1.0.0", nullptr, "64",
+            "--manifest is given twice" },
         { "no manifest", "lint", nullptr, "64", "--manifest" },
         { "bad to", "files @ --app A --from 1.0.0 --to 1.2", nullptr, "64", "--to: \"1.2\"" },
+        { "backwards window", "files @ --app A --from 1.2.0 --to 1.0.0", nullptr, "64",
+            "--from 1.2.0 is later than --to 1.0.0" },
+        { "null version", "check @ --app A --current 0.0.0", nullptr, "64",
+            "--current: \"0.0.0\" is the null version" },
         { "huge current", "check @ --app A --current 1.99999999999.0", nullptr, "64", "32 bits" },
         { "value missing", "settings @ --app", nullptr, "64", "app" },
-        { "stray argument", "lint @ extra", nullptr, "64", "\"extra\"" },
+        { "stray argument", "check @ --app A --current 1.0.0 extra", nullptr, "64", "\"extra\"" },
+        { "unknown format", "lint @ --format xml", nullptr, "64", "\"xml\" is not text" },
+        { "lint format elsewhere", "check @ --app A --current 1.0.0 --format sarif", nullptr, "64",
+            "sarif prints lint findings" },
         { "empty os", "lint @ --os=", nullptr, "64", "--os: the platform name is empty" },
     };
     for (const auto &row : rows)
@@ -191,15 +430,18 @@ void tst_Tool::exitCodes()
     QFETCH(QByteArray, manifest);
     QFETCH(int, code);
     QFETCH(QString, words);
-    const Result result = run(command, manifest);
+    const Result result = run(command, manifest, manifest);
     QCOMPARE(result.code, code);
-    if (code >= 3)
+    const bool stops = code == 64 || (code == 3 && !command.startsWith("lint"));
+    if (stops)
         QVERIFY2(result.out.isEmpty() && result.err.count('\n') == 1, qPrintable(result.err));
     for (const QString &word : words.replace("SERVER", server.url("")).split('|'))
-        QVERIFY2((code >= 3 ? result.err : result.out).contains(word),
-            qPrintable(result.out + result.err));
+        QVERIFY2(
+            (stops ? result.err : result.out).contains(word), qPrintable(result.out + result.err));
     // With --json: one JSON object on stdout, and the same exit code.
-    const Result json = run(command + " --json", manifest);
+    if (command.contains("--format") || command.contains("--json"))
+        return;
+    const Result json = run(command + " --json", manifest, manifest);
     QCOMPARE(json.code, code);
     QVERIFY2(QJsonDocument::fromJson(json.out.toUtf8()).isObject(), qPrintable(json.out));
 }
@@ -209,8 +451,8 @@ void tst_Tool::agreesWithLibrary_data()
 {
     QTest::addColumn<QString>("from");
     QTest::addColumn<QString>("to");
-    const char *rows[][2] = { { "0.0.0", "9.0.0" }, { "1.0.0", "1.2.0" }, { "1.0.0", "1.0.0-a" },
-        { "1.2.0", "1.0.0" }, { "1.0.0-b", "2.0.0" } };
+    const char *rows[][2] = { { "0.0.1", "9.0.0" }, { "1.0.0", "1.2.0" }, { "1.0.0", "1.0.0-a" },
+        { "1.0.0-b", "2.0.0" } };
     for (const auto &row : rows)
         QTest::addRow("%s to %s", row[0], row[1]) << row[0] << row[1];
 }

@@ -2,7 +2,7 @@
 
 #include "environment/environment_p.h"
 #include "manifest/manifest_p.h"
-#include "source.h"
+#include "similar.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -104,6 +104,30 @@ bool knownPlatform(const QString &os)
         && architectures.contains(os.section('-', 1));
 }
 
+// A member hosts read, and what they do when it is not there.
+struct Known
+{
+    const char *name;
+    const char *without;
+};
+
+const Known rootMembers[] = { { "name", "hosts ignore the whole manifest" },
+    { "apps", "hosts find no releases" } };
+const Known releaseMembers[] = { { "name", "hosts ignore this release" },
+    { "os", "hosts ignore this release" }, { "version", "hosts ignore this release" },
+    { "changelog", "hosts show no change log for this release" },
+    { "tip", "hosts do not stop at this release" } };
+const Known applicationMembers[] = { { "name", "hosts never find its files and settings" },
+    { "os", "hosts read nothing of this entry" } };
+const Known systemMembers[] = { { "name", "no host reads this OS entry" },
+    { "files", "hosts get no files from it" }, { "settings", "hosts get no settings from it" } };
+const Known fileMembers[] = { { "version", "hosts skip this file entry" },
+    { "filename", "hosts drop this file entry" }, { "location", "hosts drop this file entry" },
+    { "url", "hosts drop this file entry" } };
+const Known settingMembers[] = { { "version", "hosts skip this setting entry" },
+    { "key", "hosts skip this setting entry" }, { "type", "hosts get an empty type" },
+    { "value", "hosts get an empty value" } };
+
 class Recorder : public WalkObserver
 {
 public:
@@ -130,7 +154,7 @@ public:
     Linter(const QJsonDocument &manifest, const QString &hostOs)
         : manifest(manifest)
         , hostOs(hostOs)
-        , list(manifest.object().value("apps").toArray())
+        , list(manifest.object().value(QLatin1String("apps")).toArray())
     {
     }
 
@@ -139,26 +163,33 @@ public:
         if (topLevel()) {
             releases();
             applications();
+            similarNames();
         }
         return findings;
     }
 
 private:
-    void add(const QString &pointer, Finding::Severity severity, const QString &message)
+    void add(const QString &pointer, Finding::Severity severity, const char *rule,
+        const QString &message)
     {
         const QString key = pointer + '\n' + message;
         if (seen.contains(key))
             return; // several walks pass over the same element
         seen.insert(key);
-        findings.append({ pointer, severity, message });
+        Finding finding;
+        finding.pointer = pointer;
+        finding.severity = severity;
+        finding.rule = rule;
+        finding.message = message;
+        findings.append(finding);
     }
-    void error(const QString &pointer, const QString &message)
+    void error(const QString &pointer, const char *rule, const QString &message)
     {
-        add(pointer, Finding::Error, message);
+        add(pointer, Finding::Error, rule, message);
     }
-    void warning(const QString &pointer, const QString &message)
+    void warning(const QString &pointer, const char *rule, const QString &message)
     {
-        add(pointer, Finding::Warning, message);
+        add(pointer, Finding::Warning, rule, message);
     }
 
     bool topLevel();
@@ -166,11 +197,22 @@ private:
     void release(int index, const QJsonObject &entry);
     void applications();
     void systems(int app, const QJsonObject &entry, const QString &name);
-    void files(const QString &at, const QJsonObject &system, const Recorder &recorder);
+    void files(const QString &at, const QJsonObject &system, const Recorder &recorder,
+        const QString &released);
     void fileRules(const QString &at, const QJsonObject &entry, const Version &version);
-    void settings(const QString &at, const QJsonObject &system, const Recorder &recorder);
+    void url(const QString &at, const QJsonValue &value);
+    void settings(const QString &at, const QJsonObject &system, const Recorder &recorder,
+        const QString &released);
+    void unreleased(const QString &at, const QJsonValue &version, const QString &released);
+    void similarNames();
     void platform(const QString &at, const QString &os);
-    void misnamed(const QString &at, const QJsonObject &entry, const QStringList &known);
+    template <size_t N>
+    void misnamed(const QString &at, const QJsonObject &entry, const Known (&known)[N])
+    {
+        misnamed(at, entry, known, known + N);
+    }
+    void misnamed(
+        const QString &at, const QJsonObject &entry, const Known *begin, const Known *end);
     void misread(const QString &at, const QJsonValue &version);
 
     const QJsonDocument &manifest;
@@ -178,123 +220,150 @@ private:
     const QJsonArray list;
     QVector<Finding> findings;
     QSet<QString> seen;
+    QHash<QString, bool> platforms; // known or not
+    QSet<QString> releasedOn; // name and platform of each release hosts read
+    QSet<QString> releasedVersions; // name, platform and version of each
 };
 
 bool Linter::topLevel()
 {
+    const QString ignored = ignoredBecause(manifest);
     if (!manifest.isObject()) {
-        error(QString(),
-            QStringLiteral("the root is %1, not an object: hosts ignore the manifest")
-                .arg(manifest.isArray() ? QStringLiteral("an array") : QStringLiteral("empty")));
+        error(QString(), "ignored-manifest", ignored + ": hosts ignore the whole manifest");
         return false;
     }
-    const QString ignored = ignoredBecause(manifest);
     if (!ignored.isEmpty())
-        error(QStringLiteral("/name"), ignored + ": hosts ignore the whole manifest");
-    const QJsonValue appsValue = manifest.object().value("apps");
+        error(QStringLiteral("/name"), "ignored-manifest",
+            ignored + ": hosts ignore the whole manifest");
+    const QJsonValue appsValue = manifest.object().value(QLatin1String("apps"));
     if (appsValue.isUndefined())
-        error(QStringLiteral("/apps"), QStringLiteral("no \"apps\" array: hosts find nothing"));
-    else if (appsValue.isArray() && list.isEmpty())
-        warning(QStringLiteral("/apps"), QStringLiteral("\"apps\" is empty: hosts find nothing"));
-    misnamed(QString(), manifest.object(), { "name", "apps" });
+        error(QStringLiteral("/apps"), "no-apps",
+            QStringLiteral("no \"apps\" array: hosts find nothing"));
+    else if (!appsValue.isArray())
+        error(QStringLiteral("/apps"), "no-apps",
+            QStringLiteral("\"apps\" is %1, not an array: hosts find nothing")
+                .arg(typeOf(appsValue)));
+    else if (list.isEmpty())
+        warning(QStringLiteral("/apps"), "no-apps",
+            QStringLiteral("\"apps\" is empty: hosts find nothing"));
+    misnamed(QString(), manifest.object(), rootMembers);
     return true;
 }
 
 void Linter::releases()
 {
-    QSet<QString> systems { hostOs };
-    for (const QJsonValue &element : list) {
-        const QString os = element.toObject().value("os").toString();
-        if (!os.isEmpty())
-            systems.insert(os);
+    // Each platform's release entries get the library's own walk, alone in a manifest of
+    // their own: every entry is walked once, however many platforms there are.
+    QHash<QString, QVector<int>> byPlatform;
+    for (int i = 0; i < list.size(); ++i) {
+        if (!list.at(i).isObject()) {
+            error(apps(i), "not-object",
+                QStringLiteral("element is %1, not an object; it is ignored")
+                    .arg(typeOf(list.at(i))));
+            continue;
+        }
+        const QJsonValue os = list.at(i).toObject().value(QLatin1String("os"));
+        if (os.isString() && !os.toString().isEmpty())
+            byPlatform[os.toString()].append(i);
     }
-    // Every platform named gets the library's own walk; each reports the entries of its own.
     QSet<int> ignored;
-    for (const QString &os : qAsConst(systems)) {
+    for (auto group = byPlatform.cbegin(); group != byPlatform.cend(); ++group) {
+        QJsonArray part;
+        for (int i : group.value())
+            part.append(list.at(i));
         Recorder recorder;
-        getApplications(manifest, os, &recorder);
+        getApplications(QJsonDocument(QJsonObject { { QStringLiteral("apps"), part } }),
+            group.key(), &recorder);
         for (const Recorder::Event &event : qAsConst(recorder.events)) {
-            const int i = event.place.app;
+            const int i = group.value().at(event.place.app);
             const QJsonObject entry = list.at(i).toObject();
-            switch (event.reason) {
-            case Skip::NotArray:
-                error(QStringLiteral("/apps"),
-                    QStringLiteral("\"apps\" is %1, not an array: hosts find nothing")
-                        .arg(typeOf(manifest.object().value("apps"))));
-                break;
-            case Skip::NotObject:
-                error(apps(i),
-                    QStringLiteral("element is %1, not an object; it is ignored")
-                        .arg(typeOf(list.at(i))));
-                break;
-            case Skip::EmptyName:
+            if (event.reason == Skip::EmptyName) {
                 ignored.insert(i);
-                error(apps(i) + "/name",
-                    notText(QStringLiteral("name"), entry.value("name"))
+                error(apps(i) + "/name", "unusable-member",
+                    notText(QStringLiteral("name"), entry.value(QLatin1String("name")))
                         + "; the release is ignored");
-                break;
-            case Skip::NullVersion:
+            } else if (event.reason == Skip::NullVersion) {
                 ignored.insert(i);
-                error(apps(i) + "/version",
-                    whyNull(entry.value("version")) + "; the release is ignored");
-                break;
-            default:
-                break;
+                error(apps(i) + "/version", "null-version",
+                    whyNull(entry.value(QLatin1String("version"))) + "; the release is ignored");
             }
         }
     }
 
-    QHash<QString, int> firstOf; // name, platform and version of each release read
+    // The first release read of each name, platform and version.
+    struct Read
+    {
+        int index;
+        QString pair; // name and platform
+        Version version;
+    };
+    QVector<Read> reads;
+    QHash<QString, int> firstOf;
     for (int i = 0; i < list.size(); ++i) {
         const QJsonObject entry = list.at(i).toObject();
-        const QJsonValue os = entry.value("os");
+        const QJsonValue os = entry.value(QLatin1String("os"));
         if (!list.at(i).isObject() || os.isArray())
             continue;
         if (!os.isString() || os.toString().isEmpty()) {
-            error(apps(i) + "/os",
+            error(apps(i) + "/os", "unusable-member",
                 notText(QStringLiteral("os"), os)
                     + QLatin1String(": no host reads this entry (a release entry needs a "
                                     "platform name, an application entry an array)"));
+            misnamed(apps(i), entry, releaseMembers);
             continue;
         }
         release(i, entry);
         if (ignored.contains(i))
             continue;
-        const QString key = entry.value("name").toString() + '\n' + os.toString() + '\n'
-            + Version(entry.value("version").toString()).toString();
-        if (!firstOf.contains(key)) {
+        const QString name = entry.value(QLatin1String("name")).toString();
+        const QString pair = name + '\n' + os.toString();
+        const Version version(entry.value(QLatin1String("version")).toString());
+        const QString key = pair + '\n' + version.toString();
+        releasedOn.insert(pair);
+        releasedVersions.insert(key);
+        const auto first = firstOf.constFind(key);
+        if (first == firstOf.cend()) {
             firstOf.insert(key, i);
+            reads.append({ i, pair, version });
             continue;
         }
-        error(apps(i) + "/version",
+        error(apps(i) + "/version", "duplicate-release",
             QStringLiteral("%1 %2 for %3 is listed twice (also at %4); which one's change log "
                            "and tip count is left to chance")
-                .arg(quoted(entry.value("name").toString()), key.section('\n', 2), os.toString(),
-                    apps(firstOf.value(key))));
+                .arg(quoted(name), version.toString(), os.toString(), apps(first.value())));
     }
 
     // Unlike semantic versioning, a suffix sorts after the plain release.
     const QRegularExpression preRelease(QStringLiteral("^(alpha|beta|rc|pre|preview|dev)"),
         QRegularExpression::CaseInsensitiveOption);
-    for (auto it = firstOf.cbegin(); it != firstOf.cend(); ++it) {
-        Version version(it.key().section('\n', 2));
-        const QString suffix = version.suffix;
-        version.suffix.clear();
-        if (preRelease.match(suffix).hasMatch()
-            && firstOf.contains(it.key().section('\n', 0, 1) + '\n' + version.toString()))
-            warning(apps(it.value()) + "/version",
+    for (const Read &read : qAsConst(reads)) {
+        if (read.version.suffix.isEmpty() || !preRelease.match(read.version.suffix).hasMatch())
+            continue;
+        Version plain = read.version;
+        plain.suffix.clear();
+        if (firstOf.contains(read.pair + '\n' + plain.toString()))
+            warning(apps(read.index) + "/version", "suffix-order",
                 QStringLiteral("%1-%2 sorts after %1 (a suffix comes after the plain release, "
                                "unlike in semantic versioning): hosts on %1 are offered it")
-                    .arg(version.toString(), suffix));
+                    .arg(plain.toString(), read.version.suffix));
     }
 }
 
 void Linter::release(int i, const QJsonObject &entry)
 {
     const QString at = apps(i);
-    platform(at + "/os", entry.value("os").toString());
-    misnamed(at, entry, { "name", "os", "version", "changelog", "tip" });
-    misread(at + "/version", entry.value("version"));
+    platform(at + "/os", entry.value(QLatin1String("os")).toString());
+    misnamed(at, entry, releaseMembers);
+    misread(at + "/version", entry.value(QLatin1String("version")));
+
+    const QJsonValue tip = entry.value(QLatin1String("tip"));
+    const QJsonValue log = entry.value(QLatin1String("changelog"));
+    const QString tipText = tip.toString().trimmed().toLower();
+    const bool meant = tip.isDouble()
+        ? tip.toDouble() != 0
+        : tipText == "true" || tipText == "yes" || tipText == "1" || tipText == "on";
+    if (!meant && (log.isUndefined() || log.isString()))
+        return; // nothing the resolution could read otherwise than it seems
 
     // Ask the update resolution how it reads "tip" and "changelog": a release 1.0.0 with
     // these members, followed by 2.0.0, offered to 0.0.0, stops at 1.0.0 only when marked.
@@ -304,75 +373,58 @@ void Linter::release(int i, const QJsonObject &entry)
     Version offered;
     QString changelog;
     updateVersion(catalogue, QString(), Version(), offered, changelog);
-
-    const QJsonValue tip = entry.value("tip");
-    const QString tipText = tip.toString().trimmed().toLower();
-    const bool meant = tip.isDouble()
-        ? tip.toDouble() != 0
-        : tipText == "true" || tipText == "yes" || tipText == "1" || tipText == "on";
     if (offered.major != 1 && meant)
-        warning(at + "/tip",
+        warning(at + "/tip", "tip-not-marked",
             QStringLiteral("\"tip\" is %1, which does not mark a tip (only true or \"true\" "
                            "do); hosts walk past this release")
                 .arg(jsonText(tip)));
-
-    const QJsonValue log = entry.value("changelog");
     if (changelog.isEmpty() && !log.isUndefined() && !log.isString())
-        warning(at + "/changelog",
+        warning(at + "/changelog", "value-not-text",
             QStringLiteral("\"changelog\" is %1 and reads as empty text").arg(typeOf(log)));
 }
 
 void Linter::applications()
 {
-    QHash<QString, int> takenFor; // application name to the entry the walks stop at
-    QSet<QString> released;
-    for (const QJsonValue &element : list) {
-        if (element.toObject().value("os").isString())
-            released.insert(element.toObject().value("name").toString());
+    // The walks take the first element of a name (any element: a release entry too).
+    QHash<QString, int> firstNamed;
+    QHash<QString, int> firstApplication;
+    for (int i = 0; i < list.size(); ++i) {
+        const QJsonObject entry = list.at(i).toObject();
+        const QString name = entry.value(QLatin1String("name")).toString();
+        if (!firstNamed.contains(name))
+            firstNamed.insert(name, i);
+        if (entry.value(QLatin1String("os")).isArray() && !firstApplication.contains(name))
+            firstApplication.insert(name, i);
     }
     for (int i = 0; i < list.size(); ++i) {
         const QJsonObject entry = list.at(i).toObject();
-        if (!entry.value("os").isArray())
+        if (!entry.value(QLatin1String("os")).isArray())
             continue;
-        const QJsonValue nameValue = entry.value("name");
+        const QJsonValue nameValue = entry.value(QLatin1String("name"));
         const QString name = nameValue.toString();
         if (name.isEmpty())
-            error(apps(i) + "/name",
+            error(apps(i) + "/name", "unusable-member",
                 notText(QStringLiteral("name"), nameValue)
                     + ": hosts do not ask for its files and settings");
-        const auto near =
-            std::find_if(released.cbegin(), released.cend(), [&](const QString &other) {
-                return other.trimmed().compare(name.trimmed(), Qt::CaseInsensitive) == 0;
-            });
-        if (!name.isEmpty() && !released.contains(name) && near != released.cend())
-            warning(apps(i) + "/name",
-                QStringLiteral("no release entry is named %1, but one is named %2; names "
-                               "compare exactly")
-                    .arg(quoted(name), quoted(*near)));
-        misnamed(apps(i), entry, { "name", "os" });
-        if (takenFor.contains(name)) {
-            error(apps(i),
+        misnamed(apps(i), entry, applicationMembers);
+        const int first = firstNamed.value(name);
+        if (firstApplication.value(name) != i) {
+            error(apps(i), "second-entry",
                 QStringLiteral("second application entry named %1: hosts read only %2, so "
                                "its files and settings are never read")
-                    .arg(quoted(name), apps(takenFor.value(name))));
-        } else {
-            Recorder recorder;
-            getFileUpdates(manifest, name, Version(), Version(), QString(), &recorder);
-            takenFor.insert(name, recorder.app);
-            if (recorder.app >= 0 && recorder.app != i) {
-                const bool isRelease = list.at(recorder.app).toObject().value("os").isString();
-                error(apps(recorder.app),
-                    QStringLiteral("this %1 of %2 stands before %3, its application entry with "
-                                   "the \"os\" array: hosts stop at the first entry of a name, "
-                                   "so the files and settings of %3 are never read; move %3 "
-                                   "up")
-                        .arg(isRelease ? QStringLiteral("release entry") : QStringLiteral("entry"),
-                            quoted(name), apps(i)));
-                warning(apps(i),
-                    QStringLiteral("its files and settings are never read: hosts looking "
-                                   "for %1 stop at %2")
-                        .arg(quoted(name), apps(recorder.app)));
-            }
+                    .arg(quoted(name), apps(firstApplication.value(name))));
+        } else if (first != i) {
+            const bool isRelease = list.at(first).toObject().value(QLatin1String("os")).isString();
+            error(apps(first), "entry-order",
+                QStringLiteral("this %1 of %2 stands before %3, its application entry with "
+                               "the \"os\" array: hosts stop at the first entry of a name, "
+                               "so the files and settings of %3 are never read; move %3 up")
+                    .arg(isRelease ? QStringLiteral("release entry") : QStringLiteral("entry"),
+                        quoted(name), apps(i)));
+            warning(apps(i), "entry-order",
+                QStringLiteral("its files and settings are never read: hosts looking for %1 "
+                               "stop at %2")
+                    .arg(quoted(name), apps(first)));
         }
         systems(i, entry, name);
     }
@@ -380,67 +432,77 @@ void Linter::applications()
 
 void Linter::systems(int app, const QJsonObject &entry, const QString &name)
 {
-    // Alone in a manifest of its own, every application entry is walked, even one that
-    // hosts never reach: its defects wait for the day it is moved up.
-    const QJsonDocument alone(QJsonObject { { QStringLiteral("apps"), QJsonArray { entry } } });
-    const QJsonArray systems = entry.value("os").toArray();
-    QHash<QString, int> takenFor;
+    const QJsonArray systems = entry.value(QLatin1String("os")).toArray();
+    QHash<QString, int> firstNamed;
     for (int j = 0; j < systems.size(); ++j) {
         const QString at = apps(app) + QStringLiteral("/os/%1").arg(j);
         if (!systems.at(j).isObject()) {
-            error(at,
+            error(at, "not-object",
                 QStringLiteral("OS entry is %1, not an object; no host reads it")
                     .arg(typeOf(systems.at(j))));
             continue;
         }
         const QJsonObject system = systems.at(j).toObject();
-        const QJsonValue osName = system.value("name");
+        const QJsonValue osName = system.value(QLatin1String("name"));
+        misnamed(at, system, systemMembers);
         if (!osName.isString() || osName.toString().isEmpty()) {
-            error(at + "/name", notText(QStringLiteral("name"), osName) + ": no host reads it");
+            error(at + "/name", "unusable-member",
+                notText(QStringLiteral("name"), osName) + ": no host reads it");
             continue;
         }
         const QString os = osName.toString();
-        if (takenFor.contains(os)) {
-            error(at,
+        if (firstNamed.contains(os)) {
+            error(at, "second-entry",
                 QStringLiteral("second OS entry named %1: hosts read only %2/os/%3, so its "
                                "files and settings are never read")
                     .arg(quoted(os), apps(app))
-                    .arg(takenFor.value(os)));
+                    .arg(firstNamed.value(os)));
             continue;
         }
+        firstNamed.insert(os, j);
         platform(at + "/name", os);
-        misnamed(at, system, { "name", "files", "settings" });
+        const QString released = name + '\n' + os;
+        if (!name.isEmpty() && !releasedOn.contains(released))
+            warning(at + "/name", "platform-without-release",
+                QStringLiteral("no release of %1 is for %2: hosts on %2 are offered no update, "
+                               "so these files and settings reach none of them")
+                    .arg(quoted(name), quoted(os)));
+        // Alone in a manifest of its own, every OS entry is walked once, even one that
+        // hosts never reach: its defects wait for the day it is moved up.
+        const QJsonDocument alone(QJsonObject { { QStringLiteral("apps"),
+            QJsonArray { QJsonObject { { QStringLiteral("name"), name },
+                { QStringLiteral("os"), QJsonArray { system } } } } } });
         Recorder fileWalk;
         Recorder settingWalk;
         getFileUpdates(alone, name, Version(), widest(), os, &fileWalk);
         getSettingUpdates(alone, name, Version(), widest(), os, &settingWalk);
-        takenFor.insert(os, fileWalk.os);
-        const QString taken = apps(app) + QStringLiteral("/os/%1").arg(fileWalk.os);
-        files(taken, systems.at(fileWalk.os).toObject(), fileWalk);
-        settings(taken, systems.at(fileWalk.os).toObject(), settingWalk);
+        files(at, system, fileWalk, releasedOn.contains(released) ? released : QString());
+        settings(at, system, settingWalk, releasedOn.contains(released) ? released : QString());
     }
 }
 
-void Linter::files(const QString &at, const QJsonObject &system, const Recorder &recorder)
+void Linter::files(
+    const QString &at, const QJsonObject &system, const Recorder &recorder, const QString &released)
 {
-    const QJsonArray entries = system.value("files").toArray();
+    const QJsonArray entries = system.value(QLatin1String("files")).toArray();
     for (const Recorder::Event &event : recorder.events) {
         const QString entryAt = at + QStringLiteral("/files/%1").arg(event.place.entry);
         const QJsonObject entry = entries.at(event.place.entry).toObject();
-        const QJsonValue version = entry.value("version");
+        const QJsonValue version = entry.value(QLatin1String("version"));
         switch (event.reason) {
         case Skip::NotArray:
-            error(at + "/files",
+            error(at + "/files", "unusable-member",
                 QStringLiteral("\"files\" is %1, not an array: no file entry is read")
-                    .arg(typeOf(system.value("files"))));
+                    .arg(typeOf(system.value(QLatin1String("files")))));
             break;
         case Skip::NotObject:
-            error(entryAt,
+            error(entryAt, "not-object",
                 QStringLiteral("file entry is %1, not an object; it is skipped")
                     .arg(typeOf(entries.at(event.place.entry))));
             break;
         case Skip::NullVersion:
-            error(entryAt + "/version", whyNull(version) + "; the file entry is skipped");
+            error(entryAt + "/version", "null-version",
+                whyNull(version) + "; the file entry is skipped");
             fileRules(entryAt, entry, Version(QStringLiteral("1.0.0")));
             break;
         case Skip::NoFilename:
@@ -455,8 +517,10 @@ void Linter::files(const QString &at, const QJsonObject &system, const Recorder 
     for (int k = 0; k < entries.size(); ++k) {
         const QString entryAt = at + QStringLiteral("/files/%1").arg(k);
         const QJsonObject entry = entries.at(k).toObject();
-        misread(entryAt + "/version", entry.value("version"));
-        misnamed(entryAt, entry, { "version", "filename", "location", "url" });
+        misread(entryAt + "/version", entry.value(QLatin1String("version")));
+        misnamed(entryAt, entry, fileMembers);
+        unreleased(entryAt + "/version", entry.value(QLatin1String("version")), released);
+        url(entryAt + "/url", entry.value(QLatin1String("url")));
     }
 }
 
@@ -482,40 +546,80 @@ void Linter::fileRules(const QString &at, const QJsonObject &entry, const Versio
                               .section(';', 0, 0));
         else if (!value.isUndefined() && !value.isString())
             why = quoted(member) + " is " + typeOf(value) + " and reads as empty text";
-        error(at + '/' + member, why + "; the file entry is dropped");
+        error(at + '/' + member, "file-dropped", why + "; the file entry is dropped");
         file.values.insert(member, QStringLiteral("http://localhost/"));
     }
 }
 
-void Linter::settings(const QString &at, const QJsonObject &system, const Recorder &recorder)
+void Linter::url(const QString &at, const QJsonValue &value)
 {
-    const QJsonArray entries = system.value("settings").toArray();
+    const QString text = value.toString();
+    if (text.isEmpty())
+        return;
+    if (text.contains('\\'))
+        warning(at, "url-characters",
+            QStringLiteral("the URL %1 holds backslashes: URLs separate with \"/\", and hosts "
+                           "get the text as written")
+                .arg(quoted(text)));
+    if (std::any_of(text.begin(), text.end(), [](QChar c) { return c.isSpace(); }))
+        warning(at, "url-characters",
+            QStringLiteral("the URL %1 holds white space; write a space as %20").arg(quoted(text)));
+    static const QRegularExpression schemePattern(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):"));
+    const QString scheme = schemePattern.match(text).captured(1).toLower();
+    static const QStringList schemes { "http", "https", "ftp", "file" };
+    if (scheme.isEmpty()) {
+        warning(at, "url-scheme",
+            QStringLiteral("the URL %1 has no scheme (such as https://): hosts get it as "
+                           "written, relative to nothing")
+                .arg(quoted(text)));
+    } else if (scheme.size() == 1) {
+        warning(at, "url-scheme",
+            QStringLiteral("the URL %1 is a Windows path, not a URL").arg(quoted(text)));
+    } else if (!schemes.contains(scheme)) {
+        const QString near = misspelled(scheme, schemes);
+        warning(at, "url-scheme",
+            QStringLiteral("the URL %1 has the scheme %2, not http, https, ftp or file%3")
+                .arg(quoted(text), quoted(scheme),
+                    near.isEmpty() ? QString()
+                                   : QStringLiteral("; did you mean %1?").arg(quoted(near))));
+    }
+    if (!QUrl(text, QUrl::TolerantMode).userInfo().isEmpty())
+        warning(at, "url-credentials",
+            QStringLiteral("the URL %1 holds a user name or password: every host, and anyone "
+                           "who reads the manifest, gets them")
+                .arg(quoted(text)));
+}
+
+void Linter::settings(
+    const QString &at, const QJsonObject &system, const Recorder &recorder, const QString &released)
+{
+    const QJsonArray entries = system.value(QLatin1String("settings")).toArray();
     for (const Recorder::Event &event : recorder.events) {
         const QString entryAt = at + QStringLiteral("/settings/%1").arg(event.place.entry);
         const QJsonObject entry = entries.at(event.place.entry).toObject();
         const QJsonValue member = entry.value(event.place.member);
         switch (event.reason) {
         case Skip::NotArray:
-            error(at + "/settings",
+            error(at + "/settings", "unusable-member",
                 QStringLiteral("\"settings\" is %1, not an array: no setting entry is read")
-                    .arg(typeOf(system.value("settings"))));
+                    .arg(typeOf(system.value(QLatin1String("settings")))));
             break;
         case Skip::NotObject:
-            error(entryAt,
+            error(entryAt, "not-object",
                 QStringLiteral("setting entry is %1, not an object; it is skipped")
                     .arg(typeOf(entries.at(event.place.entry))));
             break;
         case Skip::NullVersion:
-            error(entryAt + "/version",
-                whyNull(entry.value("version")) + "; the setting entry is skipped");
+            error(entryAt + "/version", "null-version",
+                whyNull(entry.value(QLatin1String("version"))) + "; the setting entry is skipped");
             break;
         case Skip::EmptyKey:
-            error(entryAt + "/key",
-                notText(QStringLiteral("key"), entry.value("key"))
+            error(entryAt + "/key", "unusable-member",
+                notText(QStringLiteral("key"), entry.value(QLatin1String("key")))
                     + "; the setting entry is skipped");
             break;
         case Skip::NotText:
-            warning(entryAt + '/' + event.place.member,
+            warning(entryAt + '/' + event.place.member, "value-not-text",
                 QStringLiteral("%1 is %2 and reads as empty text%3")
                     .arg(quoted(event.place.member), typeOf(member),
                         member.isDouble() || member.isBool()
@@ -529,17 +633,91 @@ void Linter::settings(const QString &at, const QJsonObject &system, const Record
     for (int k = 0; k < entries.size(); ++k) {
         const QString entryAt = at + QStringLiteral("/settings/%1").arg(k);
         const QJsonObject entry = entries.at(k).toObject();
-        misread(entryAt + "/version", entry.value("version"));
-        misnamed(entryAt, entry, { "version", "key", "type", "value" });
+        misread(entryAt + "/version", entry.value(QLatin1String("version")));
+        misnamed(entryAt, entry, settingMembers);
+        unreleased(entryAt + "/version", entry.value(QLatin1String("version")), released);
+    }
+}
+
+// @p released: the application's name and platform, when it has releases there.
+void Linter::unreleased(const QString &at, const QJsonValue &value, const QString &released)
+{
+    const Version version(value.toString());
+    if (released.isEmpty() || version.isNull()
+        || releasedVersions.contains(released + '\n' + version.toString()))
+        return;
+    warning(at, "version-without-release",
+        QStringLiteral("no release of %1 for %2 is %3: hosts get this entry when they move past "
+                       "%3, with whichever release comes next")
+            .arg(quoted(released.section('\n', 0, 0)), quoted(released.section('\n', 1)),
+                version.toString()));
+}
+
+void Linter::similarNames()
+{
+    // Names of release and application entries, with how often each is used.
+    QStringList names;
+    QHash<QString, int> uses;
+    QHash<QString, QVector<int>> releasesNamed;
+    QHash<QString, QVector<int>> applicationsNamed;
+    for (int i = 0; i < list.size(); ++i) {
+        const QJsonObject entry = list.at(i).toObject();
+        const QJsonValue os = entry.value(QLatin1String("os"));
+        const QString name = entry.value(QLatin1String("name")).toString();
+        if (name.isEmpty() || !(os.isString() || os.isArray()))
+            continue;
+        if (!uses.contains(name))
+            names.append(name);
+        ++uses[name];
+        (os.isString() ? releasesNamed : applicationsNamed)[name].append(i);
+    }
+    const auto firstUse = [&](const QString &name) {
+        return std::min(releasesNamed.value(name).value(0, list.size()),
+            applicationsNamed.value(name).value(0, list.size()));
+    };
+    // A name is taken for a slip of the most used name close to it, when that one is used
+    // more, or as often but earlier.
+    QHash<int, int> meantFor;
+    const auto better = [&](int x, int y) {
+        const int a = uses.value(names.at(x));
+        const int b = uses.value(names.at(y));
+        return a != b ? a > b : firstUse(names.at(x)) < firstUse(names.at(y));
+    };
+    for (const auto &pair : ::similarNames(names)) {
+        for (const auto &[slip, meant] :
+            { std::make_pair(pair.first, pair.second), std::make_pair(pair.second, pair.first) }) {
+            if (better(meant, slip)
+                && (!meantFor.contains(slip) || better(meant, meantFor.value(slip))))
+                meantFor.insert(slip, meant);
+        }
+    }
+    for (auto it = meantFor.cbegin(); it != meantFor.cend(); ++it) {
+        const QString &slip = names.at(it.key());
+        const QString &meant = names.at(it.value());
+        for (int i : releasesNamed.value(slip))
+            warning(apps(i) + "/name", "similar-name",
+                QStringLiteral("the release name %1 differs from %2 only by letter case, spacing "
+                               "or a small edit; names compare exactly, so hosts of %2 never "
+                               "see this release")
+                    .arg(quoted(slip), quoted(meant)));
+        if (releasesNamed.contains(slip) || !releasesNamed.contains(meant))
+            continue;
+        for (int i : applicationsNamed.value(slip))
+            warning(apps(i) + "/name", "similar-name",
+                QStringLiteral("no release entry is named %1, but %2 is; names compare exactly")
+                    .arg(quoted(slip), quoted(meant)));
     }
 }
 
 void Linter::platform(const QString &at, const QString &os)
 {
-    if (os == hostOs || knownPlatform(os))
+    auto known = platforms.constFind(os);
+    if (known == platforms.cend())
+        known = platforms.insert(os, os == hostOs || knownPlatform(os));
+    if (known.value())
         return;
     const QString near = os.trimmed().toLower();
-    warning(at,
+    warning(at, "unknown-platform",
         QStringLiteral("%1 matches no known platform (mac, linux or win, \"-\" and an "
                        "architecture such as x86_64 or arm64); no such host reads it%2")
             .arg(quoted(os),
@@ -547,17 +725,34 @@ void Linter::platform(const QString &at, const QString &os)
                                     : QString()));
 }
 
-void Linter::misnamed(const QString &at, const QJsonObject &entry, const QStringList &known)
+void Linter::misnamed(
+    const QString &at, const QJsonObject &entry, const Known *begin, const Known *end)
 {
+    QStringList unknown;
     for (auto it = entry.begin(); it != entry.end(); ++it) {
-        if (known.contains(it.key()))
+        const QString key = it.key();
+        if (std::none_of(
+                begin, end, [&](const Known &member) { return key == QLatin1String(member.name); }))
+            unknown.append(key);
+    }
+    if (unknown.isEmpty())
+        return;
+    QStringList missing;
+    for (const Known *known = begin; known != end; ++known) {
+        if (!entry.contains(QLatin1String(known->name)))
+            missing.append(QLatin1String(known->name));
+    }
+    if (missing.isEmpty())
+        return;
+    for (const QString &key : qAsConst(unknown)) {
+        const QString near = misspelled(key, missing);
+        if (near.isEmpty())
             continue;
-        for (const QString &name : known) {
-            if (it.key().trimmed().compare(name, Qt::CaseInsensitive) == 0)
-                warning(at + '/' + pointerToken(it.key()),
-                    QStringLiteral("%1 is not read; did you mean %2?")
-                        .arg(quoted(it.key()), quoted(name)));
-        }
+        const Known *known = std::find_if(
+            begin, end, [&](const Known &member) { return near == QLatin1String(member.name); });
+        warning(at + '/' + pointerToken(key), "misspelled-member",
+            QStringLiteral("%1 is not read; did you mean %2? Without it %3")
+                .arg(quoted(key), quoted(near), QLatin1String(known->without)));
     }
 }
 
@@ -568,23 +763,129 @@ void Linter::misread(const QString &at, const QJsonValue &value)
         return; // the walks report these
     const QString dropped = droppedNumber(value.toString(), version);
     if (!dropped.isEmpty())
-        warning(at,
+        warning(at, "version-overflow",
             QStringLiteral("\"version\" %1 reads as %2: %3 does not fit in 32 bits")
                 .arg(quoted(value.toString()), version.toString(), dropped));
 }
 
 } // namespace
 
+const QVector<Rule> &lintRules()
+{
+    static const QVector<Rule> rules {
+        { "not-json", "The text is not JSON that hosts can parse." },
+        { "unreadable",
+            "The manifest cannot be read, downloaded, or is larger than hosts accept." },
+        { "ignored-manifest",
+            "Hosts ignore the whole manifest (root not an object, or its "
+            "\"name\" is not \"Versions.json\")." },
+        { "no-apps", "\"apps\" is missing, empty or not an array: hosts find nothing." },
+        { "not-object", "An element hosts skip because it is not an object." },
+        { "unusable-member", "A member hosts need is missing, empty or of the wrong type." },
+        { "null-version", "A version that does not parse or is 0.0.0: the entry is skipped." },
+        { "version-overflow", "A version number beyond 32 bits reads as 0." },
+        { "duplicate-release", "Two releases of one application and platform share a version." },
+        { "suffix-order", "A pre-release-looking suffix sorts after the plain release." },
+        { "tip-not-marked", "A \"tip\" that looks meant but does not mark a tip." },
+        { "value-not-text", "A member read as text holds another JSON type and reads as empty." },
+        { "entry-order", "An entry of a name stands before its application entry." },
+        { "second-entry", "A second application or OS entry of one name is never read." },
+        { "file-dropped", "A file entry hosts drop (filename, location or url unusable)." },
+        { "unknown-platform", "A platform name that matches no known form." },
+        { "misspelled-member", "A member name that almost spells one hosts read." },
+        { "similar-name", "Application names that differ only slightly." },
+        { "platform-without-release",
+            "An OS entry for a platform with no release of its "
+            "application." },
+        { "version-without-release", "A file or setting version that no release has." },
+        { "repeated-key", "A member that appears twice in one object: hosts see one." },
+        { "url-scheme",
+            "A file URL without a scheme, or with one hosts are not expected to "
+            "fetch." },
+        { "url-characters", "A file URL with backslashes or white space." },
+        { "url-credentials", "A file URL with a user name or password." },
+    };
+    return rules;
+}
+
 QVector<Finding> lint(const QJsonDocument &manifest, const QString &hostOs)
 {
     return Linter(manifest, hostOs).run();
 }
 
+QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs)
+{
+    QVector<Finding> findings = lint(manifest.document, hostOs);
+    // Where the findings are: their pointers and every parent, for a missing member.
+    QSet<QString> wanted;
+    for (const Finding &finding : qAsConst(findings)) {
+        for (QString pointer = finding.pointer; !wanted.contains(pointer);
+             pointer.truncate(qMax(0, pointer.lastIndexOf('/')))) {
+            wanted.insert(pointer);
+            if (pointer.isEmpty())
+                break;
+        }
+    }
+    const QHash<QString, int> offsets = valueOffsets(manifest.text, wanted);
+    QVector<int> places;
+    for (Finding &finding : findings) {
+        QString pointer = finding.pointer;
+        while (!offsets.contains(pointer) && !pointer.isEmpty())
+            pointer.truncate(pointer.lastIndexOf('/'));
+        finding.offset = offsets.value(pointer);
+        places.append(finding.offset);
+    }
+    for (const RepeatedKey &repeated : manifest.repeatedKeys)
+        places << repeated.offset << repeated.firstOffset;
+    const QVector<TextPosition> found = positions(manifest.text, places);
+    for (int i = 0; i < findings.size(); ++i)
+        findings[i].position = found.at(i);
+    const int base = findings.size();
+    for (int i = 0; i < manifest.repeatedKeys.size(); ++i) {
+        const RepeatedKey &repeated = manifest.repeatedKeys.at(i);
+        const TextPosition first = found.at(base + 2 * i + 1);
+        Finding finding;
+        finding.pointer = repeated.pointer;
+        finding.rule = "repeated-key";
+        finding.message = QStringLiteral("%1 appears twice in this object: hosts see only this "
+                                         "one, not the one at line %2, column %3")
+                              .arg(quoted(repeated.pointer.section('/', -1)
+                                              .replace(QLatin1String("~1"), QLatin1String("/"))
+                                              .replace(QLatin1String("~0"), QLatin1String("~"))))
+                              .arg(first.line)
+                              .arg(first.column);
+        finding.offset = repeated.offset;
+        finding.position = found.at(base + 2 * i);
+        findings.append(finding);
+    }
+    // Document order: by place, a parent before the members that it lacks.
+    std::stable_sort(findings.begin(), findings.end(), [](const Finding &a, const Finding &b) {
+        return a.offset != b.offset ? a.offset < b.offset
+                                    : a.pointer.count('/') < b.pointer.count('/');
+    });
+    return findings;
+}
+
+Finding unreadable(const LoadError &error)
+{
+    Finding finding;
+    finding.rule = error.offset >= 0 ? "not-json" : "unreadable";
+    finding.message = error.message;
+    if (error.offset >= 0) {
+        finding.offset = error.offset;
+        finding.position = positions(error.text, { error.offset }).constFirst();
+    }
+    return finding;
+}
+
 QString ignoredBecause(const QJsonDocument &manifest)
 {
+    if (!manifest.isObject())
+        return QStringLiteral("the root is %1, not an object")
+            .arg(manifest.isArray() ? QStringLiteral("an array") : QStringLiteral("empty"));
     if (isManifest(manifest))
         return QString();
-    const QJsonValue name = manifest.object().value("name");
+    const QJsonValue name = manifest.object().value(QLatin1String("name"));
     if (name.isString())
         return QStringLiteral("root \"name\" is %1, not \"Versions.json\"")
             .arg(quoted(name.toString()));
@@ -593,6 +894,12 @@ QString ignoredBecause(const QJsonDocument &manifest)
 
 QString droppedNumber(const QString &text, const Version &version)
 {
+    // Only a number of ten digits or more can pass 32 bits.
+    int run = 0;
+    const bool long10 = std::any_of(
+        text.begin(), text.end(), [&](QChar c) { return (run = c.isDigit() ? run + 1 : 0) >= 10; });
+    if (!long10)
+        return QString();
     const QStringList numbers = text.section('-', 0, 0).split('.');
     const quint32 parsed[] = { version.major, version.minor, version.patch };
     for (int i = 0; i < 3 && i < numbers.size(); ++i) {

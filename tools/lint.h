@@ -1,6 +1,8 @@
 #ifndef LINT_H
 #define LINT_H
 
+#include "source.h"
+
 #include <QJsonDocument>
 #include <QString>
 #include <QVector>
@@ -14,12 +16,32 @@ struct Finding
     enum Severity { Warning, Error };
     QString pointer; // JSON Pointer of the value at fault, or of the member that is missing
     Severity severity = Error;
+    const char *rule = "";
     QString message;
+    int offset = -1; // in the manifest's text; -1 until placed, and when there is no text
+    TextPosition position;
 };
+
+struct Rule
+{
+    const char *id;
+    const char *description;
+};
+
+/// Every rule a finding may name, in a fixed order.
+const QVector<Rule> &lintRules();
 
 /// Every place where the library would skip, drop or misread something in @p manifest, in
 /// no particular order. @p hostOs counts as a known platform besides the usual forms.
 QVector<Finding> lint(const QJsonDocument &manifest, const QString &hostOs);
+
+/// lint() of a manifest that was read, with its repeated keys, each finding placed in the
+/// text (a missing member at its object) and in document order.
+QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs);
+
+/// The finding for a manifest that could not be read, placed where its text stops being
+/// JSON when there is one.
+Finding unreadable(const LoadError &error);
 
 /// Why hosts ignore @p manifest as a whole, or empty text when they read it.
 QString ignoredBecause(const QJsonDocument &manifest);

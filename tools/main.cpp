@@ -1,16 +1,16 @@
 // mzupdater: shows manifest authors what every host sees in a manifest, and why.
 
+#include "format.h"
 #include "lint.h"
 #include "source.h"
 
 #include "manifest/manifest_p.h"
 #include "mzu.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QTextStream>
 
 #include <algorithm>
 #include <cstdio>
@@ -21,88 +21,80 @@ using namespace MZU;
 
 enum ExitCode { Clean = 0, WarningsOnly = 1, Errors = 2, Unreadable = 3, BadUsage = 64 };
 
-const char exitCodes[] = "Exit codes:\n"
-                         "  0   lint: no findings; check: an update is offered; files,\n"
-                         "      settings: the records were listed (even none)\n"
-                         "  1   lint: warnings only\n"
-                         "  2   lint: errors; check: nothing is offered\n"
-                         "  3   the manifest could not be read, downloaded or parsed\n"
-                         "  64  bad usage (an unknown option, a missing one, a bad version)";
+struct Option
+{
+    const char *name;
+    const char *value; // nullptr for a switch
+    const char *help;
+};
 
-const char overview[] =
-    "Usage: mzupdater COMMAND --manifest SOURCE [options]\n\n"
-    "Shows what hosts see in an update manifest, and why. SOURCE is a local path, or an\n"
-    "address (http://, https://, file://) fetched as hosts fetch it.\n\n"
-    "Commands:\n"
-    "  check     the update a host of a given version is offered, with its change log\n"
-    "  files     the file records between two versions, as the library returns them\n"
-    "  settings  the setting records between two versions, as the library returns them\n"
-    "  lint      every place where hosts skip, drop or misread something\n\n"
-    "Run \"mzupdater COMMAND --help\" for the options of a command.\n\n";
+const Option options[] = {
+    { "manifest", "SOURCE",
+        "The manifest: a local path, \"-\" for standard input, or an address (http://,\n"
+        "https://, file://) fetched as hosts fetch it." },
+    { "os", "NAME", "The host's platform name (default: this machine's, %OS%)." },
+    { "app", "NAME", "The application's name, as the host reports it." },
+    { "current", "VERSION", "The version the host runs." },
+    { "from", "VERSION", "The version the host moves from (excluded)." },
+    { "to", "VERSION", "The version the host moves to (included); not below --from." },
+    { "format", "FORMAT", "The output: text (default) or json." },
+    { "json", nullptr, "The same as --format json." },
+    { "help", nullptr, "Shows this help." },
+};
+
+class Tool;
 
 struct Command
 {
     const char *name;
     const char *summary;
-    QStringList options; // besides --manifest, --os and --json
-};
-
-const Command commands[] = {
-    { "check",
-        "Tells which update a host of version --current is offered, and with which change log.",
-        { "app", "current" } },
-    { "files", "Lists the file records a host gets for a move from --from to --to.",
-        { "app", "from", "to" } },
-    { "settings", "Lists the setting records a host gets for a move from --from to --to.",
-        { "app", "from", "to" } },
-    { "lint",
-        "Reports every place where the library would skip, drop or misread something, one\n"
-        "finding per line as LOCATION: error|warning: message, LOCATION a JSON Pointer, in\n"
-        "document order. The --os platform counts as known besides mac-, linux- and win-ARCH.",
-        {} },
+    QStringList required;
+    QStringList optional;
+    QStringList repeatable; // options that may be given more than once
+    bool sourceArguments; // manifests may also be given as plain arguments
+    const char *exitCodes;
+    int (Tool::*run)();
 };
 
 QString quoted(const QString &text)
 {
-    return '"' + text + '"';
+    return '"' + escaped(text) + '"';
+}
+
+void write(FILE *stream, const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
 }
 
 // Prints rows with every column but the last padded to its widest cell.
-void printTable(QTextStream &out, const QVector<QStringList> &rows)
+QString table(const QVector<QStringList> &rows)
 {
     QVector<int> widths;
     for (const QStringList &row : rows) {
-        widths.resize(qMax(widths.size(), row.size()));
+        widths.resize(qMax(int(widths.size()), int(row.size())));
         for (int i = 0; i < row.size(); ++i)
-            widths[i] = qMax(widths[i], row.at(i).size());
+            widths[i] = qMax(widths[i], int(row.at(i).size()));
     }
+    QString text;
     for (const QStringList &row : rows) {
         QString line;
         for (int i = 0; i < row.size(); ++i)
             line += i + 1 < row.size() ? row.at(i).leftJustified(widths[i] + 2) : row.at(i);
-        out << line.trimmed() << '\n';
+        text += line.trimmed() + '\n';
     }
+    return text;
 }
 
 QString cell(const QVariant &value)
 {
-    const int type = value.userType();
-    if (type == QMetaType::QVariantList || type == QMetaType::QVariantHash
-        || type == QMetaType::QVariantMap) {
-        const QByteArray text = QJsonDocument(QJsonArray { QJsonValue::fromVariant(value) })
-                                    .toJson(QJsonDocument::Compact);
-        return QString::fromUtf8(text.mid(1, text.size() - 2));
-    }
-    return value.toString().replace('\n', "\\n");
-}
-
-void useUtf8(QTextStream &stream)
-{
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    stream.setCodec("UTF-8");
-#else
-    Q_UNUSED(stream) // Qt 6 streams write UTF-8 already
-#endif
+    if (value.canConvert<QVariantList>() && !value.canConvert<QString>())
+        return QString::fromUtf8(QJsonDocument(QJsonArray::fromVariantList(value.toList()))
+                                     .toJson(QJsonDocument::Compact));
+    if (value.canConvert<QVariantHash>() && !value.canConvert<QString>())
+        return QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantHash(value.toHash()))
+                                     .toJson(QJsonDocument::Compact));
+    return escaped(value.toString());
 }
 
 // Learns which application and OS entry a walk took, to explain an empty result.
@@ -122,29 +114,28 @@ public:
 class Tool
 {
 public:
-    Tool()
-        : out(stdout)
-        , err(stderr)
-    {
-        useUtf8(out);
-        useUtf8(err);
-    }
     int run(const QStringList &arguments);
+    // The commands.
+    int check();
+    int files() { return list(true); }
+    int settings() { return list(false); }
+    int lint();
 
 private:
     int fail(int code, const QString &message);
-    bool versionOption(const QString &name, Version &version, QString &error) const;
-    int check();
+    bool parse(const Command &command, const QStringList &arguments, QString &error);
+    bool version(const QString &name, Version &version, QString &error) const;
+    bool load();
+    QString help(const Command &command) const;
     int list(bool files);
-    int lint();
     QString emptyBecause(const EntryObserver &observer, const QString &what) const;
-    void print(const QJsonObject &object) { out << QJsonDocument(object).toJson(); }
+    void print(const QJsonObject &object) { write(stdout, jsonText(object)); }
+    void print(const QString &text) { write(stdout, text.toUtf8()); }
 
-    QTextStream out;
-    QTextStream err;
-    QCommandLineParser parser;
-    bool json = false;
-    QString source;
+    QHash<QString, QStringList> values;
+    QStringList arguments;
+    Format format = Format::Text;
+    QStringList sources;
     QString os;
     QString app;
     Version first; // --current, or --from
@@ -152,17 +143,149 @@ private:
     Manifest manifest;
 };
 
+const char lintCodes[] = "  0   no findings\n"
+                         "  1   warnings only\n"
+                         "  2   errors (hosts skip, drop or cannot read something)\n"
+                         "  3   a manifest cannot be read, is not JSON, or is over 64 MiB\n"
+                         "  64  bad usage";
+const char checkCodes[] = "  0   an update is offered\n"
+                          "  2   nothing newer is offered\n"
+                          "  3   the manifest cannot be read, or hosts ignore it\n"
+                          "  64  bad usage (--current missing, not a version, or 0.0.0)";
+const char listCodes[] = "  0   the records were listed (even none)\n"
+                         "  3   the manifest cannot be read, or hosts ignore it\n"
+                         "  64  bad usage (--from or --to missing, not versions, 0.0.0, or\n"
+                         "      --from later than --to)";
+
+const Command commands[] = {
+    { "check",
+        "Tells which update a host of version --current is offered, and with which change log.",
+        { "manifest", "app", "current" }, { "os", "format", "json" }, {}, false, checkCodes,
+        &Tool::check },
+    { "files", "Lists the file records a host gets for a move from --from to --to.",
+        { "manifest", "app", "from", "to" }, { "os", "format", "json" }, {}, false, listCodes,
+        &Tool::files },
+    { "settings", "Lists the setting records a host gets for a move from --from to --to.",
+        { "manifest", "app", "from", "to" }, { "os", "format", "json" }, {}, false, listCodes,
+        &Tool::settings },
+    { "lint",
+        "Reports every place where the library would skip, drop or misread something, in\n"
+        "document order, one finding a line as FILE:LINE:COLUMN: error|warning: message\n"
+        "[JSON Pointer]. Columns count characters. Several manifests may be given, with\n"
+        "--manifest or as arguments. The --os platform counts as known besides mac-, linux-\n"
+        "and win-ARCH. --format takes text, json, github (workflow annotations) or sarif\n"
+        "(SARIF 2.1.0, for code scanning).",
+        {}, { "manifest", "os", "format", "json" }, { "manifest" }, true, lintCodes, &Tool::lint },
+};
+
+const char overview[] =
+    "Usage: mzupdater COMMAND --manifest SOURCE [options]\n\n"
+    "Shows what hosts see in an update manifest, and why. SOURCE is a local path, \"-\" for\n"
+    "standard input, or an address (http://, https://, file://) fetched as hosts fetch it.\n\n"
+    "Commands:\n"
+    "  check     the update a host of a given version is offered, with its change log\n"
+    "  files     the file records between two versions, as the library returns them\n"
+    "  settings  the setting records between two versions, as the library returns them\n"
+    "  lint      every place where hosts skip, drop or misread something\n\n"
+    "Run \"mzupdater COMMAND --help\" for the options and exit codes of a command.\n";
+
+const Option *optionNamed(const QString &name)
+{
+    const auto found = std::find_if(std::begin(options), std::end(options),
+        [&](const Option &option) { return name == QLatin1String(option.name); });
+    return found == std::end(options) ? nullptr : found;
+}
+
 int Tool::fail(int code, const QString &message)
 {
-    err << "mzupdater: " << message << '\n';
-    if (json)
-        print({ { "error", message }, { "exitCode", code } });
+    write(stderr, ("mzupdater: " + escaped(message) + '\n').toUtf8());
+    if (format == Format::Json)
+        print(QJsonObject { { "error", message }, { "exitCode", code } });
     return code;
 }
 
-bool Tool::versionOption(const QString &name, Version &version, QString &error) const
+bool Tool::parse(const Command &command, const QStringList &arguments, QString &error)
 {
-    const QString text = parser.value(name);
+    const QStringList accepted = command.required + command.optional + QStringList { "help" };
+    bool optionsEnd = false;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString argument = arguments.at(i);
+        if (optionsEnd || argument == QLatin1String("-") || !argument.startsWith('-')) {
+            this->arguments.append(argument);
+            continue;
+        }
+        if (argument == QLatin1String("--")) {
+            optionsEnd = true;
+            continue;
+        }
+        QString name = argument == QLatin1String("-h")
+            ? QStringLiteral("help")
+            : argument.mid(argument.startsWith("--") ? 2 : 1);
+        QString value;
+        const bool inlineValue = name.contains('=');
+        if (inlineValue) {
+            value = name.section('=', 1);
+            name = name.section('=', 0, 0);
+        }
+        const Option *option = optionNamed(name);
+        if (!option || !accepted.contains(name)) {
+            error = QStringLiteral("unknown option %1 for %2").arg(quoted(argument), command.name);
+            return false;
+        }
+        if (option->value && !inlineValue) {
+            if (i + 1 >= arguments.size()) {
+                error = QStringLiteral("--%1 needs a value (%2)").arg(name, option->value);
+                return false;
+            }
+            value = arguments.at(++i);
+        } else if (!option->value && inlineValue) {
+            error = QStringLiteral("--%1 takes no value").arg(name);
+            return false;
+        }
+        if (values.contains(name) && !command.repeatable.contains(name)) {
+            error = QStringLiteral("--%1 is given twice").arg(name);
+            return false;
+        }
+        values[name].append(value);
+    }
+    return true;
+}
+
+QString Tool::help(const Command &command) const
+{
+    QString usage = QStringLiteral("Usage: mzupdater %1").arg(command.name);
+    for (const QString &name : command.required)
+        usage += QStringLiteral(" --%1 %2").arg(name, optionNamed(name)->value);
+    if (command.sourceArguments)
+        usage += QLatin1String(" [--manifest SOURCE]... [SOURCE]...");
+    usage += QLatin1String(" [options]");
+    QStringList heads;
+    QStringList helps;
+    int width = 0;
+    for (const QString &name : command.required + command.optional + QStringList { "help" }) {
+        const Option *option = optionNamed(name);
+        QString help = QString::fromLatin1(option->help).replace("%OS%", osString());
+        if (name == QLatin1String("format") && command.sourceArguments)
+            help = QStringLiteral("The output: text (default), json, github or sarif.");
+        heads.append(
+            "--" + name + (option->value ? QStringLiteral(" ") + option->value : QString()));
+        helps.append(help);
+        width = qMax(width, int(heads.last().size()));
+    }
+    QString options;
+    for (int i = 0; i < heads.size(); ++i) {
+        const QStringList lines = helps.at(i).split('\n');
+        options += "  " + heads.at(i).leftJustified(width + 2) + lines.first() + '\n';
+        for (int k = 1; k < lines.size(); ++k)
+            options += QString(width + 4, ' ') + lines.at(k) + '\n';
+    }
+    return usage + "\n\n" + command.summary + "\n\nOptions:\n" + options + "\nExit codes:\n"
+        + command.exitCodes + '\n';
+}
+
+bool Tool::version(const QString &name, Version &version, QString &error) const
+{
+    const QString text = values.value(name).value(0);
     if (!version.fromString(text))
         error = QStringLiteral("--%1: %2 is not a version (MAJOR.MINOR.PATCH, optionally "
                                "-suffix)")
@@ -170,19 +293,29 @@ bool Tool::versionOption(const QString &name, Version &version, QString &error) 
     else if (!droppedNumber(text, version).isEmpty())
         error = QStringLiteral("--%1: %2 does not fit in 32 bits")
                     .arg(name, droppedNumber(text, version));
+    else if (version.isNull())
+        error = QStringLiteral("--%1: %2 is the null version, which hosts treat as no version")
+                    .arg(name, quoted(text));
     return error.isEmpty();
 }
 
-int Tool::run(const QStringList &arguments)
+int Tool::run(const QStringList &all)
 {
-    json = arguments.contains("--json");
-    const QString name = arguments.value(1);
-    if (name == "--help" || name == "-h" || name == "help") {
-        out << overview << exitCodes << '\n';
+    const QString name = all.value(1);
+    // Known before the arguments are checked, so that a usage error comes as JSON too.
+    for (int i = 2; i < all.size(); ++i) {
+        if (all.at(i) == QLatin1String("--json") || all.at(i) == QLatin1String("--format=json")
+            || (all.at(i) == QLatin1String("--format")
+                && all.value(i + 1) == QLatin1String("json")))
+            format = Format::Json;
+    }
+    if (name == QLatin1String("--help") || name == QLatin1String("-h")
+        || name == QLatin1String("help")) {
+        print(QString::fromLatin1(overview));
         return Clean;
     }
-    if (name == "--version") {
-        out << "mzupdater " << MZUPDATER_VERSION << '\n';
+    if (name == QLatin1String("--version")) {
+        print(QStringLiteral("mzupdater " MZUPDATER_VERSION "\n"));
         return Clean;
     }
     const auto command = std::find_if(std::begin(commands), std::end(commands),
@@ -193,97 +326,112 @@ int Tool::run(const QStringList &arguments)
                            : QStringLiteral("unknown command %1; the commands are check, files, "
                                             "settings and lint")
                                  .arg(quoted(name)));
-
-    parser.setApplicationDescription(
-        QLatin1String(command->summary) + "\n\n" + QLatin1String(exitCodes));
-    const QCommandLineOption help({ "h", "help" }, "Shows this help.");
-    parser.addOption(help);
-    parser.addOption({ "manifest",
-        "The manifest: a local path, or an address that is fetched as hosts fetch it.", "SOURCE" });
-    parser.addOption({ "os",
-        QStringLiteral("The host's platform name (default: this machine's, %1).").arg(osString()),
-        "NAME", osString() });
-    parser.addOption({ "json", "Prints one JSON document instead of text." });
-    for (const QString &option : command->options) {
-        const QString description = option == "app"
-            ? QStringLiteral("The application's name, as the host reports it.")
-            : option == "current" ? QStringLiteral("The version the host runs.")
-            : option == "from"    ? QStringLiteral("The version the host moves from (excluded).")
-                                  : QStringLiteral("The version the host moves to (included).");
-        parser.addOption({ option, description,
-            option == "app" ? QStringLiteral("NAME") : QStringLiteral("VERSION") });
-    }
-
-    QStringList rest = arguments;
-    rest.removeAt(1);
-    if (!parser.parse(rest))
-        return fail(BadUsage, parser.errorText());
-    if (parser.isSet(help)) {
-        // The usage line names the program as it was started; name it as documented.
-        const QString text = parser.helpText();
-        out << "Usage: mzupdater " << name << " --manifest SOURCE [options]"
-            << text.mid(text.indexOf('\n'));
+    QString error;
+    if (!parse(*command, all.mid(2), error))
+        return fail(BadUsage, error);
+    if (values.contains(QStringLiteral("help"))) {
+        print(help(*command));
         return Clean;
     }
-    if (!parser.positionalArguments().isEmpty())
+    if (values.contains(QStringLiteral("format"))
+        && !formatNamed(values.value(QStringLiteral("format")).first(), format))
         return fail(BadUsage,
-            QStringLiteral("unexpected argument %1")
-                .arg(quoted(parser.positionalArguments().first())));
-    for (const QString &option : QStringList { "manifest" } + command->options) {
-        if (!parser.isSet(option) || parser.value(option).isEmpty())
+            QStringLiteral("--format: %1 is not text, json, github or sarif")
+                .arg(quoted(values.value(QStringLiteral("format")).first())));
+    if (values.contains(QStringLiteral("json"))) {
+        if (format != Format::Json)
+            return fail(BadUsage,
+                QStringLiteral("--json and --format %1 contradict each other")
+                    .arg(values.value(QStringLiteral("format")).first()));
+    }
+    if (!command->sourceArguments && (format == Format::Github || format == Format::Sarif))
+        return fail(BadUsage,
+            QStringLiteral("--format: %1 prints lint findings; %2 prints text "
+                           "or json")
+                .arg(values.value(QStringLiteral("format")).first(), name));
+    if (!arguments.isEmpty() && !command->sourceArguments)
+        return fail(
+            BadUsage, QStringLiteral("unexpected argument %1").arg(quoted(arguments.first())));
+    sources = values.value(QStringLiteral("manifest")) + arguments;
+    if (sources.isEmpty())
+        return fail(BadUsage, QStringLiteral("missing --manifest"));
+    for (const QString &option : command->required) {
+        if (values.value(option).value(0).isEmpty())
             return fail(BadUsage, QStringLiteral("missing --%1").arg(option));
     }
-    os = parser.value(QStringLiteral("os"));
+    if (sources.count(QStringLiteral("-")) > 1)
+        return fail(BadUsage, QStringLiteral("standard input (\"-\") can be read only once"));
+    os = values.contains(QStringLiteral("os")) ? values.value(QStringLiteral("os")).first()
+                                               : osString();
     if (os.isEmpty())
         return fail(BadUsage, QStringLiteral("--os: the platform name is empty"));
-    source = parser.value(QStringLiteral("manifest"));
-    if (command->options.contains("app"))
-        app = parser.value(QStringLiteral("app"));
-    QString error;
-    if (command->options.contains("current")
-        && !versionOption(QStringLiteral("current"), first, error))
+    app = values.value(QStringLiteral("app")).value(0);
+    if (command->required.contains(QStringLiteral("current"))
+        && !version(QStringLiteral("current"), first, error))
         return fail(BadUsage, error);
-    if (command->options.contains("from")
-        && (!versionOption(QStringLiteral("from"), first, error)
-            || !versionOption(QStringLiteral("to"), second, error)))
-        return fail(BadUsage, error);
+    if (command->required.contains(QStringLiteral("from"))) {
+        if (!version(QStringLiteral("from"), first, error)
+            || !version(QStringLiteral("to"), second, error))
+            return fail(BadUsage, error);
+        if (second < first)
+            return fail(BadUsage,
+                QStringLiteral("--from %1 is later than --to %2: hosts never move backwards")
+                    .arg(first.toString(), second.toString()));
+    }
+    return (this->*command->run)();
+}
 
-    if (!loadManifest(source, manifest, error))
-        return fail(Unreadable, error);
-    if (name == "check")
-        return check();
-    if (name == "lint")
-        return lint();
-    return list(name == "files");
+// Loads the one manifest of check, files and settings, which need hosts to read it.
+bool Tool::load()
+{
+    LoadError error;
+    if (!loadManifest(sources.first(), manifest, error)) {
+        QString message = error.message;
+        if (error.offset >= 0) {
+            const Finding finding = unreadable(error);
+            message = QStringLiteral("%1:%2:%3: %4")
+                          .arg(displayName(sources.first()))
+                          .arg(finding.position.line)
+                          .arg(finding.position.column)
+                          .arg(error.message);
+        }
+        fail(Unreadable, message);
+        return false;
+    }
+    const QString ignored = ignoredBecause(manifest.document);
+    if (!ignored.isEmpty()) {
+        fail(Unreadable, QStringLiteral("hosts ignore this manifest: %1").arg(ignored));
+        return false;
+    }
+    return true;
 }
 
 int Tool::check()
 {
-    const QString ignored = ignoredBecause(manifest.document);
+    if (!load())
+        return Unreadable;
     const QMultiHash<QString, ApplicationInfo> catalogue =
         Internal::getApplications(manifest.document, os);
     Version offered;
     QString changelog;
-    const bool found =
-        ignored.isEmpty() && updateVersion(catalogue, app, first, offered, changelog);
+    const bool found = updateVersion(catalogue, app, first, offered, changelog);
     QString reason;
-    if (!ignored.isEmpty()) {
-        reason = QStringLiteral("hosts ignore this manifest: %1").arg(ignored);
-    } else if (!found && catalogue.contains(app)) {
+    if (!found && catalogue.contains(app)) {
         reason = QStringLiteral("no release of %1 for %2 is newer than %3")
-                     .arg(quoted(app), os, first.toString());
+                     .arg(quoted(app), escaped(os), first.toString());
     } else if (!found) {
         QStringList names = catalogue.uniqueKeys();
+        std::sort(names.begin(), names.end());
         std::transform(names.begin(), names.end(), names.begin(), quoted);
         reason = QStringLiteral("the manifest has no release of %1 for %2%3")
-                     .arg(quoted(app), os,
+                     .arg(quoted(app), escaped(os),
                          names.isEmpty()
                              ? QString()
                              : QStringLiteral(" (it has releases of %1)").arg(names.join(", ")));
     }
-    if (json) {
+    if (format == Format::Json) {
         QJsonObject result { { "app", app }, { "current", first.toString() }, { "os", os },
-            { "ignored", !ignored.isEmpty() }, { "offered", found } };
+            { "offered", found } };
         if (found) {
             result.insert("version", offered.toString());
             result.insert("changelog", changelog);
@@ -292,12 +440,12 @@ int Tool::check()
         }
         print(result);
     } else if (found) {
-        out << "offered: " << offered.toString() << '\n'
-            << (changelog.isEmpty() ? QStringLiteral("changelog: none")
-                                    : "changelog:\n" + changelog)
-            << '\n';
+        print("offered: " + escaped(offered.toString()) + '\n'
+            + (changelog.isEmpty() ? QStringLiteral("changelog: none")
+                                   : "changelog:\n" + escaped(changelog, true))
+            + '\n');
     } else {
-        out << "nothing offered: " << reason << '\n';
+        print("nothing offered: " + reason + '\n');
     }
     return found ? Clean : Errors;
 }
@@ -325,6 +473,8 @@ QString Tool::emptyBecause(const EntryObserver &observer, const QString &what) c
 
 int Tool::list(bool files)
 {
+    if (!load())
+        return Unreadable;
     EntryObserver observer;
     QVector<QStringList> rows;
     QJsonArray records;
@@ -342,11 +492,12 @@ int Tool::list(bool files)
         }
         std::sort(others.begin(), others.end());
         columns += others;
-        rows.append(QStringList { "VERSION" } + columns);
-        std::transform(rows[0].begin(), rows[0].end(), rows[0].begin(),
-            [](const QString &header) { return header.toUpper(); });
+        QStringList header { "VERSION" };
+        for (const QString &column : qAsConst(columns))
+            header.append(escaped(column).toUpper());
+        rows.append(header);
         for (const UpdateFile &file : found) {
-            QStringList row { file.version.toString() };
+            QStringList row { escaped(file.version.toString()) };
             for (const QString &column : qAsConst(columns))
                 row.append(cell(file.values.value(column)));
             rows.append(row);
@@ -357,66 +508,47 @@ int Tool::list(bool files)
         rows.append({ "VERSION", "KEY", "TYPE", "VALUE" });
         for (const SettingValue &setting :
             Internal::getSettingUpdates(manifest.document, app, first, second, os, &observer)) {
-            rows.append({ setting.version.toString(), cell(setting.key), cell(setting.type),
-                cell(setting.value) });
+            rows.append({ escaped(setting.version.toString()), cell(setting.key),
+                cell(setting.type), cell(setting.value) });
             records.append(QJsonObject { { "version", setting.version.toString() },
                 { "key", setting.key }, { "type", setting.type }, { "value", setting.value } });
         }
     }
     const QString what = files ? QStringLiteral("file") : QStringLiteral("setting");
     const QString reason = records.isEmpty() ? emptyBecause(observer, what) : QString();
-    if (json) {
+    if (format == Format::Json) {
         QJsonObject result { { "app", app }, { "os", os }, { "from", first.toString() },
             { "to", second.toString() }, { files ? "files" : "settings", records } };
         if (!reason.isEmpty())
             result.insert("reason", reason);
         print(result);
     } else if (records.isEmpty()) {
-        out << "no " << what << "s: " << reason << '\n';
+        print("no " + what + "s: " + reason + '\n');
     } else {
-        printTable(out, rows);
+        print(table(rows));
     }
     return Clean;
 }
 
 int Tool::lint()
 {
-    QVector<Finding> findings = ::lint(manifest.document, os);
-    // Findings go in document order: by where their value (or its nearest present parent)
-    // starts in the text, a parent before its missing members.
-    const QByteArray text = manifest.text.isEmpty() ? manifest.document.toJson() : manifest.text;
-    const QHash<QString, int> offsets = valueOffsets(text);
-    const auto offsetOf = [&](QString pointer) {
-        while (!offsets.contains(pointer) && !pointer.isEmpty())
-            pointer.truncate(pointer.lastIndexOf('/'));
-        return offsets.value(pointer);
-    };
-    std::stable_sort(findings.begin(), findings.end(), [&](const Finding &a, const Finding &b) {
-        const int left = offsetOf(a.pointer);
-        const int right = offsetOf(b.pointer);
-        return left != right ? left < right : a.pointer.count('/') < b.pointer.count('/');
-    });
-
-    int errors = 0;
-    QJsonArray list;
-    for (const Finding &finding : qAsConst(findings)) {
-        const bool isError = finding.severity == Finding::Error;
-        errors += isError;
-        const char *severity = isError ? "error" : "warning";
-        if (!json) {
-            out << finding.pointer << ": " << severity << ": " << finding.message << '\n';
+    QVector<Linted> linted;
+    int code = Clean;
+    for (const QString &source : qAsConst(sources)) {
+        Manifest read;
+        LoadError error;
+        if (!loadManifest(source, read, error)) {
+            linted.append({ source, { unreadable(error) } });
+            code = Unreadable;
             continue;
         }
-        QJsonObject entry { { "pointer", finding.pointer }, { "severity", severity },
-            { "message", finding.message } };
-        if (!manifest.text.isEmpty())
-            entry.insert("line", text.left(offsetOf(finding.pointer)).count('\n') + 1);
-        list.append(entry);
+        const QVector<Finding> findings = lintManifest(read, os);
+        for (const Finding &finding : findings)
+            code = qMax(code, finding.severity == Finding::Error ? int(Errors) : int(WarningsOnly));
+        linted.append({ source, findings });
     }
-    if (json)
-        print({ { "manifest", source }, { "os", os }, { "findings", list }, { "errors", errors },
-            { "warnings", findings.size() - errors } });
-    return errors ? Errors : findings.isEmpty() ? Clean : WarningsOnly;
+    write(stdout, formatFindings(format, linted, os));
+    return code;
 }
 
 } // namespace

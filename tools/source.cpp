@@ -8,63 +8,415 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <numeric>
 
 namespace {
 
-bool parse(const QByteArray &text, const QString &what, Manifest &manifest, QString &error)
+using MZU::Internal::maximumManifestSize;
+
+QString tooLarge(const QString &what)
 {
-    QJsonParseError parseError;
-    manifest.document = QJsonDocument::fromJson(text, &parseError);
-    if (parseError.error == QJsonParseError::NoError) {
-        manifest.text = text;
-        return true;
-    }
-    if (text.trimmed().isEmpty()) {
-        error = QStringLiteral("%1 is empty, not JSON").arg(what);
-        return false;
-    }
-    const QByteArray before = text.left(parseError.offset);
-    error = QStringLiteral("%1 is not JSON: %2 at line %3, column %4")
-                .arg(what, parseError.errorString())
-                .arg(before.count('\n') + 1)
-                .arg(before.size() - before.lastIndexOf('\n'));
-    return false;
+    return QStringLiteral("%1 is larger than 64 MiB; hosts refuse a manifest that large").arg(what);
 }
 
-bool readFile(const QString &path, Manifest &manifest, QString &error)
+// The text of a string's contents that hold escapes; the scanner has checked them.
+QString unescaped(const char *p, const char *end)
 {
-    QFile file(path);
-    if (QFileInfo(path).isDir()) {
-        error = QStringLiteral("cannot read %1: it is a directory").arg(path);
+    QString text;
+    QByteArray run;
+    for (; p < end; ++p) {
+        if (*p != '\\') {
+            run += *p;
+            continue;
+        }
+        ++p;
+        if (*p == 'u') {
+            text +=
+                QString::fromUtf8(run) + QChar(ushort(QByteArray(p + 1, 4).toUInt(nullptr, 16)));
+            run.clear();
+            p += 4;
+        } else {
+            const char *escapes = "b\bf\fn\nr\rt\t";
+            const char *e = std::strchr(escapes, *p);
+            run += e && *p ? e[1] : *p;
+        }
+    }
+    return text + QString::fromUtf8(run);
+}
+
+// One pass over JSON text, without recursion (a manifest may nest deeper than the stack
+// allows). It finds the first character that is not JSON, as exactly as an editor would
+// show it, repeated members, and the offsets of the values asked for. It accepts what Qt's
+// parser accepts (raw control characters in strings, unknown escapes, "1." and ".5"), so
+// that it can place findings in any text hosts read.
+class Scanner
+{
+public:
+    explicit Scanner(const QByteArray &text)
+        : begin(text.constData())
+        , p(begin)
+        , end(begin + text.size())
+    {
+    }
+
+    const QSet<QString> *wanted = nullptr;
+    QHash<QString, int> *offsets = nullptr;
+    QVector<RepeatedKey> *repeated = nullptr;
+    int errorOffset = -1;
+    QString errorText;
+
+    bool run();
+
+private:
+    struct Member
+    {
+        QString key;
+        int offset;
+    };
+    struct Level
+    {
+        bool object;
+        bool tracked; // its pointer is wanted, or leads to one that is
+        int index = 0;
+        QString pointer; // only when tracked
+        QString key; // of the member being read in it, when its name was decoded
+        QVector<Member> members; // read so far, for objects
+        QHash<QString, int> memberIndex; // once an object has many members
+    };
+
+    bool fail(const char *at, const QString &message)
+    {
+        errorOffset = int(at - begin);
+        errorText = message;
         return false;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    void space()
+    {
+        while (p < end && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n'))
+            ++p;
+    }
+    bool unexpected(const QString &expected);
+    bool string(QString *decoded);
+    bool number();
+    bool value(int parents);
+    void enter(bool object);
+    void noteMember(Level &level, const QString &key, int offset);
+    QString pointerOf(int levelCount) const;
+    // The reference token of the value being read in @p level.
+    static QString token(const Level &level)
+    {
+        return level.object ? pointerToken(level.key) : QString::number(level.index);
+    }
+
+    const char *begin;
+    const char *p;
+    const char *end;
+    QVector<Level> levels; // kept when left, so that their storage is reused
+    int depth = 0; // levels in use
+    QString rootPointer;
+};
+
+bool Scanner::unexpected(const QString &expected)
+{
+    if (p >= end)
+        return fail(p, QStringLiteral("the text ends where %1 should follow").arg(expected));
+    if (*p == '/' && end - p > 1 && (p[1] == '/' || p[1] == '*'))
+        return fail(p, QStringLiteral("a comment: JSON has none, and hosts refuse the manifest"));
+    const uchar c = uchar(*p);
+    const QString seen = c >= 0x20 && c < 0x7f ? QStringLiteral("'%1'").arg(QChar(c))
+                                               : QStringLiteral("byte 0x%1").arg(c, 2, 16);
+    return fail(p, QStringLiteral("%1 where %2 should be").arg(seen, expected));
+}
+
+bool Scanner::string(QString *decoded)
+{
+    const char *start = p++;
+    bool escapes = false;
+    while (p < end && *p != '"') {
+        const uchar c = uchar(*p);
+        if (c == '\\') {
+            escapes = true;
+            if (++p >= end)
+                break;
+            if (*p == 'u' && (end - p < 5 || !std::all_of(p + 1, p + 5, [](char h) {
+                    return std::isxdigit(uchar(h));
+                })))
+                return fail(p - 1, QStringLiteral("\\u must be followed by four hex digits"));
+            p += *p == 'u' ? 5 : 1;
+            continue;
+        }
+        if (c >= 0x80) {
+            const int length = c >= 0xc2 && c <= 0xdf ? 2
+                : c >= 0xe0 && c <= 0xef              ? 3
+                : c >= 0xf0 && c <= 0xf4              ? 4
+                                                      : 0;
+            if (length == 0 || end - p < length || !std::all_of(p + 1, p + length, [](char b) {
+                    return (uchar(b) & 0xc0) == 0x80;
+                }))
+                return fail(p, QStringLiteral("a byte that is not UTF-8 in a string"));
+            p += length;
+            continue;
+        }
+        ++p;
+    }
+    if (p >= end)
+        return fail(start, QStringLiteral("a string that is never closed"));
+    if (decoded)
+        *decoded =
+            escapes ? unescaped(start + 1, p) : QString::fromUtf8(start + 1, int(p - start - 1));
+    ++p;
+    return true;
+}
+
+bool Scanner::number()
+{
+    const char *start = p;
+    if (*p == '-')
+        ++p;
+    int digits = 0;
+    if (p < end && *p == '0') {
+        ++p;
+        ++digits;
+    } else {
+        for (; p < end && std::isdigit(uchar(*p)); ++p)
+            ++digits;
+    }
+    if (p < end && *p == '.') {
+        for (++p; p < end && std::isdigit(uchar(*p)); ++p)
+            ++digits;
+    }
+    if (digits == 0)
+        return fail(start, QStringLiteral("a number without digits"));
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        if (p < end && (*p == '+' || *p == '-'))
+            ++p;
+        if (p >= end || !std::isdigit(uchar(*p)))
+            return fail(start, QStringLiteral("a number whose exponent has no digits"));
+        while (p < end && std::isdigit(uchar(*p)))
+            ++p;
+    }
+    return true;
+}
+
+QString Scanner::pointerOf(int levelCount) const
+{
+    QString pointer;
+    for (int i = 0; i < levelCount; ++i)
+        pointer += QLatin1Char('/') + token(levels.at(i));
+    return pointer;
+}
+
+void Scanner::noteMember(Level &level, const QString &key, int offset)
+{
+    int first = -1;
+    if (!level.memberIndex.isEmpty()) {
+        first = level.memberIndex.value(key, -1);
+    } else {
+        for (int i = 0; i < level.members.size() && first < 0; ++i) {
+            if (level.members.at(i).key == key)
+                first = i;
+        }
+    }
+    if (first >= 0) {
+        if (repeated)
+            repeated->append({ pointerOf(depth), offset, level.members.at(first).offset });
+        level.members[first].offset = offset;
+        return;
+    }
+    level.members.append({ key, offset });
+    // Small objects are searched in place; a hash keeps large ones linear.
+    if (level.members.size() == 16) {
+        for (int i = 0; i < level.members.size(); ++i)
+            level.memberIndex.insert(level.members.at(i).key, i);
+    } else if (level.members.size() > 16) {
+        level.memberIndex.insert(key, level.members.size() - 1);
+    }
+}
+
+bool Scanner::value(int parents)
+{
+    // The value at p belongs to levels[parents - 1] (or is the root when depth is 0).
+    const bool tracked = parents == 0 ? wanted && wanted->contains(rootPointer)
+                                      : levels.at(parents - 1).tracked && wanted
+            && wanted->contains(
+                levels.at(parents - 1).pointer + QLatin1Char('/') + token(levels.at(parents - 1)));
+    QString pointer;
+    if (tracked) {
+        pointer = parents == 0
+            ? rootPointer
+            : levels.at(parents - 1).pointer + QLatin1Char('/') + token(levels.at(parents - 1));
+        if (offsets)
+            offsets->insert(pointer, int(p - begin));
+    }
+    switch (*p) {
+    case '{':
+    case '[':
+        // Qt refuses a document nested deeper than this.
+        if (depth >= 1024)
+            return fail(p, QStringLiteral("nested more than 1024 levels deep; hosts refuse it"));
+        if (depth == levels.size())
+            levels.append(Level());
+        {
+            Level &level = levels[depth++];
+            level.object = *p == '{';
+            level.tracked = tracked;
+            level.index = 0;
+            level.pointer = pointer;
+            level.members.resize(0);
+            level.memberIndex.clear();
+        }
+        ++p;
+        return true;
+    case '"':
+        return string(nullptr);
+    case 't':
+    case 'f':
+    case 'n': {
+        const char *word = *p == 't' ? "true" : *p == 'f' ? "false" : "null";
+        const int length = int(std::strlen(word));
+        if (end - p < length || std::strncmp(p, word, size_t(length)) != 0)
+            return fail(p, QStringLiteral("not a JSON value (true, false and null are)"));
+        p += length;
+        return true;
+    }
+    default:
+        if (*p == '-' || *p == '.' || std::isdigit(uchar(*p)))
+            return number();
+        return unexpected(QStringLiteral("a value"));
+    }
+}
+
+bool Scanner::run()
+{
+    if (end - p >= 3 && std::memcmp(p, "\xef\xbb\xbf", 3) == 0)
+        p += 3;
+    space();
+    if (p >= end)
+        return fail(p, QStringLiteral("the text is empty"));
+    if (*p == '/')
+        return unexpected(QStringLiteral("'{'"));
+    if (*p != '{' && *p != '[')
+        return fail(p, QStringLiteral("the text must begin with '{': hosts read only an object"));
+    if (!value(0))
+        return false;
+    // Each turn is just after a '{', a '[' or a value inside the innermost level.
+    bool opened = true;
+    while (depth > 0) {
+        Level &level = levels[depth - 1];
+        const char close = level.object ? '}' : ']';
+        space();
+        if (opened) {
+            opened = false;
+            if (p < end && *p == close) {
+                ++p;
+                --depth;
+                continue;
+            }
+        } else if (p < end && *p == ',') {
+            const char *comma = p++;
+            space();
+            if (p < end && (*p == '}' || *p == ']'))
+                return fail(comma,
+                    QStringLiteral("a comma before '%1': JSON allows none there")
+                        .arg(QLatin1Char(*p)));
+            ++level.index;
+        } else if (p < end && *p == close) {
+            ++p;
+            --depth;
+            continue;
+        } else {
+            return unexpected(
+                level.object ? QStringLiteral("',' or '}'") : QStringLiteral("',' or ']'"));
+        }
+        if (level.object) {
+            if (p >= end || *p != '"')
+                return unexpected(QStringLiteral("a member name in double quotes"));
+            QString key;
+            if (!string(repeated || level.tracked ? &key : nullptr))
+                return false;
+            space();
+            if (p >= end || *p != ':')
+                return unexpected(QStringLiteral("':'"));
+            ++p;
+            space();
+            level.key = key;
+            if (p < end && repeated)
+                noteMember(level, key, int(p - begin));
+        }
+        if (p >= end)
+            return unexpected(QStringLiteral("a value"));
+        const int before = depth;
+        if (!value(depth))
+            return false;
+        opened = depth > before;
+    }
+    space();
+    if (p < end)
+        return unexpected(QStringLiteral("nothing (the document has ended)"));
+    return true;
+}
+
+bool readFile(const QString &path, QByteArray &text, LoadError &error)
+{
+    QFile file;
+    if (path == QLatin1String("-")) {
+        if (!file.open(stdin, QIODevice::ReadOnly)) {
+            error.message = QStringLiteral("cannot read standard input");
+            return false;
+        }
+    } else {
+        file.setFileName(path);
+        if (QFileInfo(path).isDir()) {
+            error.message = QStringLiteral("cannot read %1: it is a directory").arg(path);
+            return false;
+        }
+        if (!file.open(QIODevice::ReadOnly)) {
+            error.message = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+            return false;
+        }
+        if (file.size() > maximumManifestSize) {
+            error.message = tooLarge(path);
+            return false;
+        }
+    }
+    // A pipe has no size to trust: read one chunk past the limit at most.
+    while (!file.atEnd() && text.size() <= maximumManifestSize) {
+        const QByteArray chunk = file.read(1 << 20);
+        if (chunk.isEmpty())
+            break;
+        text += chunk;
+    }
+    if (text.size() > maximumManifestSize) {
+        error.message = tooLarge(displayName(path));
         return false;
     }
-    return parse(file.readAll(), path, manifest, error);
+    return true;
 }
 
 // The library's own GET, so that the tool sees exactly what hosts get, with the cause of a
 // failure that hosts only log.
-bool fetch(const QString &address, Manifest &manifest, QString &error)
+bool fetch(const QString &address, QByteArray &text, LoadError &error)
 {
     using MZU::Internal::Fetched;
     const Fetched fetched = MZU::Internal::fetch(address, MZU::Internal::defaultTransferTimeoutMs);
     const QUrl url(address, QUrl::TolerantMode);
     switch (fetched.outcome) {
     case Fetched::InvalidAddress:
-        error = QStringLiteral("%1 is not a valid address").arg(address);
+        error.message = QStringLiteral("%1 is not a valid address").arg(address);
         return false;
     case Fetched::NoReply:
-        error = QStringLiteral("cannot download %1: Qt gave no reply").arg(address);
+        error.message = QStringLiteral("cannot download %1: Qt gave no reply").arg(address);
         return false;
     case Fetched::TooLarge:
-        error = QStringLiteral("%1 is larger than 64 MiB; hosts refuse it").arg(address);
+        error.message = tooLarge(address);
         return false;
     case Fetched::NetworkError:
-        error = fetched.status >= 400
+        error.message = fetched.status >= 400
             ? QStringLiteral("the server answers %1 with HTTP %2").arg(address).arg(fetched.status)
             : QStringLiteral("cannot download %1: %2").arg(address, fetched.errorText);
         return false;
@@ -72,125 +424,103 @@ bool fetch(const QString &address, Manifest &manifest, QString &error)
         break;
     }
     if (fetched.status >= 300 && fetched.status < 400 && !fetched.location.isEmpty()) {
-        error = QStringLiteral("the server answers %1 with a redirect (HTTP %2) to %3; hosts do "
-                               "not follow redirects, so publish the manifest at this address")
-                    .arg(address)
-                    .arg(fetched.status)
-                    .arg(url.resolved(QUrl::fromEncoded(fetched.location)).toString());
+        error.message =
+            QStringLiteral("the server answers %1 with a redirect (HTTP %2) to %3; hosts do not "
+                           "follow redirects, so publish the manifest at this address")
+                .arg(address)
+                .arg(fetched.status)
+                .arg(url.resolved(QUrl::fromEncoded(fetched.location)).toString());
         return false;
     }
-    return parse(fetched.body, QStringLiteral("the answer from %1").arg(address), manifest, error);
+    text = fetched.body;
+    return true;
 }
-
-// Records where each value starts. The text has been parsed already, so the scan trusts it
-// and only guards against running off its end.
-class Scanner
-{
-public:
-    Scanner(const QByteArray &text, QHash<QString, int> &offsets)
-        : begin(text.constData())
-        , p(begin)
-        , end(begin + text.size())
-        , offsets(offsets)
-    {
-    }
-
-    void value(const QString &pointer)
-    {
-        space();
-        if (p >= end)
-            return;
-        offsets.insert(pointer, int(p - begin));
-        if (*p == '{' || *p == '[') {
-            const bool object = *p == '{';
-            ++p;
-            for (int index = 0;; ++index) {
-                space();
-                if (p >= end || *p == '}' || *p == ']')
-                    break;
-                QString token = QString::number(index);
-                if (object) {
-                    if (*p != '"')
-                        return;
-                    token = pointerToken(string());
-                    space();
-                    if (p < end && *p == ':')
-                        ++p;
-                }
-                value(pointer + QLatin1Char('/') + token);
-                space();
-                if (p >= end || *p != ',')
-                    break;
-                ++p;
-            }
-            if (p < end)
-                ++p;
-        } else if (*p == '"') {
-            string();
-        } else {
-            while (p < end && !std::strchr(",]} \t\r\n", *p))
-                ++p;
-        }
-    }
-
-private:
-    void space()
-    {
-        while (p < end && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n'))
-            ++p;
-    }
-
-    QString string()
-    {
-        QString text;
-        QByteArray run;
-        for (++p; p < end && *p != '"'; ++p) {
-            if (*p != '\\') {
-                run += *p;
-                continue;
-            }
-            if (++p >= end)
-                break;
-            const char escapes[] = "b\bf\fn\nr\rt\t";
-            if (*p == 'u' && end - p > 4) {
-                text += QString::fromUtf8(run) + QChar(QByteArray(p + 1, 4).toUShort(nullptr, 16));
-                run.clear();
-                p += 4;
-            } else if (const char *e = std::strchr(escapes, *p); e && *p) {
-                run += e[1];
-            } else {
-                run += *p;
-            }
-        }
-        if (p < end)
-            ++p;
-        return text + QString::fromUtf8(run);
-    }
-
-    const char *begin;
-    const char *p;
-    const char *end;
-    QHash<QString, int> &offsets;
-};
 
 } // namespace
 
-bool loadManifest(const QString &source, Manifest &manifest, QString &error)
+bool parseManifest(const QByteArray &text, Manifest &manifest, LoadError &error)
 {
-    if (source.contains(QLatin1String("://")))
-        return fetch(source, manifest, error);
-    return readFile(source, manifest, error);
+    QJsonParseError parseError;
+    manifest.document = QJsonDocument::fromJson(text, &parseError);
+    manifest.text = text;
+    manifest.repeatedKeys.clear();
+    Scanner scanner(text);
+    scanner.repeated = &manifest.repeatedKeys;
+    const bool scanned = scanner.run();
+    if (parseError.error == QJsonParseError::NoError)
+        return true; // hosts read it: what they accept is JSON enough
+    error.text = text;
+    if (!scanned) {
+        error.offset = scanner.errorOffset;
+        error.message = QStringLiteral("not JSON: ") + scanner.errorText;
+        return false;
+    }
+    // Only Qt knows this one. Its offset is one past the character at fault, except for
+    // a string that is not UTF-8, where it is the string's first byte.
+    error.offset = qBound(0,
+        parseError.offset - (parseError.error == QJsonParseError::IllegalUTF8String ? 0 : 1),
+        int(text.size()));
+    error.message = QStringLiteral("not JSON: ") + parseError.errorString();
+    return false;
 }
 
-QHash<QString, int> valueOffsets(const QByteArray &text)
+bool loadManifest(const QString &source, Manifest &manifest, LoadError &error)
+{
+    manifest.source = source;
+    QByteArray text;
+    const bool read = source.contains(QLatin1String("://")) ? fetch(source, text, error)
+                                                            : readFile(source, text, error);
+    return read && parseManifest(text, manifest, error);
+}
+
+QHash<QString, int> valueOffsets(const QByteArray &text, const QSet<QString> &pointers)
 {
     QHash<QString, int> offsets;
-    Scanner(text, offsets).value(QString());
+    if (pointers.isEmpty())
+        return offsets;
+    Scanner scanner(text);
+    scanner.wanted = &pointers;
+    scanner.offsets = &offsets;
+    scanner.run();
     return offsets;
+}
+
+QVector<TextPosition> positions(const QByteArray &text, const QVector<int> &offsets)
+{
+    QVector<int> order(offsets.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(
+        order.begin(), order.end(), [&](int a, int b) { return offsets.at(a) < offsets.at(b); });
+    QVector<TextPosition> result(offsets.size());
+    const char *data = text.constData();
+    const int bom = text.startsWith("\xef\xbb\xbf") ? 3 : 0;
+    int at = bom;
+    TextPosition position;
+    for (int index : qAsConst(order)) {
+        const int target = qBound(0, offsets.at(index), int(text.size()));
+        for (; at < target; ++at) {
+            const char c = data[at];
+            if (c == '\n' || (c == '\r' && (at + 1 >= text.size() || data[at + 1] != '\n'))) {
+                ++position.line;
+                position.column = 1;
+            } else if (c != '\r' && (uchar(c) & 0xc0) != 0x80) {
+                ++position.column; // continuation bytes belong to the character before
+            }
+        }
+        result[index] = position;
+    }
+    return result;
 }
 
 QString pointerToken(QString key)
 {
+    if (!key.contains(QLatin1Char('~')) && !key.contains(QLatin1Char('/')))
+        return key;
     return key.replace(QLatin1Char('~'), QLatin1String("~0"))
         .replace(QLatin1Char('/'), QLatin1String("~1"));
+}
+
+QString displayName(const QString &source)
+{
+    return source == QLatin1String("-") ? QStringLiteral("<stdin>") : source;
 }

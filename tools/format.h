@@ -1,0 +1,34 @@
+#ifndef FORMAT_H
+#define FORMAT_H
+
+#include "lint.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QVector>
+
+enum class Format { Text, Json, Github, Sarif };
+
+/// The format named @p name ("text", "json", "github", "sarif"); false when none is.
+bool formatNamed(const QString &name, Format &format);
+
+/// The findings of one manifest.
+struct Linted
+{
+    QString source;
+    QVector<Finding> findings;
+};
+
+/// The findings of every manifest in @p format, ready to print.
+QByteArray formatFindings(Format format, const QVector<Linted> &manifests, const QString &os);
+
+/// @p text with control characters, escape sequences and invisible direction marks shown as
+/// escapes (\n, \u001b), so that manifest text cannot steer a terminal or a log. Line breaks
+/// and tabs stay when @p multiline.
+QString escaped(const QString &text, bool multiline = false);
+
+/// @p object as indented JSON, with the characters escaped() shows written as \u escapes.
+QByteArray jsonText(const QJsonObject &object);
+
+#endif // FORMAT_H
