@@ -10,6 +10,8 @@ namespace Internal {
 
 constexpr int defaultTransferTimeoutMs = 30000;
 constexpr qint64 maximumManifestSize = 64 * 1024 * 1024;
+// What the reply may hold before Qt stops reading from the server until it is taken.
+constexpr qint64 readBufferSize = 1024 * 1024;
 
 /// What one GET of a manifest address brought back, for callers that must tell failures
 /// apart (downloadJSon logs them; the command-line tool explains them).
