@@ -8,9 +8,10 @@
 
 /// Fetches @p address with one HTTP GET on the calling thread (which must be able to run
 /// a Qt event loop) and parses the body as JSON. Redirects are not followed. A transfer
-/// that stays silent for 30 s, or a body over 64 MiB, is given up.
-/// Returns a null document on any failure; the reason goes to qWarning(). A body that is
-/// not JSON gives a null document without a warning.
+/// that stays silent for 30 s or is unfinished after 5 minutes, or a body over 64 MiB once
+/// decoded, is given up; so is every transfer when the application object is destroyed.
+/// Returns a null document on any failure (a body that is not JSON included); the reason
+/// goes to qWarning().
 MZUPDATER_EXPORT QJsonDocument downloadJSon(const QString &address);
 
 /// As above, with the inactivity timeout in milliseconds (0: none).

@@ -8,6 +8,7 @@
 #include <QMetaType>
 #include <QMultiHash>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 QT_BEGIN_NAMESPACE
@@ -150,6 +151,17 @@ MZUPDATER_EXPORT QList<UpdateFile> getFileUpdates(
 /// satisfies @p from < v <= @p to, in manifest order. Empty when none apply.
 MZUPDATER_EXPORT QList<SettingValue> getSettingUpdates(
     const QJsonDocument &manifest, const QString &appName, const Version &from, const Version &to);
+
+/// Replaces the process-wide list of trusted minisign public keys (each the base64 line of
+/// a minisign.pub). While one is trusted, every manifest download also fetches the
+/// address with ".minisig" appended to its path and refuses a manifest that none of them
+/// signed. An empty list turns this off. Returns false, logs the malformed key and keeps
+/// the old list when a key is malformed. Thread-safe.
+MZUPDATER_EXPORT bool setTrustedKeys(const QStringList &keys);
+
+/// The trusted minisign public keys: those compiled in (MZUPDATER_TRUSTED_KEYS) until
+/// setTrustedKeys() replaces them. Thread-safe.
+MZUPDATER_EXPORT QStringList trustedKeys();
 
 } // namespace MZU
 

@@ -9,13 +9,16 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+#include <memory>
+
 /// Checks whether a newer release of the running application is published.
 ///
 /// The manifest address is read from "URL/Versions" in the maintenance tool's
 /// "maintenancetool.ini", else a built-in address is used. The download runs on Qt's
 /// global thread pool; results arrive as signals on the thread that created the updater,
-/// which must run an event loop. A failed check emits nothing; the reason goes to
-/// qWarning().
+/// which must run an event loop. A failed check emits checkFailed() with the reason it
+/// also logged with qWarning().
 class MZUPDATER_EXPORT MzUpdater : public QObject
 {
     Q_OBJECT
@@ -23,8 +26,7 @@ class MZUPDATER_EXPORT MzUpdater : public QObject
 public:
     /// @p currentVersion is the running release, as text ("1.2.3" or "1.2.3-suffix").
     explicit MzUpdater(const QString &currentVersion, QObject *parent = nullptr);
-    /// Waits for a running download to be delivered, processing events meanwhile, so the
-    /// signals of that check may still be emitted from here.
+    /// Stops a running check and returns within 300 ms; emits nothing, runs no events.
     ~MzUpdater() override;
 
 Q_SIGNALS:
@@ -33,6 +35,8 @@ Q_SIGNALS:
     void updateAvailable(const QString &newver, const QString &changelog);
     /// A manifest was downloaded and recognised; emitted before updateAvailable().
     void checked();
+    /// A started check ended without checked(); @p reason is the warning it logged.
+    void checkFailed(const QString &reason);
 
 public Q_SLOTS:
     /// Starts one check and returns at once. Refused, with a warning, while one runs.
@@ -42,8 +46,21 @@ private Q_SLOTS:
     void asyncFinished(); // a slot, so that it can be connected by name
 
 private:
-    QFutureWatcher<QJsonDocument> watcher;
+    // What a check hands back from the pool thread: the manifest itself never leaves it.
+    struct Outcome
+    {
+        QString failure; // the warning logged, when the check failed
+        bool checked = false;
+        QString newver; // empty: no update offered
+        QString changelog;
+    };
+    static Outcome check(const QString &address, const QString &appName,
+        const MZU::Version &current, const std::shared_ptr<std::atomic_bool> &cancel,
+        QJsonDocument &manifest);
+
+    QFutureWatcher<Outcome> watcher;
     MZU::Version currentVersion;
+    std::shared_ptr<std::atomic_bool> cancel; // the running check's
 };
 
 #endif // MZUPDATER_H

@@ -75,7 +75,8 @@ else
     address="file://$here/examples/Versions.json"
 fi
 
-printf '[URL]\nVersions=%s\n' "$address" >"$ini"
+# Quoted, so that a ',' or ';' in the address stays part of it.
+printf '[URL]\nVersions="%s"\n' "$address" >"$ini"
 echo "== Manifest: $address"
 echo "== Running: $host $installed"
 echo

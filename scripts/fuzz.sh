@@ -14,7 +14,7 @@ case "$seconds" in
 -h | --help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
 *[!0-9]* | '') echo "fuzz.sh: SECONDS must be a number, not '$seconds'" >&2; exit 64 ;;
 esac
-targets=(version catalogue walks)
+targets=(version catalogue walks signature)
 
 # llvm-14 brings the symbolizer that turns the reports' addresses into lines.
 mzu_require_packages clang-14 libclang-rt-14-dev llvm-14
@@ -38,7 +38,7 @@ for target in "${targets[@]}"; do
     rm -rf "$corpus" "$artifacts"
     mkdir -p "$corpus" "$artifacts"
     cp "$here/fuzz/corpus/$target/"* "$corpus/"
-    [ "$target" = version ] || cp "$here/examples/Versions.json" "$corpus/" 2>/dev/null || true
+    [ "$target" = version ] || [ "$target" = signature ] || cp "$here/examples/Versions.json" "$corpus/" 2>/dev/null || true
     rc=0
     # Leaks are looked for afterwards, over the corpus found: telling Qt's own leaks (see
     # lsan.supp) from ours needs whole stacks, and unwinding through Qt, which keeps no

@@ -25,7 +25,7 @@ while [ $# -gt 0 ]; do
     shift
 done
 
-mzu_require_packages
+mzu_require_packages minisign # the signature tests sign with it; without it they use committed signatures
 args=(-DMZUPDATER_DEVELOPER=ON -DBUILD_TESTING=ON)
 if [ "$mode" = sanitize ]; then
     args+=(-DCMAKE_BUILD_TYPE=Debug -DMZUPDATER_SANITIZE=ON)

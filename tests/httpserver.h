@@ -36,6 +36,10 @@ public:
         qint64 size() const { return body.size() + fillSize + tail.size(); }
         static Response json(const QByteArray &body, int status = 200);
         static Response redirect(int status, const QString &location);
+        // `head`, `fill` spaces and `tail` compressed as @p encoding says ("gzip" or
+        // "deflate"; anything else is sent as is), without holding the spaces.
+        static Response encoded(const QByteArray &encoding, const QByteArray &head, qint64 fill = 0,
+            const QByteArray &tail = QByteArray());
     };
 
     HttpServer();

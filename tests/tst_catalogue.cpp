@@ -118,7 +118,8 @@ void tst_Catalogue::updateVersion_data()
 }
 
 // Each row runs as listed, then sorted both ways round: updateVersion skips the sort for
-// releases listed in order, and must give what the plain sort gives.
+// releases listed in order, and must give what the plain sort gives. Each also runs on the
+// lean releases the updater resolves with, read from a manifest in the same order.
 void tst_Catalogue::updateVersion()
 {
     QFETCH(QJsonArray, releases);
@@ -137,15 +138,23 @@ void tst_Catalogue::updateVersion()
                 return order == 1 ? a.second < b.second : b.second < a.second;
             });
         MZU::Catalogue catalogue;
-        for (const auto &release : qAsConst(listed))
+        QJsonArray apps;
+        for (const auto &release : qAsConst(listed)) {
             catalogue.insert(release.first, release.second);
-        Version resultVersion("9.9.9-stale");
-        QString resultLog = "stale";
-        QCOMPARE(MZU::updateVersion(catalogue, "A", current, resultVersion, resultLog),
-            !newVersion.isNull());
-        QCOMPARE(resultVersion, newVersion);
-        QCOMPARE(resultLog, changelog);
-        QCOMPARE(resultLog.isNull(), changelog.isEmpty());
+            apps.append(merged(QJsonObject::fromVariantHash(release.second.values),
+                { { "name", release.first }, { "os", "os" } }));
+        }
+        const MZU::Catalogue lean = MZU::Internal::releasesToResolve(
+            QJsonDocument(QJsonObject { { "apps", apps } }), "os", "A");
+        for (const MZU::Catalogue *releases : { &qAsConst(catalogue), &lean }) {
+            Version resultVersion("9.9.9-stale");
+            QString resultLog = "stale";
+            QCOMPARE(MZU::updateVersion(*releases, "A", current, resultVersion, resultLog),
+                !newVersion.isNull());
+            QCOMPARE(resultVersion, newVersion);
+            QCOMPARE(resultLog, changelog);
+            QCOMPARE(resultLog.isNull(), changelog.isEmpty());
+        }
     }
 }
 

@@ -55,6 +55,13 @@ void tst_Download::download_data()
     const QStringList invalid { "Cannot download from  \"%1\"  - invalid address" };
     const QStringList canceled { namError("Operation canceled") };
     const QStringList tooLarge { "Cannot download from  \"%1\"  - manifest larger than 64 MiB" };
+    // Qt's own words and offset, which differ between Qt versions.
+    const auto notJson = [](const QByteArray &body) {
+        QJsonParseError error;
+        QJsonDocument::fromJson(body, &error);
+        return QStringLiteral("Cannot read  \"%1\"  - not JSON: \"") + error.errorString()
+            + "\" at offset " + QString::number(error.offset);
+    };
     R stall;
     stall.behaviour = R::StallBeforeHeaders;
     R slow = R::json("[]");
@@ -62,8 +69,15 @@ void tst_Download::download_data()
     // 17 bytes 40 ms apart: longer in total than the timeout, never silent for that long.
     R steady = R::json("[1,2,3,4,5,6,7,8]");
     steady.trickleMs = 40;
-    R redirect = R::redirect(302, server.url("/target"));
+    R redirect = R::redirect(301, server.url("/target"));
     redirect.body = "[\"moved\"]";
+    // These statuses have no body, whatever Content-Length says: not a cut connection.
+    R notModified;
+    notModified.status = 304;
+    notModified.contentLength = 120;
+    const QByteArray manifest = R"({"name": "Versions.json", "apps": []})";
+    R truncatedGzip = R::encoded("gzip", manifest);
+    truncatedGzip.body.chop(12);
 
     QTest::newRow("empty address") << "" << R() << -1 << invalid << QByteArray();
     QTest::newRow("invalid host") << "http://bad host/Versions.json" << R() << -1 << invalid
@@ -72,12 +86,32 @@ void tst_Download::download_data()
         << "/missing" << R::json("[1]", 404) << -1
         << QStringList { namError("Error transferring %1 - server replied: Not Found") }
         << QByteArray();
-    QTest::newRow("not JSON") << "/html" << R::json("<html></html>") << -1 << none << QByteArray();
-    QTest::newRow("empty body") << "/empty" << R::json("") << -1 << none << QByteArray();
+    QTest::newRow("not JSON") << "/broken" << R::json("{\"name\": }") << -1
+                              << QStringList { notJson("{\"name\": }") } << QByteArray();
+    QTest::newRow("HTML page") << "/html" << R::json("\n<!DOCTYPE html><html></html>") << -1
+                               << QStringList { notJson("\n<!DOCTYPE html><html></html>")
+                                      + " (the body looks like HTML)" }
+                               << QByteArray();
+    QTest::newRow("304 with Content-Length")
+        << "/304" << notModified << -1 << QStringList { notJson("") } << QByteArray();
     QTest::newRow("array root") << "/array" << R::json("[1, \"two\"]") << -1 << none
                                 << QByteArray("[1, \"two\"]");
-    QTest::newRow("302 not followed")
-        << "/302" << redirect << -1 << none << QByteArray("[\"moved\"]");
+    QTest::newRow("301 not followed")
+        << "/301" << redirect << -1
+        << QStringList { "Cannot download from  \"%1\"  - redirected (HTTP 301 ) to \""
+               + server.url("/target") + "\" - redirects are not followed" }
+        << QByteArray();
+    QTest::newRow("gzip") << "/gzip" << R::encoded("gzip", manifest) << -1 << none << manifest;
+    QTest::newRow("deflate") << "/deflate" << R::encoded("deflate", manifest) << -1 << none
+                             << manifest;
+    QTest::newRow("gzip cut short")
+        << "/cut" << truncatedGzip << -1
+        << QStringList { "Cannot download from  \"%1\"  - cannot decode its \"gzip\" body" }
+        << QByteArray();
+    QTest::newRow("encoding not asked for")
+        << "/br" << R::encoded("br", manifest) << -1
+        << QStringList { "Cannot download from  \"%1\"  - cannot decode its \"br\" body" }
+        << QByteArray();
     QTest::newRow("no answer") << "/stall" << stall << 300 << canceled << QByteArray();
     QTest::newRow("gap longer than timeout") << "/slow" << slow << 300 << canceled << QByteArray();
     QTest::newRow("steady trickle")
@@ -93,6 +127,8 @@ void tst_Download::download_data()
         << QByteArray();
     QTest::newRow("1 GiB streamed")
         << "/streamed" << spaces(16 * cap, false, R::Answer) << -1 << tooLarge << QByteArray();
+    QTest::newRow("gzip decoding to 64 MiB + 1")
+        << "/bomb" << R::encoded("gzip", "[", cap - 1, "]") << -1 << tooLarge << QByteArray();
 }
 
 void tst_Download::download()

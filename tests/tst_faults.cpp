@@ -1,3 +1,4 @@
+#include "download/download_p.h"
 #include "downloadjson.h"
 #include "httpserver.h"
 #include "messagelog.h"
@@ -17,6 +18,27 @@ namespace {
 QString namError(const QString &text)
 {
     return QStringLiteral("(MZUpdater JSON) NAM error  \"%1\"").arg(text);
+}
+
+QString notJson(const QByteArray &body)
+{
+    QJsonParseError error;
+    QJsonDocument::fromJson(body, &error);
+    return QStringLiteral("Cannot read  \"%1\"  - not JSON: \"") + error.errorString()
+        + "\" at offset " + QString::number(error.offset);
+}
+
+// Resident memory in KiB, "VmRSS" now or "VmHWM" the peak since the last reset.
+qint64 memoryKiB(const QByteArray &field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
 }
 
 // A TLS server on its own thread that presents a self-signed certificate.
@@ -74,7 +96,8 @@ private Q_SLOTS:
     void refusedConnection();
     void selfSignedCertificate();
     void deepNesting();
-    void applicationExit();
+    void gzipBomb();
+    void applicationExit(); // last: exit() also ends every later event loop of this thread
 
 private:
     HttpServer server;
@@ -86,25 +109,34 @@ void tst_Faults::faults_data()
     QTest::addColumn<HttpServer::Response>("response");
     QTest::addColumn<QStringList>("warnings");
     QTest::addColumn<bool>("document");
+    QTest::addColumn<int>("limitMs"); // the whole-transfer limit
 
     const QByteArray body = R"({"name": "Versions.json", "apps": []})";
     HttpServer::Response closesMidBody = HttpServer::Response::json(body);
     closesMidBody.contentLength = body.size() + 100;
     QTest::newRow("closes mid-body")
-        << closesMidBody << QStringList { namError(QStringLiteral("Connection closed")) } << false;
+        << closesMidBody << QStringList { namError(QStringLiteral("Connection closed")) } << false
+        << 60000;
 
     HttpServer::Response shortLength = HttpServer::Response::json(body);
     shortLength.contentLength = body.size() - 5;
-    QTest::newRow("Content-Length short of the body") << shortLength << QStringList() << false;
+    QTest::newRow("Content-Length short of the body")
+        << shortLength << QStringList { notJson(body.left(body.size() - 5)) } << false << 60000;
 
     HttpServer::Response chunked = HttpServer::Response::json("zz\r\n{}\r\n0\r\n\r\n");
     chunked.contentLength = HttpServer::Response::NoLength;
     chunked.headers.append(qMakePair(QByteArray("Transfer-Encoding"), QByteArray("chunked")));
-    QTest::newRow("malformed chunked body") << chunked << QStringList() << false;
+    QTest::newRow("malformed chunked body")
+        << chunked << QStringList { notJson(QByteArray()) } << false << 60000;
 
     HttpServer::Response trickle = HttpServer::Response::json("[1, 2]");
     trickle.trickleMs = 200;
-    QTest::newRow("one byte every 200 ms") << trickle << QStringList() << true;
+    QTest::newRow("one byte every 200 ms") << trickle << QStringList() << true << 60000;
+    // Never silent for long, so only the whole-transfer limit ends it.
+    trickle.trickleMs = 100;
+    QTest::newRow("past the whole-transfer limit")
+        << trickle << QStringList { "Cannot download from  \"%1\"  - not finished within 0 s" }
+        << false << 400;
 
     HttpServer::Response overCap = HttpServer::Response::json("[");
     overCap.fillSize = 64 * 1024 * 1024 - 1;
@@ -113,7 +145,7 @@ void tst_Faults::faults_data()
         << overCap
         << QStringList { QStringLiteral(
                "Cannot download from  \"%1\"  - manifest larger than 64 MiB") }
-        << false;
+        << false << 60000;
 }
 
 void tst_Faults::faults()
@@ -121,12 +153,15 @@ void tst_Faults::faults()
     QFETCH(HttpServer::Response, response);
     QFETCH(QStringList, warnings);
     QFETCH(bool, document);
+    QFETCH(int, limitMs);
 
     const QString target =
         QLatin1Char('/') + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
     server.setResponse(target, response);
     MessageLog log;
+    MZU::Internal::transferLimitMs = limitMs;
     const QJsonDocument result = downloadJSon(server.url(target), 5000);
+    MZU::Internal::transferLimitMs = 5 * 60 * 1000;
     QCOMPARE(
         MessageLog::take(), warnings.replaceInStrings(QStringLiteral("%1"), server.url(target)));
     QCOMPARE(!result.isNull(), document);
@@ -155,11 +190,20 @@ void tst_Faults::selfSignedCertificate()
     const QJsonDocument result =
         downloadJSon(QStringLiteral("https://127.0.0.1:%1/Versions.json").arg(tls.serverPort()));
     QVERIFY(result.isNull());
+    // What Qt knows about the certificate comes first: the handshake error alone says nothing.
+    const QStringList warnings = MessageLog::take();
+    QCOMPARE(warnings.size(), 2);
+    QVERIFY2(
+        warnings.at(0).startsWith(QStringLiteral("Cannot download from  \"https://127.0.0.1:%1/"
+                                                 "Versions.json\"  - certificate problems: ")
+                                      .arg(tls.serverPort()))
+            && warnings.at(0).contains(QLatin1String("self-signed")),
+        qPrintable(warnings.at(0)));
     // Qt 6 says why the handshake failed.
     const QString reason = QT_VERSION_MAJOR < 6
         ? QStringLiteral("SSL handshake failed")
         : QStringLiteral("SSL handshake failed: The certificate is self-signed, and untrusted");
-    QCOMPARE(MessageLog::take(), QStringList { namError(reason) });
+    QCOMPARE(warnings.at(1), namError(reason));
     QCOMPARE(tls.handshakes.loadRelaxed(), 0);
 }
 
@@ -167,11 +211,12 @@ void tst_Faults::selfSignedCertificate()
 void tst_Faults::deepNesting()
 {
     const int depth = 50000;
-    server.setResponse(QStringLiteral("/deep"),
-        HttpServer::Response::json(QByteArray(depth, '[') + QByteArray(depth, ']')));
+    const QByteArray body = QByteArray(depth, '[') + QByteArray(depth, ']');
+    server.setResponse(QStringLiteral("/deep"), HttpServer::Response::json(body));
     MessageLog log;
     QVERIFY(downloadJSon(server.url(QStringLiteral("/deep"))).isNull());
-    QCOMPARE(MessageLog::take(), QStringList());
+    QCOMPARE(
+        MessageLog::take(), QStringList { notJson(body).arg(server.url(QStringLiteral("/deep"))) });
 }
 
 // QCoreApplication::exit() ends every event loop of the main thread, ours too: the partial
@@ -185,6 +230,26 @@ void tst_Faults::applicationExit()
     MessageLog log;
     QVERIFY(downloadJSon(server.url(QStringLiteral("/exit"))).isNull());
     QCOMPARE(MessageLog::take(), QStringList { namError(QStringLiteral("Operation canceled")) });
+}
+
+// 256 KiB of gzip that decodes to 256 MiB: refused once the decoded bytes pass the cap, and
+// the process never holds much more than the cap.
+void tst_Faults::gzipBomb()
+{
+    server.setResponse(QStringLiteral("/bomb"),
+        HttpServer::Response::encoded("gzip", "[", 256 * 1024 * 1024, "]"));
+    QFile reset(QStringLiteral("/proc/self/clear_refs"));
+    if (!reset.open(QIODevice::WriteOnly) || reset.write("5") != 1)
+        QSKIP("cannot reset the peak memory figure");
+    reset.close();
+    const qint64 before = memoryKiB("VmRSS");
+    MessageLog log;
+    QVERIFY(downloadJSon(server.url(QStringLiteral("/bomb"))).isNull());
+    const qint64 grown = memoryKiB("VmHWM") - before;
+    QCOMPARE(MessageLog::take(),
+        QStringList { QStringLiteral("Cannot download from  \"%1\"  - manifest larger than 64 MiB")
+                          .arg(server.url(QStringLiteral("/bomb"))) });
+    QVERIFY2(before > 0 && grown < 160 * 1024, qPrintable(QStringLiteral("%1 KiB").arg(grown)));
 }
 
 QTEST_GUILESS_MAIN(tst_Faults)

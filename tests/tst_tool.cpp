@@ -348,8 +348,8 @@ void tst_Tool::formats()
 }
 
 // Words are looked for on stdout, or in the one line on stderr when the tool stops (64, and
-// 3 but for lint, which prints an unreadable manifest as a finding). The manifest is also
-// standard input.
+// 3 or 4 but for lint, which prints an unreadable or refused manifest as a finding). The
+// manifest is also standard input. signed.json is signed with the key of a.pub, not b.pub.
 void tst_Tool::exitCodes_data()
 {
     QTest::addColumn<QString>("command");
@@ -366,6 +366,19 @@ void tst_Tool::exitCodes_data()
     if (!big.open(QIODevice::WriteOnly) || !big.resize(64 * 1024 * 1024 + 1))
         qFatal("cannot write %s", qPrintable(big.fileName()));
     const char *unnamed = "{'apps': [" REL("mac-arm64", "1.1.0") "]}";
+    const QString data = QStringLiteral(MZUPDATER_TEST_DATA "/signature/");
+    const char *copies[][2] = { { "Versions.json", "signed.json" },
+        { "Versions.json.minisig", "signed.json.minisig" }, { "a.pub", "a.pub" },
+        { "b.pub", "b.pub" } };
+    for (const auto &copy : copies) {
+        QFile file(data + copy[0]);
+        if (!file.open(QIODevice::ReadOnly))
+            qFatal("cannot read %s", qPrintable(file.fileName()));
+        const QByteArray bytes = file.readAll();
+        server.setResponse(QStringLiteral("/") + copy[1], HttpServer::Response::json(bytes));
+        if (!file.copy(dir.filePath(copy[1])))
+            qFatal("cannot write %s", copy[1]);
+    }
     const char *rows[][5] = {
         // name, command, manifest, exit code, words
         { "offered", "check @ --os mac-arm64 --app A --current 1.0.0", notes, "0",
@@ -418,6 +431,28 @@ void tst_Tool::exitCodes_data()
         { "lint format elsewhere", "check @ --app A --current 1.0.0 --format sarif", nullptr, "64",
             "sarif prints lint findings" },
         { "empty os", "lint @ --os=", nullptr, "64", "--os: the platform name is empty" },
+        { "verified", "verify --manifest SERVER/signed.json --key-file b.pub --key-file a.pub",
+            nullptr, "0",
+            "verified: signed with key 4C16C38D60606C39 "
+            "(RWQ5bGBgjcMWTBAPbw6n6FFOP0TGlI3RSmgfiYFCOgAqi3iyF1sP3NQi)\n"
+            "trusted comment: release 1.2.0\n" },
+        { "verify, other key", "verify --manifest signed.json --key-file b.pub", nullptr, "4",
+            "hosts refuse signed.json - key not trusted: signed with key 4C16C38D60606C39" },
+        { "check, verified",
+            "check --manifest SERVER/signed.json --os linux-x86_64 --app A "
+            "--current 1.0.0 --key-file a.pub",
+            nullptr, "0", "offered: 1.2.0" },
+        { "files, refused first",
+            "files --manifest SERVER/signed.json --app A --from 1.0.0 --to 2.0.0 --key "
+            "RWSM8x9Y4ITz+trG/DcQw3l7ONI7McjXq9NFM2VRvS+ATAfTL7/6tGrg",
+            nullptr, "4", "key not trusted" },
+        { "lint, each verified", "lint signed.json @ --key-file a.pub", notes, "4",
+            "Versions.json: error: hosts refuse Versions.json - signature missing" },
+        { "verify without key", "verify --manifest signed.json", nullptr, "64",
+            "missing --key or --key-file" },
+        { "malformed key", "lint @ --key RWQx", nullptr, "64", "\"RWQx\" is not a minisign" },
+        { "key with standard input", "check --manifest - --app A --current 1.0.0 --key-file a.pub",
+            nullptr, "64", "standard input (\"-\") has no signature" },
     };
     for (const auto &row : rows)
         QTest::newRow(row[0]) << QString(row[1]) << QByteArray(row[2]).replace('\'', '"')
@@ -432,7 +467,7 @@ void tst_Tool::exitCodes()
     QFETCH(QString, words);
     const Result result = run(command, manifest, manifest);
     QCOMPARE(result.code, code);
-    const bool stops = code == 64 || (code == 3 && !command.startsWith("lint"));
+    const bool stops = code == 64 || (code >= 3 && !command.startsWith("lint"));
     if (stops)
         QVERIFY2(result.out.isEmpty() && result.err.count('\n') == 1, qPrintable(result.err));
     for (const QString &word : words.replace("SERVER", server.url("")).split('|'))

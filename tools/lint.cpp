@@ -776,6 +776,9 @@ const QVector<Rule> &lintRules()
         { "not-json", "The text is not JSON that hosts can parse." },
         { "unreadable",
             "The manifest cannot be read, downloaded, or is larger than hosts accept." },
+        { "bad-signature",
+            "The manifest's signature does not verify with the --key/--key-file keys: hosts "
+            "trusting them refuse it." },
         { "ignored-manifest",
             "Hosts ignore the whole manifest (root not an object, or its "
             "\"name\" is not \"Versions.json\")." },

@@ -3,6 +3,7 @@
 #include "format.h"
 #include "lint.h"
 #include "source.h"
+#include "verify.h"
 
 #include "manifest/manifest_p.h"
 #include "mzu.h"
@@ -19,7 +20,14 @@ namespace {
 
 using namespace MZU;
 
-enum ExitCode { Clean = 0, WarningsOnly = 1, Errors = 2, Unreadable = 3, BadUsage = 64 };
+enum ExitCode {
+    Clean = 0,
+    WarningsOnly = 1,
+    Errors = 2,
+    Unreadable = 3,
+    Refused = 4,
+    BadUsage = 64
+};
 
 struct Option
 {
@@ -39,6 +47,11 @@ const Option options[] = {
     { "to", "VERSION", "The version the host moves to (included); not below --from." },
     { "format", "FORMAT", "The output: text (default) or json." },
     { "json", nullptr, "The same as --format json." },
+    { "key", "KEY",
+        "A trusted minisign public key (the base64 line of minisign.pub): the\n"
+        "manifest must carry a signature by one of the keys given, checked before\n"
+        "anything else, as hosts trusting them require. Repeatable; not with \"-\"." },
+    { "key-file", "FILE", "As --key, read from a minisign.pub file. Repeatable." },
     { "help", nullptr, "Shows this help." },
 };
 
@@ -52,6 +65,7 @@ struct Command
     QStringList optional;
     QStringList repeatable; // options that may be given more than once
     bool sourceArguments; // manifests may also be given as plain arguments
+    bool keyRequired; // --key or --key-file, at least one
     const char *exitCodes;
     int (Tool::*run)();
 };
@@ -120,12 +134,14 @@ public:
     int files() { return list(true); }
     int settings() { return list(false); }
     int lint();
+    int verify();
 
 private:
     int fail(int code, const QString &message);
     bool parse(const Command &command, const QStringList &arguments, QString &error);
     bool version(const QString &name, Version &version, QString &error) const;
-    bool load();
+    int load();
+    int read(const QString &source, Manifest &manifest, LoadError &error);
     QString help(const Command &command) const;
     int list(bool files);
     QString emptyBecause(const EntryObserver &observer, const QString &what) const;
@@ -141,33 +157,43 @@ private:
     Version first; // --current, or --from
     Version second; // --to
     Manifest manifest;
+    QVector<Internal::PublicKey> keys;
 };
 
 const char lintCodes[] = "  0   no findings\n"
                          "  1   warnings only\n"
                          "  2   errors (hosts skip, drop or cannot read something)\n"
                          "  3   a manifest cannot be read, is not JSON, or is over 64 MiB\n"
+                         "  4   a manifest's signature does not verify with the --key/--key-file\n"
+                         "      keys\n"
                          "  64  bad usage";
 const char checkCodes[] = "  0   an update is offered\n"
                           "  2   nothing newer is offered\n"
                           "  3   the manifest cannot be read, or hosts ignore it\n"
+                          "  4   its signature does not verify with the --key/--key-file keys\n"
                           "  64  bad usage (--current missing, not a version, or 0.0.0)";
 const char listCodes[] = "  0   the records were listed (even none)\n"
                          "  3   the manifest cannot be read, or hosts ignore it\n"
+                         "  4   its signature does not verify with the --key/--key-file keys\n"
                          "  64  bad usage (--from or --to missing, not versions, 0.0.0, or\n"
                          "      --from later than --to)";
+const char verifyCodes[] = "  0   the signature verifies with one of the keys\n"
+                           "  3   the manifest cannot be read\n"
+                           "  4   the signature is missing, unreadable or malformed, is by a key\n"
+                           "      not given, or does not match the manifest\n"
+                           "  64  bad usage (no --key or --key-file, a malformed key, \"-\")";
 
 const Command commands[] = {
     { "check",
         "Tells which update a host of version --current is offered, and with which change log.",
-        { "manifest", "app", "current" }, { "os", "format", "json" }, {}, false, checkCodes,
-        &Tool::check },
+        { "manifest", "app", "current" }, { "os", "format", "json", "key", "key-file" },
+        { "key", "key-file" }, false, false, checkCodes, &Tool::check },
     { "files", "Lists the file records a host gets for a move from --from to --to.",
-        { "manifest", "app", "from", "to" }, { "os", "format", "json" }, {}, false, listCodes,
-        &Tool::files },
+        { "manifest", "app", "from", "to" }, { "os", "format", "json", "key", "key-file" },
+        { "key", "key-file" }, false, false, listCodes, &Tool::files },
     { "settings", "Lists the setting records a host gets for a move from --from to --to.",
-        { "manifest", "app", "from", "to" }, { "os", "format", "json" }, {}, false, listCodes,
-        &Tool::settings },
+        { "manifest", "app", "from", "to" }, { "os", "format", "json", "key", "key-file" },
+        { "key", "key-file" }, false, false, listCodes, &Tool::settings },
     { "lint",
         "Reports every place where the library would skip, drop or misread something, in\n"
         "document order, one finding a line as FILE:LINE:COLUMN: error|warning: message\n"
@@ -175,7 +201,14 @@ const Command commands[] = {
         "--manifest or as arguments. The --os platform counts as known besides mac-, linux-\n"
         "and win-ARCH. --format takes text, json, github (workflow annotations) or sarif\n"
         "(SARIF 2.1.0, for code scanning).",
-        {}, { "manifest", "os", "format", "json" }, { "manifest" }, true, lintCodes, &Tool::lint },
+        {}, { "manifest", "os", "format", "json", "key", "key-file" },
+        { "manifest", "key", "key-file" }, true, false, lintCodes, &Tool::lint },
+    { "verify",
+        "Checks the manifest's minisign signature (SOURCE with \".minisig\" appended to its\n"
+        "path) against the --key/--key-file keys, as hosts trusting them do, and prints the\n"
+        "key that verified it and the signature's trusted comment.",
+        { "manifest" }, { "key", "key-file", "format", "json" }, { "key", "key-file" }, false, true,
+        verifyCodes, &Tool::verify },
 };
 
 const char overview[] =
@@ -186,7 +219,8 @@ const char overview[] =
     "  check     the update a host of a given version is offered, with its change log\n"
     "  files     the file records between two versions, as the library returns them\n"
     "  settings  the setting records between two versions, as the library returns them\n"
-    "  lint      every place where hosts skip, drop or misread something\n\n"
+    "  lint      every place where hosts skip, drop or misread something\n"
+    "  verify    whether the manifest's minisign signature verifies, and with which key\n\n"
     "Run \"mzupdater COMMAND --help\" for the options and exit codes of a command.\n";
 
 const Option *optionNamed(const QString &name)
@@ -258,6 +292,8 @@ QString Tool::help(const Command &command) const
         usage += QStringLiteral(" --%1 %2").arg(name, optionNamed(name)->value);
     if (command.sourceArguments)
         usage += QLatin1String(" [--manifest SOURCE]... [SOURCE]...");
+    if (command.keyRequired)
+        usage += QLatin1String(" (--key KEY | --key-file FILE)...");
     usage += QLatin1String(" [options]");
     QStringList heads;
     QStringList helps;
@@ -324,7 +360,7 @@ int Tool::run(const QStringList &all)
         return fail(BadUsage,
             name.isEmpty() ? QStringLiteral("no command given; see mzupdater --help")
                            : QStringLiteral("unknown command %1; the commands are check, files, "
-                                            "settings and lint")
+                                            "settings, lint and verify")
                                  .arg(quoted(name)));
     QString error;
     if (!parse(*command, all.mid(2), error))
@@ -361,6 +397,17 @@ int Tool::run(const QStringList &all)
     }
     if (sources.count(QStringLiteral("-")) > 1)
         return fail(BadUsage, QStringLiteral("standard input (\"-\") can be read only once"));
+    if (command->keyRequired && !values.contains(QStringLiteral("key"))
+        && !values.contains(QStringLiteral("key-file")))
+        return fail(BadUsage, QStringLiteral("missing --key or --key-file"));
+    if (!readKeys(values.value(QStringLiteral("key")), values.value(QStringLiteral("key-file")),
+            keys, error))
+        return fail(BadUsage, error);
+    // Hosts fetch the signature beside the manifest; a pipe has nothing beside it.
+    if (!keys.isEmpty() && sources.contains(QStringLiteral("-")))
+        return fail(BadUsage,
+            QStringLiteral("--key/--key-file: standard input (\"-\") has no signature beside "
+                           "it; give the manifest as a path or an address"));
     os = values.contains(QStringLiteral("os")) ? values.value(QStringLiteral("os")).first()
                                                : osString();
     if (os.isEmpty())
@@ -381,11 +428,29 @@ int Tool::run(const QStringList &all)
     return (this->*command->run)();
 }
 
+// Reads a manifest as a host trusting the --key/--key-file keys does: the exact bytes,
+// then their signature, and only what verifies is parsed. Returns Clean, Unreadable or
+// Refused.
+int Tool::read(const QString &source, Manifest &manifest, LoadError &error)
+{
+    if (keys.isEmpty())
+        return loadManifest(source, manifest, error) ? Clean : Unreadable;
+    manifest.source = source;
+    QByteArray text;
+    if (!readSource(source, text, error))
+        return Unreadable;
+    Verified verified;
+    if (!verifyText(source, text, keys, verified, error.message))
+        return Refused;
+    return parseManifest(text, manifest, error) ? Clean : Unreadable;
+}
+
 // Loads the one manifest of check, files and settings, which need hosts to read it.
-bool Tool::load()
+// Returns Clean, or the exit code it stopped with.
+int Tool::load()
 {
     LoadError error;
-    if (!loadManifest(sources.first(), manifest, error)) {
+    if (const int code = read(sources.first(), manifest, error)) {
         QString message = error.message;
         if (error.offset >= 0) {
             const Finding finding = unreadable(error);
@@ -395,21 +460,18 @@ bool Tool::load()
                           .arg(finding.position.column)
                           .arg(error.message);
         }
-        fail(Unreadable, message);
-        return false;
+        return fail(code, message);
     }
     const QString ignored = ignoredBecause(manifest.document);
-    if (!ignored.isEmpty()) {
-        fail(Unreadable, QStringLiteral("hosts ignore this manifest: %1").arg(ignored));
-        return false;
-    }
-    return true;
+    if (!ignored.isEmpty())
+        return fail(Unreadable, QStringLiteral("hosts ignore this manifest: %1").arg(ignored));
+    return Clean;
 }
 
 int Tool::check()
 {
-    if (!load())
-        return Unreadable;
+    if (const int code = load())
+        return code;
     const QMultiHash<QString, ApplicationInfo> catalogue =
         Internal::getApplications(manifest.document, os);
     Version offered;
@@ -473,8 +535,8 @@ QString Tool::emptyBecause(const EntryObserver &observer, const QString &what) c
 
 int Tool::list(bool files)
 {
-    if (!load())
-        return Unreadable;
+    if (const int code = load())
+        return code;
     EntryObserver observer;
     QVector<QStringList> rows;
     QJsonArray records;
@@ -535,20 +597,43 @@ int Tool::lint()
     QVector<Linted> linted;
     int code = Clean;
     for (const QString &source : qAsConst(sources)) {
-        Manifest read;
+        Manifest loaded;
         LoadError error;
-        if (!loadManifest(source, read, error)) {
-            linted.append({ source, { unreadable(error) } });
-            code = Unreadable;
+        if (const int stopped = read(source, loaded, error)) {
+            Finding finding = unreadable(error);
+            if (stopped == Refused)
+                finding.rule = "bad-signature";
+            linted.append({ source, { finding } });
+            code = qMax(code, stopped);
             continue;
         }
-        const QVector<Finding> findings = lintManifest(read, os);
+        const QVector<Finding> findings = lintManifest(loaded, os);
         for (const Finding &finding : findings)
             code = qMax(code, finding.severity == Finding::Error ? int(Errors) : int(WarningsOnly));
         linted.append({ source, findings });
     }
     write(stdout, formatFindings(format, linted, os));
     return code;
+}
+
+int Tool::verify()
+{
+    const QString source = sources.first();
+    QByteArray text;
+    LoadError error;
+    if (!readSource(source, text, error))
+        return fail(Unreadable, error.message);
+    Verified verified;
+    if (!verifyText(source, text, keys, verified, error.message))
+        return fail(Refused, error.message);
+    const QString id = Internal::keyIdText(verified.key.id);
+    if (format == Format::Json)
+        print(QJsonObject { { "manifest", source }, { "verified", true }, { "keyId", id },
+            { "key", verified.key.text }, { "trustedComment", verified.trustedComment } });
+    else
+        print("verified: signed with key " + id + " (" + verified.key.text + ")\n"
+            + "trusted comment: " + escaped(verified.trustedComment) + '\n');
+    return Clean;
 }
 
 } // namespace

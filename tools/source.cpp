@@ -1,12 +1,11 @@
 #include "source.h"
 
-#include "download/download_p.h"
+#include "download/signature_p.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonParseError>
 #include <QStringList>
-#include <QUrl>
 
 #include <algorithm>
 #include <cctype>
@@ -20,7 +19,8 @@ using MZU::Internal::maximumManifestSize;
 
 QString tooLarge(const QString &what)
 {
-    return QStringLiteral("%1 is larger than 64 MiB; hosts refuse a manifest that large").arg(what);
+    // As the library says it of a download.
+    return QStringLiteral("%1 is larger than 64 MiB; hosts refuse it").arg(what);
 }
 
 // The text of a string's contents that hold escapes; the scanner has checked them.
@@ -402,34 +402,12 @@ bool readFile(const QString &path, QByteArray &text, LoadError &error)
 // failure that hosts only log.
 bool fetch(const QString &address, QByteArray &text, LoadError &error)
 {
-    using MZU::Internal::Fetched;
-    const Fetched fetched = MZU::Internal::fetch(address, MZU::Internal::defaultTransferTimeoutMs);
-    const QUrl url(address, QUrl::TolerantMode);
-    switch (fetched.outcome) {
-    case Fetched::InvalidAddress:
-        error.message = QStringLiteral("%1 is not a valid address").arg(address);
-        return false;
-    case Fetched::NoReply:
-        error.message = QStringLiteral("cannot download %1: Qt gave no reply").arg(address);
-        return false;
-    case Fetched::TooLarge:
-        error.message = tooLarge(address);
-        return false;
-    case Fetched::NetworkError:
-        error.message = fetched.status >= 400
-            ? QStringLiteral("the server answers %1 with HTTP %2").arg(address).arg(fetched.status)
-            : QStringLiteral("cannot download %1: %2").arg(address, fetched.errorText);
-        return false;
-    case Fetched::Received:
-        break;
-    }
-    if (fetched.status >= 300 && fetched.status < 400 && !fetched.location.isEmpty()) {
-        error.message =
-            QStringLiteral("the server answers %1 with a redirect (HTTP %2) to %3; hosts do not "
-                           "follow redirects, so publish the manifest at this address")
-                .arg(address)
-                .arg(fetched.status)
-                .arg(url.resolved(QUrl::fromEncoded(fetched.location)).toString());
+    using namespace MZU::Internal;
+    const Fetched fetched = MZU::Internal::fetch(address, defaultTransferTimeoutMs);
+    error.message = fetchProblem(fetched, address, maximumManifestSize);
+    if (!error.message.isEmpty()) {
+        if (fetched.outcome == Fetched::Received)
+            error.message += QLatin1String(", so publish the manifest at this address");
         return false;
     }
     text = fetched.body;
@@ -464,13 +442,17 @@ bool parseManifest(const QByteArray &text, Manifest &manifest, LoadError &error)
     return false;
 }
 
+bool readSource(const QString &source, QByteArray &text, LoadError &error)
+{
+    return source.contains(QLatin1String("://")) ? fetch(source, text, error)
+                                                 : readFile(source, text, error);
+}
+
 bool loadManifest(const QString &source, Manifest &manifest, LoadError &error)
 {
     manifest.source = source;
     QByteArray text;
-    const bool read = source.contains(QLatin1String("://")) ? fetch(source, text, error)
-                                                            : readFile(source, text, error);
-    return read && parseManifest(text, manifest, error);
+    return readSource(source, text, error) && parseManifest(text, manifest, error);
 }
 
 QHash<QString, int> valueOffsets(const QByteArray &text, const QSet<QString> &pointers)

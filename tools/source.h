@@ -45,6 +45,10 @@ struct TextPosition
 /// the library's own GET, refusing what hosts refuse. On failure returns false.
 bool loadManifest(const QString &source, Manifest &manifest, LoadError &error);
 
+/// The exact bytes loadManifest() parses: the same reading, refusing the same, without
+/// parsing, so that a signature can be checked on them first.
+bool readSource(const QString &source, QByteArray &text, LoadError &error);
+
 /// Parses @p text as hosts do; on failure @p error points at the first character that is
 /// not JSON.
 bool parseManifest(const QByteArray &text, Manifest &manifest, LoadError &error);

@@ -6,8 +6,9 @@
 //
 // VERSION is the release this copy runs (default 1.0.0). The manifest address comes from
 // "URL/Versions" in maintenancetool.ini beside the executable, as the library reads it.
-// Exit status: 0 when the manifest was checked, 1 when no check finished within 60 s,
-// 2 when the manifest could not be fetched again for the lists of files and settings.
+// Exit status: 0 when the manifest was checked, 1 when the check failed (the reason is
+// printed), 2 when the manifest could not be fetched again for the lists of files and
+// settings.
 
 #include <downloadjson.h>
 #include <mzu.h>
@@ -36,8 +37,11 @@ QString manifestAddress()
 {
     const QString directory =
         QFileInfo(MZU::maintenanceToolPath(QCoreApplication::instance())).absolutePath();
-    const QSettings settings(
-        directory + QLatin1String("/maintenancetool.ini"), QSettings::IniFormat);
+    QSettings settings(directory + QLatin1String("/maintenancetool.ini"), QSettings::IniFormat);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    settings.setIniCodec("UTF-8");
+#endif
+    // Write the address in double quotes when it holds ',' or ';'.
     return settings.value(QStringLiteral("URL/Versions")).toString();
 }
 
@@ -85,11 +89,8 @@ int main(int argc, char *argv[])
     QString changelog;
     QFutureWatcher<QJsonDocument> manifest;
 
-    // A failed check emits nothing (the library logs why), so give up after a while.
-    QTimer noAnswer;
-    noAnswer.setSingleShot(true);
-    QObject::connect(&noAnswer, &QTimer::timeout, [] {
-        out << "No manifest was checked within 60 s.\n";
+    QObject::connect(&updater, &MzUpdater::checkFailed, [](const QString &reason) {
+        out << "The check failed: " << reason << '\n';
         QCoreApplication::exit(1);
     });
 
@@ -99,7 +100,6 @@ int main(int argc, char *argv[])
             changelog = log;
         });
     QObject::connect(&updater, &MzUpdater::checked, [&] {
-        noAnswer.stop();
         // updateAvailable, when there is one, follows in the same call: decide after it.
         QTimer::singleShot(0, [&] {
             if (offered.isEmpty()) {
@@ -130,7 +130,6 @@ int main(int argc, char *argv[])
         QCoreApplication::exit(0);
     });
 
-    noAnswer.start(60000);
     updater.checkUpdates();
     const int status = app.exec();
     out.flush();

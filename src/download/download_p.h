@@ -2,34 +2,83 @@
 #define DOWNLOAD_P_H
 
 #include <QByteArray>
+#include <QJsonDocument>
 #include <QNetworkReply>
 #include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <memory>
 
 namespace MZU {
 namespace Internal {
 
 constexpr int defaultTransferTimeoutMs = 30000;
 constexpr qint64 maximumManifestSize = 64 * 1024 * 1024;
-// What the reply may hold before Qt stops reading from the server until it is taken.
-constexpr qint64 readBufferSize = 1024 * 1024;
+
+/// A whole transfer is given up after this long, however steadily the bytes come.
+/// Not constant only so that tests need not wait 5 minutes.
+extern std::atomic<int> transferLimitMs;
+
+/// Set to true to stop a transfer from any thread; the transfer ends within about 20 ms.
+using CancelToken = std::shared_ptr<std::atomic_bool>;
 
 /// What one GET of a manifest address brought back, for callers that must tell failures
 /// apart (downloadJSon logs them; the command-line tool explains them).
 struct Fetched
 {
-    enum Outcome { Received, InvalidAddress, NoReply, NetworkError, TooLarge };
+    enum Outcome {
+        Received,
+        InvalidAddress,
+        NoReply,
+        NetworkError,
+        TooLarge,
+        TooSlow, // not finished within transferLimitMs
+        Undecodable, // a Content-Encoding we cannot or could not decode
+    };
     Outcome outcome = InvalidAddress;
-    QByteArray body; // complete only when Received
+    QByteArray body; // decoded; complete only when Received
     int status = 0; // the HTTP status, 0 when none arrived
     QByteArray location; // the Location header, as sent
+    QByteArray encoding; // the Content-Encoding header, as sent
     QString errorText; // Qt's text, for NetworkError
+    QStringList sslErrors; // the certificate problems Qt saw, for NetworkError
 };
 
-/// The GET that downloadJSon() makes: no redirect followed, no header of its own, a fresh
-/// access manager, the body taken as it arrives and refused past maximumManifestSize.
-Fetched fetch(const QString &address, int transferTimeoutMs);
+/// The GET that downloadJSon() makes: no redirect followed, a fresh access manager, the
+/// body decoded as it arrives and refused once it would pass @p maximumSize decoded bytes.
+/// Stops when @p cancel is set, and when the application object is destroyed.
+Fetched fetch(const QString &address, int transferTimeoutMs,
+    qint64 maximumSize = maximumManifestSize, const CancelToken &cancel = {});
+
+/// The result of downloadJSon(), with the one-line warning already logged on failure.
+struct Downloaded
+{
+    QJsonDocument document; // null on failure
+    QString failure; // empty on success
+};
+
+/// Fetches and parses @p address, logging why it failed.
+Downloaded download(const QString &address, int transferTimeoutMs, const CancelToken &cancel = {});
+
+/// One log line as qWarning() would print these items (spaces, quotes and all).
+template <typename... Items> QString logLine(const Items &...items);
 
 } // namespace Internal
 } // namespace MZU
+
+#include <QDebug>
+
+template <typename... Items> QString MZU::Internal::logLine(const Items &...items)
+{
+    QString line;
+    {
+        QDebug stream(&line);
+        (void)(stream << ... << items);
+    }
+    if (line.endsWith(QLatin1Char(' ')))
+        line.chop(1); // as the message handler drops it
+    return line;
+}
 
 #endif // DOWNLOAD_P_H

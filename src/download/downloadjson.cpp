@@ -1,22 +1,216 @@
 #include "downloadjson.h"
 
 #include "download_p.h"
+#include "signature_p.h"
 
-#include <QDebug>
+#include <QCoreApplication>
 #include <QEventLoop>
+#include <QJsonParseError>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
+#include <QSslError>
+#include <QTimer>
 #include <QUrl>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include <zlib.h>
 
 namespace MZU {
 namespace Internal {
 
-Fetched fetch(const QString &address, int transferTimeoutMs)
+std::atomic<int> transferLimitMs { 5 * 60 * 1000 };
+
+namespace {
+
+// Every transfer in flight, so that the application's destruction can stop them: it waits
+// for the global thread pool, and a pool thread blocked in a download would hold it forever.
+std::mutex registryMutex;
+std::condition_variable registryChanged;
+std::vector<CancelToken> inFlight;
+bool postRoutineAdded = false;
+
+// Runs in ~QCoreApplication, the last moment other threads' events are still delivered:
+// a transfer must have noticed its token and ended by the time this returns.
+void cancelAll()
+{
+    std::unique_lock<std::mutex> lock(registryMutex);
+    postRoutineAdded = false; // Qt forgets the routines it ran; a later application needs it again
+    for (const CancelToken &token : inFlight)
+        token->store(true);
+    registryChanged.wait_for(lock, std::chrono::seconds(1), [] { return inFlight.empty(); });
+}
+
+class InFlight
+{
+public:
+    explicit InFlight(const CancelToken &token)
+        : token(token)
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        if (!QCoreApplication::instance()) {
+            token->store(true); // nothing would stop us at exit, and there is no exit to wait for
+            return;
+        }
+        if (!postRoutineAdded) {
+            qAddPostRoutine(cancelAll); // ~QCoreApplication runs it before waiting for the pool
+            postRoutineAdded = true;
+        }
+        inFlight.push_back(token);
+    }
+    ~InFlight()
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        inFlight.erase(std::remove(inFlight.begin(), inFlight.end(), token), inFlight.end());
+        registryChanged.notify_all();
+    }
+    InFlight(const InFlight &) = delete;
+    InFlight &operator=(const InFlight &) = delete;
+
+private:
+    CancelToken token;
+};
+
+// Decodes the body as it arrives. Qt would inflate it by itself, but only after handing
+// the size check bytes it can no longer refuse: a small gzip body can decode to gigabytes.
+class Decoder
+{
+public:
+    enum Result { Fine, TooLarge, Corrupt };
+
+    ~Decoder()
+    {
+        if (zipped)
+            inflateEnd(&stream);
+    }
+
+    // False for an encoding we did not ask for. @p length: the declared size, or -1.
+    bool start(const QByteArray &encoding, qint64 length)
+    {
+        firstBlock = blockSize;
+        if (zipped) // headers again, after an interim response
+            inflateEnd(&stream);
+        zipped = false;
+        const QByteArray name = encoding.trimmed().toLower();
+        if (name.isEmpty() || name == "identity") {
+            // A plain body of known size goes into one array, with nothing to join at the end.
+            if (length > 0 && length <= maximumManifestSize)
+                firstBlock = int(length);
+            return true;
+        }
+        if (name != "gzip" && name != "x-gzip" && name != "deflate")
+            return false;
+        // 32: a gzip or a zlib header, as the server's word for it is not always right.
+        zipped = inflateInit2(&stream, MAX_WBITS + 32) == Z_OK;
+        ended = false;
+        return zipped;
+    }
+
+    Result feed(const QByteArray &input, qint64 maximumSize)
+    {
+        if (!zipped) {
+            if (size + input.size() > maximumSize)
+                return TooLarge;
+            append(input.constData(), input.size());
+            return Fine;
+        }
+        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(input.constData()));
+        stream.avail_in = uInt(input.size());
+        char chunk[64 * 1024];
+        while (stream.avail_in > 0) {
+            if (ended) {
+                // Another gzip member follows: concatenated members are one body.
+                if (inflateReset(&stream) != Z_OK)
+                    return Corrupt;
+                ended = false;
+            }
+            stream.next_out = reinterpret_cast<Bytef *>(chunk);
+            stream.avail_out = sizeof chunk;
+            const int status = inflate(&stream, Z_NO_FLUSH);
+            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+                return Corrupt;
+            const qint64 produced = qint64(sizeof chunk) - stream.avail_out;
+            if (size + produced > maximumSize)
+                return TooLarge;
+            append(chunk, produced);
+            ended = status == Z_STREAM_END;
+            if (status == Z_BUF_ERROR && produced == 0)
+                return Corrupt; // no progress with input and room left
+        }
+        return Fine;
+    }
+
+    QByteArray take()
+    {
+        if (blocks.size() == 1)
+            return std::move(blocks.front());
+        QByteArray body;
+        body.reserve(int(size));
+        for (const QByteArray &block : blocks)
+            body += block;
+        return body;
+    }
+
+    // A compressed body must end with its stream's end; anything else was cut.
+    bool complete() const { return !zipped || ended; }
+
+private:
+    // Fixed blocks rather than one growing array: growing by reallocation would hold up to
+    // twice the cap at once (more under a sanitizer, which keeps freed memory a while).
+    void append(const char *data, qint64 count)
+    {
+        while (count > 0) {
+            const int limit = blocks.size() == 1 ? firstBlock : blockSize;
+            if (blocks.empty() || blocks.back().size() >= limit) {
+                blocks.emplace_back();
+                // The first grows as needed (most bodies are small) unless its size is known.
+                if (blocks.size() > 1 || firstBlock != blockSize)
+                    blocks.back().reserve(blocks.size() > 1 ? blockSize : firstBlock);
+            }
+            const int room = (blocks.size() == 1 ? firstBlock : blockSize) - blocks.back().size();
+            const int part = int(qMin<qint64>(count, room));
+            blocks.back().append(data, part);
+            data += part;
+            count -= part;
+            size += part;
+        }
+    }
+
+    static constexpr int blockSize = 1024 * 1024;
+    int firstBlock = blockSize;
+    z_stream stream {};
+    bool zipped = false;
+    bool ended = true;
+    std::vector<QByteArray> blocks;
+    qint64 size = 0;
+};
+
+// Statuses that never carry a body, whatever Content-Length says.
+bool bodiless(int status)
+{
+    return (status >= 100 && status < 200) || status == 204 || status == 304;
+}
+
+} // namespace
+
+Fetched fetch(
+    const QString &address, int transferTimeoutMs, qint64 maximumSize, const CancelToken &cancel)
 {
     Fetched fetched;
     if (!QUrl(address, QUrl::TolerantMode).isValid())
         return fetched;
 
+    const CancelToken token = cancel ? cancel : std::make_shared<std::atomic_bool>(false);
+    const InFlight registration(token);
+    if (token->load()) { // cancelled already, or no application object to run the transfer
+        fetched.outcome = Fetched::NetworkError;
+        fetched.errorText = QStringLiteral("Operation canceled"); // Qt's words for an abort
+        return fetched;
+    }
     QNetworkAccessManager manager;
     QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
     request.setTransferTimeout(transferTimeoutMs);
@@ -24,76 +218,186 @@ Fetched fetch(const QString &address, int transferTimeoutMs)
     // fetched from exactly the address the installation names.
     request.setAttribute(
         QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // Asking ourselves makes Qt hand over the encoded bytes, which we decode under the cap.
+    request.setRawHeader("Accept-Encoding", "gzip, deflate");
     QNetworkReply *reply = manager.get(request);
     if (!reply) {
         fetched.outcome = Fetched::NoReply;
         return fetched;
     }
 
-    QEventLoop loop;
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    QObject::connect(reply, SIGNAL(error(QNetworkReply::NetworkError)), &loop, SLOT(quit()));
-#else
-    QObject::connect(reply, &QNetworkReply::errorOccurred, &loop, &QEventLoop::quit);
-#endif
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    // Qt reads ahead of us without bound unless told: a fast server would fill memory
+    // faster than the cap check sees it.
+    reply->setReadBufferSize(1024 * 1024);
 
-    // The body is taken as it arrives, so that an oversized one is refused without ever
-    // being held whole, by us or by the reply's buffer. That buffer is otherwise unbounded:
-    // Qt's network thread keeps reading while this thread is slow to take the bytes (under
-    // the sanitizers, Qt 6 had 460 MB of a 1 GiB stream sent before the refusal).
-    reply->setReadBufferSize(readBufferSize);
-    bool tooLarge = false;
-    const auto refuse = [&] {
-        tooLarge = true;
-        reply->abort();
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::errorOccurred, &loop, &QEventLoop::quit);
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+#if QT_CONFIG(ssl)
+    QObject::connect(reply, &QNetworkReply::sslErrors, &loop, [&](const QList<QSslError> &errors) {
+        for (const QSslError &error : errors)
+            fetched.sslErrors.append(error.errorString());
+    });
+#endif
+
+    Decoder decoder;
+    qint64 received = 0; // encoded bytes, to hold against Content-Length
+    Fetched::Outcome stopped = Fetched::Received;
+    const auto stop = [&](Fetched::Outcome why) {
+        if (stopped == Fetched::Received) {
+            stopped = why;
+            reply->abort();
+        }
     };
     const auto takeBody = [&] {
-        if (tooLarge)
+        if (stopped != Fetched::Received || bodiless(fetched.status))
             return;
-        if (fetched.body.size() + reply->bytesAvailable() > maximumManifestSize)
-            refuse();
-        else
-            fetched.body += reply->readAll();
+        const QByteArray input = reply->readAll();
+        received += input.size();
+        switch (decoder.feed(input, maximumSize)) {
+        case Decoder::Fine:
+            break;
+        case Decoder::TooLarge:
+            stop(Fetched::TooLarge);
+            break;
+        case Decoder::Corrupt:
+            stop(Fetched::Undecodable);
+            break;
+        }
     };
     QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
+        fetched.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        fetched.encoding = reply->rawHeader("Content-Encoding");
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (!tooLarge && length.isValid() && length.toLongLong() > maximumManifestSize)
-            refuse();
+        if (!bodiless(fetched.status) && length.isValid() && length.toLongLong() > maximumSize)
+            stop(Fetched::TooLarge);
+        else if (!decoder.start(fetched.encoding, length.isValid() ? length.toLongLong() : -1))
+            stop(Fetched::Undecodable);
     });
     QObject::connect(reply, &QIODevice::readyRead, &loop, takeBody);
+
+    // The loop cannot wait on the token itself: look at it often enough that a destructor
+    // or the application's exit is not kept waiting.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (token->load() || !QCoreApplication::instance())
+            stop(Fetched::NetworkError);
+    });
+    poll.start(20);
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, [&] { stop(Fetched::TooSlow); });
+    limit.start(transferLimitMs.load());
+
     loop.exec(QEventLoop::AllEvents);
     // QCoreApplication::exit() also ends this loop on the main thread: a partial body
     // must not pass for a whole one.
     if (reply->error() == QNetworkReply::NoError && !reply->isFinished())
         reply->abort();
-    if (!tooLarge && reply->error() == QNetworkReply::NoError)
+    if (reply->error() == QNetworkReply::NoError)
         takeBody(); // what arrived after the last readyRead
 
     // Qt sometimes takes a connection closed early for the end of the body: hold the body
-    // to its declared length, unless Qt decompressed it (then the length is not comparable).
+    // to its declared length.
     const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
-    const bool truncated = !tooLarge && reply->error() == QNetworkReply::NoError
-        && declared.isValid() && reply->rawHeader("Content-Encoding").isEmpty()
-        && fetched.body.size() < declared.toLongLong();
+    const bool truncated = stopped == Fetched::Received && reply->error() == QNetworkReply::NoError
+        && !bodiless(fetched.status) && declared.isValid() && received < declared.toLongLong();
 
     fetched.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     fetched.location = reply->rawHeader("Location");
-    if (tooLarge) {
-        fetched.outcome = Fetched::TooLarge;
+    if (stopped != Fetched::Received && stopped != Fetched::NetworkError) {
+        fetched.outcome = stopped;
     } else if (reply->error() != QNetworkReply::NoError) {
         fetched.outcome = Fetched::NetworkError;
         fetched.errorText = reply->errorString();
     } else if (truncated) {
         fetched.outcome = Fetched::NetworkError;
         fetched.errorText = QStringLiteral("Connection closed"); // what Qt says when it notices
+    } else if (!decoder.complete()) {
+        fetched.outcome = Fetched::Undecodable;
     } else {
         fetched.outcome = Fetched::Received;
     }
-    if (fetched.outcome != Fetched::Received)
-        fetched.body.clear();
+    if (fetched.outcome == Fetched::Received)
+        fetched.body = decoder.take();
+    if (fetched.outcome != Fetched::NetworkError)
+        fetched.sslErrors.clear();
     delete reply;
     return fetched;
+}
+
+namespace {
+
+// Why a body is not JSON, as far as a reader of the log can act on it.
+QString notJson(const QString &address, const QByteArray &body, const QJsonParseError &error)
+{
+    const QByteArray start = body.left(512).trimmed().toLower();
+    const bool html = start.startsWith("<!doctype html") || start.startsWith("<html")
+        || start.contains("<head") || start.contains("<body");
+    if (html)
+        return logLine("Cannot read ", address, " - not JSON:", error.errorString(), "at offset",
+            error.offset, "(the body looks like HTML)");
+    return logLine(
+        "Cannot read ", address, " - not JSON:", error.errorString(), "at offset", error.offset);
+}
+
+} // namespace
+
+Downloaded download(const QString &address, int transferTimeoutMs, const CancelToken &cancel)
+{
+    Downloaded result;
+    const Fetched fetched = fetch(address, transferTimeoutMs, maximumManifestSize, cancel);
+    switch (fetched.outcome) {
+    case Fetched::Received:
+        if (fetched.status >= 300 && fetched.status < 400 && !fetched.location.isEmpty()) {
+            const QUrl target =
+                QUrl(address, QUrl::TolerantMode).resolved(QUrl::fromEncoded(fetched.location));
+            result.failure = logLine("Cannot download from ", address, " - redirected (HTTP",
+                fetched.status, ") to", target.toString(), "- redirects are not followed");
+        } else if (const QString problem =
+                       signatureProblem(address, fetched.body, transferTimeoutMs, cancel);
+                   !problem.isEmpty()) {
+            result.failure = problem; // nothing of an unverified manifest is parsed
+        } else {
+            QJsonParseError error;
+            result.document = QJsonDocument::fromJson(fetched.body, &error);
+            if (error.error != QJsonParseError::NoError)
+                result.failure = notJson(address, fetched.body, error);
+        }
+        break;
+    case Fetched::InvalidAddress:
+        result.failure = logLine("Cannot download from ", address, " - invalid address");
+        break;
+    case Fetched::NoReply:
+        result.failure = logLine("NetworkAccessManager - NULL reply");
+        break;
+    case Fetched::NetworkError:
+        if (!fetched.sslErrors.isEmpty()) {
+            // Qt's error text says only that the handshake failed, not why.
+            result.failure = logLine("Cannot download from ", address,
+                " - certificate problems:", fetched.sslErrors.join(QLatin1String("; ")));
+            qWarning().noquote() << result.failure;
+        }
+        qWarning().noquote() << logLine("(MZUpdater JSON) NAM error ", fetched.errorText);
+        if (result.failure.isEmpty())
+            result.failure = logLine("(MZUpdater JSON) NAM error ", fetched.errorText);
+        return result;
+    case Fetched::TooLarge:
+        result.failure =
+            logLine("Cannot download from ", address, " - manifest larger than 64 MiB");
+        break;
+    case Fetched::TooSlow:
+        result.failure = logLine("Cannot download from ", address, " - not finished within",
+            transferLimitMs.load() / 1000, "s");
+        break;
+    case Fetched::Undecodable:
+        result.failure = logLine("Cannot download from ", address, " - cannot decode its",
+            QString::fromLatin1(fetched.encoding), "body");
+        break;
+    }
+    if (!result.failure.isEmpty())
+        qWarning().noquote() << result.failure;
+    return result;
 }
 
 } // namespace Internal
@@ -106,23 +410,5 @@ QJsonDocument downloadJSon(const QString &address)
 
 QJsonDocument downloadJSon(const QString &address, int transferTimeoutMs)
 {
-    using MZU::Internal::Fetched;
-    const Fetched fetched = MZU::Internal::fetch(address, transferTimeoutMs);
-    switch (fetched.outcome) {
-    case Fetched::Received:
-        return QJsonDocument::fromJson(fetched.body);
-    case Fetched::InvalidAddress:
-        qWarning() << "Cannot download from " << address << " - invalid address";
-        break;
-    case Fetched::NoReply:
-        qWarning() << "NetworkAccessManager - NULL reply";
-        break;
-    case Fetched::NetworkError:
-        qWarning() << "(MZUpdater JSON) NAM error " << fetched.errorText;
-        break;
-    case Fetched::TooLarge:
-        qWarning() << "Cannot download from " << address << " - manifest larger than 64 MiB";
-        break;
-    }
-    return QJsonDocument();
+    return MZU::Internal::download(address, transferTimeoutMs).document;
 }

@@ -2,6 +2,7 @@
 
 #include "manifest_p.h"
 
+#include <QCborArray>
 #include <QCborMap>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -91,6 +92,38 @@ QMultiHash<QString, ApplicationInfo> getApplications(
         catalogue.insert(name, ApplicationInfo { version, values });
     }
     return catalogue;
+}
+
+QMultiHash<QString, ApplicationInfo> releasesToResolve(
+    const QJsonDocument &manifest, const QString &os, const QString &name)
+{
+    QMultiHash<QString, ApplicationInfo> releases;
+    if (name.isEmpty())
+        return releases; // getApplications() keeps no nameless release
+    // The same data seen as CBOR: its values compare and convert in place, where QJsonValue
+    // would copy every text out. The conversion is the one getApplications() makes.
+    const QCborArray apps =
+        QCborArray::fromJsonArray(manifest.object().value(QLatin1String("apps")).toArray());
+    const QCborValue wantedName(name);
+    const QCborValue wantedOs(os);
+    const QString read[] = { QStringLiteral("changelog"), QStringLiteral("tip") };
+    for (const QCborValue &element : apps) {
+        const QCborMap entry = element.toMap();
+        if (!(entry.value(QLatin1String("name")) == wantedName)
+            || !(entry.value(QLatin1String("os")) == wantedOs))
+            continue;
+        const Version version(entry.value(QLatin1String("version")).toString());
+        if (version.isNull())
+            continue;
+        QVariantHash values;
+        for (const QString &key : read) {
+            const QCborValue value = entry.value(key);
+            if (!value.isUndefined())
+                values.insert(key, value.toVariant());
+        }
+        releases.insert(name, ApplicationInfo { version, values });
+    }
+    return releases;
 }
 
 bool isManifest(const QJsonDocument &manifest)

@@ -62,6 +62,13 @@ QList<UpdateFile> getFileUpdates(const QJsonDocument &manifest, const QString &a
 QList<SettingValue> getSettingUpdates(const QJsonDocument &manifest, const QString &appName,
     const Version &from, const Version &to, const QString &os, WalkObserver *observer = nullptr);
 
+/// What update resolution reads of getApplications(), for one application: the releases of
+/// @p name for @p os in the same order, each with only the members updateVersion() reads
+/// ("changelog", "tip"). updateVersion() offers the same version with the same change log
+/// as on the full catalogue, at a fraction of the cost.
+QMultiHash<QString, ApplicationInfo> releasesToResolve(
+    const QJsonDocument &manifest, const QString &os, const QString &name);
+
 /// True when hosts read @p manifest at all: its root "name" is "Versions.json".
 bool isManifest(const QJsonDocument &manifest);
 

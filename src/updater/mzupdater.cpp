@@ -1,18 +1,68 @@
 #include "mzupdater.h"
 
-#include "downloadjson.h"
+#include "download/download_p.h"
 #include "manifest/manifest_p.h"
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureInterface>
 #include <QJsonObject>
 #include <QPointer>
 #include <QSettings>
 #include <QThread>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
+
+namespace {
+
+const QString stillRunning = QStringLiteral("Updagter async task is still running - wait");
+
+// The value of "Versions" in "[URL]" as written. QSettings splits an unquoted value at
+// commas and trims the pieces, so joining them back could not restore "a, b".
+QString rawAddress(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    QString value;
+    bool inUrl = false;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    for (const QString &rawLine : lines) {
+        const QString line = rawLine.trimmed();
+        if (line.startsWith(QLatin1Char('['))) {
+            inUrl = line == QLatin1String("[URL]");
+            continue;
+        }
+        const int equals = int(line.indexOf(QLatin1Char('=')));
+        if (inUrl && equals > 0 && line.left(equals).trimmed() == QLatin1String("Versions")) {
+            const QString text = line.mid(equals + 1);
+            const int comment = int(text.indexOf(QLatin1Char(';'))); // as QSettings reads it
+            value = (comment < 0 ? text : text.left(comment)).trimmed();
+        }
+    }
+    return value;
+}
+
+QString manifestAddress()
+{
+    const QString settingsPath =
+        QFileInfo(MZU::maintenanceToolPath(QCoreApplication::instance())).absolutePath()
+        + QLatin1String("/maintenancetool.ini");
+    if (!QFile::exists(settingsPath))
+        return QString();
+    QSettings settings(settingsPath, QSettings::IniFormat);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    settings.setIniCodec("UTF-8"); // Qt 6 reads UTF-8 already
+#endif
+    const QVariant value = settings.value(QStringLiteral("URL/Versions"));
+    if (value.userType() == QMetaType::QStringList)
+        return rawAddress(settingsPath);
+    return value.toString();
+}
+
+} // namespace
 
 MzUpdater::MzUpdater(const QString &currentVersion, QObject *parent)
     : QObject(parent)
@@ -20,64 +70,105 @@ MzUpdater::MzUpdater(const QString &currentVersion, QObject *parent)
     , currentVersion(currentVersion)
 {
     connect(&watcher, SIGNAL(finished()), this, SLOT(asyncFinished()));
+    MZU::Version parsed;
+    if (!parsed.fromString(currentVersion) || parsed.isNull())
+        qWarning().noquote() << MZU::Internal::logLine("Current version ", currentVersion,
+            " is not a version (MAJOR.MINOR.PATCH[-suffix]); every release will look newer");
 }
 
+// Nothing here may reach the host: it may be half destroyed (we are its child), and its
+// application object may be gone. So: no events run, no signal, and a bounded wait.
 MzUpdater::~MzUpdater()
 {
-    while (!watcher.isFinished()) {
-        qWarning() << "Updagter async task is still running - wait";
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QThread::msleep(100);
+    const QFuture<Outcome> future = watcher.future();
+    if (future.isFinished())
+        return; // idle, or the result is in and simply not delivered
+    watcher.disconnect(this);
+    cancel->store(true);
+    QElapsedTimer clock;
+    clock.start();
+    // The transfer stops within a few tens of milliseconds. Parsing a large body cannot be
+    // interrupted; then the task finishes on its own, holding nothing of ours.
+    for (int pass = 1; pass <= 3 && !future.isFinished(); ++pass) {
+        qWarning().noquote() << stillRunning;
+        while (!future.isFinished() && clock.elapsed() < qMin(pass * 100, 250))
+            QThread::msleep(2);
     }
-    // Qt 6's watcher reports finished as soon as the task is, before its finished() signal
-    // has been delivered; deliver it here so that the result is not lost. Waiting first
-    // makes sure the task has posted it. Qt 5 has delivered it already: nothing happens.
-    watcher.waitForFinished();
-    QCoreApplication::sendPostedEvents(&watcher);
 }
 
 void MzUpdater::checkUpdates()
 {
-    QString address = QStringLiteral(MZUPDATER_DEFAULT_MANIFEST_URL);
-    const QString settingsPath =
-        QFileInfo(MZU::maintenanceToolPath(QCoreApplication::instance())).absolutePath()
-        + QLatin1String("/maintenancetool.ini");
-    if (QFile::exists(settingsPath)) {
-        QSettings settings(settingsPath, QSettings::IniFormat, this);
-        const QString configured =
-            settings.value(QStringLiteral("URL/Versions"), QString()).toString();
-        if (!configured.isEmpty())
-            address = configured;
-    }
+    QString address = manifestAddress();
+    if (address.isEmpty())
+        address = QStringLiteral(MZUPDATER_DEFAULT_MANIFEST_URL);
 
     if (watcher.isRunning()) {
         qWarning() << "Cannot check for updates - busy";
         return;
     }
-    watcher.setFuture(QtConcurrent::run(
-        QThreadPool::globalInstance(), [address] { return downloadJSon(address); }));
+    cancel = std::make_shared<std::atomic_bool>(false);
+    QFutureInterface<Outcome> promise;
+    promise.reportStarted();
+    watcher.setFuture(promise.future());
+    QThreadPool::globalInstance()->start(
+        [promise, address, appName = QCoreApplication::applicationName(), current = currentVersion,
+            token = cancel]() mutable {
+            QJsonDocument manifest; // freed once the host has its answer: a large one takes a while
+            promise.reportResult(check(address, appName, current, token, manifest));
+            promise.reportFinished();
+        });
+}
+
+// On the pool thread: all the work that grows with the manifest. The caller keeps the
+// document in @p manifest and frees it after reporting, still on the pool thread.
+MzUpdater::Outcome MzUpdater::check(const QString &address, const QString &appName,
+    const MZU::Version &current, const std::shared_ptr<std::atomic_bool> &cancel,
+    QJsonDocument &manifest)
+{
+    Outcome outcome;
+    const MZU::Internal::Downloaded downloaded =
+        MZU::Internal::download(address, MZU::Internal::defaultTransferTimeoutMs, cancel);
+    manifest = downloaded.document;
+    if (downloaded.document.isNull()) {
+        outcome.failure = downloaded.failure;
+        return outcome;
+    }
+    if (!MZU::Internal::isManifest(downloaded.document)) {
+        const QJsonValue name = downloaded.document.object().value(QLatin1String("name"));
+        const QString why = downloaded.document.isArray() ? QStringLiteral("its root is an array")
+            : name.isUndefined() ? QStringLiteral("its root has no \"name\"")
+            : !name.isString()   ? QStringLiteral("its root \"name\" is not text")
+                                 : MZU::Internal::logLine("its root \"name\" is", name.toString());
+        outcome.failure =
+            MZU::Internal::logLine("Cannot read ", address, " - not a \"Versions.json\" document:")
+            + QLatin1Char(' ') + why;
+        qWarning().noquote() << outcome.failure;
+        return outcome;
+    }
+    // Only what update resolution reads: this application's releases, two members each.
+    const QMultiHash<QString, MZU::ApplicationInfo> releases =
+        MZU::Internal::releasesToResolve(downloaded.document, MZU::osString(), appName);
+    outcome.checked = true;
+    MZU::Version newVersion;
+    if (MZU::updateVersion(releases, appName, current, newVersion, outcome.changelog))
+        outcome.newver = newVersion.toString();
+    return outcome;
 }
 
 void MzUpdater::asyncFinished()
 {
-    const QFuture<QJsonDocument> future = watcher.future();
+    const QFuture<Outcome> future = watcher.future();
     if (future.resultCount() < 1)
         return; // canceled or never started: there is nothing to read
-    const QJsonDocument manifest = future.resultAt(0);
-    if (manifest.isNull())
+    const Outcome outcome = future.resultAt(0);
+    if (!outcome.checked) {
+        Q_EMIT checkFailed(outcome.failure);
         return;
-    if (!MZU::Internal::isManifest(manifest))
-        return;
-
-    const QMultiHash<QString, MZU::ApplicationInfo> catalogue = MZU::getApplications(manifest);
+    }
     QPointer<MzUpdater> self(this);
     Q_EMIT checked();
     if (!self)
         return; // the host deleted us from its slot
-
-    MZU::Version newVersion;
-    QString changelog;
-    if (MZU::updateVersion(
-            catalogue, QCoreApplication::applicationName(), currentVersion, newVersion, changelog))
-        Q_EMIT updateAvailable(newVersion.toString(), changelog);
+    if (!outcome.newver.isEmpty())
+        Q_EMIT updateAvailable(outcome.newver, outcome.changelog);
 }

@@ -1,0 +1,297 @@
+#include "signature_p.h"
+
+#include "mzu.h"
+
+#include <QDebug>
+#include <QReadWriteLock>
+#include <QUrl>
+
+#include <sodium.h>
+
+#ifndef MZUPDATER_TRUSTED_KEYS
+#define MZUPDATER_TRUSTED_KEYS ""
+#endif
+
+namespace MZU {
+namespace Internal {
+namespace {
+
+constexpr int keyIdSize = 8;
+constexpr int algorithmSize = 2;
+
+// Lines of a signature file, without their line ends (minisign writes "\n"; an editor
+// may have made it "\r\n").
+QList<QByteArray> lines(const QByteArray &text)
+{
+    QList<QByteArray> result = text.split('\n');
+    for (QByteArray &line : result) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+    }
+    return result;
+}
+
+bool decodeBase64(const QByteArray &text, int size, QByteArray &decoded)
+{
+    const QByteArray::FromBase64Result result =
+        QByteArray::fromBase64Encoding(text.trimmed(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!result || result.decoded.size() != size)
+        return false;
+    decoded = result.decoded;
+    return true;
+}
+
+bool sodiumReady()
+{
+    static const bool ready = sodium_init() >= 0;
+    return ready;
+}
+
+bool verifyDetached(const QByteArray &signature, const QByteArray &message, const QByteArray &key)
+{
+    return crypto_sign_verify_detached(
+               reinterpret_cast<const unsigned char *>(signature.constData()),
+               reinterpret_cast<const unsigned char *>(message.constData()),
+               quint64(message.size()), reinterpret_cast<const unsigned char *>(key.constData()))
+        == 0;
+}
+
+struct KeyStore
+{
+    KeyStore()
+    {
+        const QStringList compiled =
+            QString::fromLatin1(MZUPDATER_TRUSTED_KEYS).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (const QString &text : compiled) {
+            PublicKey key;
+            QString why;
+            // CMake refuses malformed keys, so this only guards against a hand-made build.
+            if (parsePublicKey(text, key, why))
+                keys.append(key);
+            else
+                qWarning().noquote()
+                    << QStringLiteral("Compiled-in trusted key \"%1\" ignored - %2").arg(text, why);
+        }
+    }
+
+    QReadWriteLock lock;
+    QVector<PublicKey> keys;
+};
+
+KeyStore &store()
+{
+    static KeyStore instance;
+    return instance;
+}
+
+} // namespace
+
+bool parsePublicKey(const QString &text, PublicKey &key, QString &why)
+{
+    const QString trimmed = text.trimmed();
+    QByteArray decoded;
+    if (!decodeBase64(
+            trimmed.toLatin1(), algorithmSize + keyIdSize + crypto_sign_PUBLICKEYBYTES, decoded)
+        || !decoded.startsWith("Ed")) {
+        why = QStringLiteral("not a minisign public key (the base64 line of minisign.pub)");
+        return false;
+    }
+    key.text = trimmed;
+    key.id = decoded.mid(algorithmSize, keyIdSize);
+    key.key = decoded.mid(algorithmSize + keyIdSize);
+    return true;
+}
+
+QString keyIdText(const QByteArray &id)
+{
+    QByteArray reversed(id.size(), '\0');
+    std::copy(id.crbegin(), id.crend(), reversed.begin());
+    return QString::fromLatin1(reversed.toHex().toUpper());
+}
+
+Verification verifySignature(
+    const QByteArray &body, const QByteArray &signature, const QVector<PublicKey> &keys)
+{
+    Verification verification;
+    const auto malformed = [&](const QString &why) {
+        verification.problem = QStringLiteral("signature malformed: %1").arg(why);
+        return verification;
+    };
+    const QList<QByteArray> text = lines(signature);
+    QByteArray signatureLine;
+    QByteArray globalSignature;
+    const QByteArray trustedPrefix = "trusted comment: ";
+    if (text.size() < 4 || !text.at(0).startsWith("untrusted comment:"))
+        return malformed(QStringLiteral("not a minisign signature file"));
+    if (!decodeBase64(text.at(1), algorithmSize + keyIdSize + crypto_sign_BYTES, signatureLine))
+        return malformed(QStringLiteral("the signature line is not minisign's"));
+    if (!text.at(2).startsWith(trustedPrefix))
+        return malformed(QStringLiteral("no trusted comment"));
+    if (!decodeBase64(text.at(3), crypto_sign_BYTES, globalSignature))
+        return malformed(QStringLiteral("the trusted comment's signature line is not minisign's"));
+    const QByteArray algorithm = signatureLine.left(algorithmSize);
+    if (algorithm != "Ed" && algorithm != "ED")
+        return malformed(
+            QStringLiteral("unknown algorithm \"%1\"").arg(QString::fromLatin1(algorithm.toHex())));
+    if (!sodiumReady()) {
+        verification.problem = QStringLiteral("libsodium could not be initialised");
+        return verification;
+    }
+
+    const QByteArray id = signatureLine.mid(algorithmSize, keyIdSize);
+    const QByteArray bytes = signatureLine.mid(algorithmSize + keyIdSize);
+    const QByteArray comment = text.at(2).mid(trustedPrefix.size());
+    QByteArray message = body;
+    if (algorithm == "ED") {
+        message = QByteArray(crypto_generichash_BYTES_MAX, '\0');
+        crypto_generichash(reinterpret_cast<unsigned char *>(message.data()),
+            size_t(message.size()), reinterpret_cast<const unsigned char *>(body.constData()),
+            quint64(body.size()), nullptr, 0);
+    }
+    bool known = false;
+    bool commentAltered = false;
+    for (int i = 0; i < keys.size(); ++i) {
+        // Two trusted keys may share an id; only the key itself decides.
+        if (keys.at(i).id != id)
+            continue;
+        known = true;
+        if (!verifyDetached(bytes, message, keys.at(i).key))
+            continue;
+        if (!verifyDetached(globalSignature, bytes + comment, keys.at(i).key)) {
+            commentAltered = true;
+            continue;
+        }
+        verification.result = Verification::Verified;
+        verification.keyIndex = i;
+        verification.trustedComment = QString::fromUtf8(comment);
+        return verification;
+    }
+    if (!known) {
+        verification.result = Verification::KeyNotTrusted;
+        verification.problem = QStringLiteral("key not trusted: signed with key %1, which is not "
+                                              "trusted")
+                                   .arg(keyIdText(id));
+    } else {
+        verification.result = Verification::Mismatch;
+        verification.problem = commentAltered
+            ? QStringLiteral("signature does not match: the trusted comment was altered")
+            : QStringLiteral("signature does not match (key %1)").arg(keyIdText(id));
+    }
+    return verification;
+}
+
+QVector<PublicKey> trustedPublicKeys()
+{
+    KeyStore &keys = store();
+    QReadLocker locker(&keys.lock);
+    return keys.keys;
+}
+
+QString signatureAddress(const QString &address)
+{
+    QUrl url(address, QUrl::TolerantMode);
+    url.setFragment(QString());
+    const QString path = url.path(QUrl::FullyEncoded);
+    url.setPath((path.isEmpty() ? QStringLiteral("/") : path) + QLatin1String(".minisig"),
+        QUrl::TolerantMode);
+    return url.toString(QUrl::FullyEncoded);
+}
+
+QString fetchProblem(const Fetched &fetched, const QString &address, qint64 maximumSize)
+{
+    switch (fetched.outcome) {
+    case Fetched::InvalidAddress:
+        return QStringLiteral("%1 is not a valid address").arg(address);
+    case Fetched::NoReply:
+        return QStringLiteral("cannot download %1: Qt gave no reply").arg(address);
+    case Fetched::TooLarge:
+        return QStringLiteral("%1 is larger than %2; hosts refuse it")
+            .arg(address,
+                maximumSize >= 1024 * 1024
+                    ? QStringLiteral("%1 MiB").arg(maximumSize / (1024 * 1024))
+                    : QStringLiteral("%1 KiB").arg(maximumSize / 1024));
+    case Fetched::TooSlow:
+        return QStringLiteral("%1 did not arrive within %2 s; hosts give up")
+            .arg(address)
+            .arg(transferLimitMs.load() / 1000);
+    case Fetched::Undecodable:
+        return QStringLiteral("cannot decode the %1 body of %2")
+            .arg(QString::fromLatin1(fetched.encoding), address);
+    case Fetched::NetworkError:
+        return fetched.status >= 400
+            ? QStringLiteral("the server answers %1 with HTTP %2").arg(address).arg(fetched.status)
+            : QStringLiteral("cannot download %1: %2").arg(address, fetched.errorText);
+    case Fetched::Received:
+        break;
+    }
+    if (fetched.status >= 300 && fetched.status < 400 && !fetched.location.isEmpty())
+        return QStringLiteral("the server answers %1 with a redirect (HTTP %2) to %3; hosts do "
+                              "not follow redirects")
+            .arg(address)
+            .arg(fetched.status)
+            .arg(QUrl(address, QUrl::TolerantMode)
+                     .resolved(QUrl::fromEncoded(fetched.location))
+                     .toString());
+    return QString();
+}
+
+QString fetchSignature(
+    const QString &address, int transferTimeoutMs, QByteArray &signature, const CancelToken &cancel)
+{
+    const QString where = signatureAddress(address);
+    const Fetched fetched = fetch(where, transferTimeoutMs, maximumSignatureSize, cancel);
+    const QString problem = fetchProblem(fetched, where, maximumSignatureSize);
+    if (fetched.status == 404 || fetched.status == 410)
+        return QStringLiteral("signature missing: ") + problem;
+    if (!problem.isEmpty())
+        return QStringLiteral("signature unreadable: ") + problem;
+    signature = fetched.body;
+    return QString();
+}
+
+QString signatureProblem(const QString &address, const QByteArray &body, int transferTimeoutMs,
+    const CancelToken &cancel)
+{
+    const QVector<PublicKey> keys = trustedPublicKeys();
+    if (keys.isEmpty())
+        return QString();
+    QByteArray signature;
+    QString cause = fetchSignature(address, transferTimeoutMs, signature, cancel);
+    if (cause.isEmpty())
+        cause = verifySignature(body, signature, keys).problem;
+    if (cause.isEmpty())
+        return QString();
+    return QStringLiteral("Refusing the manifest from %1 - %2").arg(address, cause);
+}
+
+} // namespace Internal
+
+bool setTrustedKeys(const QStringList &keys)
+{
+    QVector<Internal::PublicKey> parsed;
+    for (const QString &text : keys) {
+        Internal::PublicKey key;
+        QString why;
+        if (!Internal::parsePublicKey(text, key, why)) {
+            qWarning().noquote() << QStringLiteral(
+                "Trusted key \"%1\" refused - %2; the trusted keys are unchanged")
+                                        .arg(text, why);
+            return false;
+        }
+        parsed.append(key);
+    }
+    Internal::KeyStore &store = Internal::store();
+    QWriteLocker locker(&store.lock);
+    store.keys = parsed;
+    return true;
+}
+
+QStringList trustedKeys()
+{
+    QStringList texts;
+    for (const Internal::PublicKey &key : Internal::trustedPublicKeys())
+        texts.append(key.text);
+    return texts;
+}
+
+} // namespace MZU

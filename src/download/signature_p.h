@@ -1,0 +1,69 @@
+#ifndef SIGNATURE_P_H
+#define SIGNATURE_P_H
+
+#include "download_p.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+namespace MZU {
+namespace Internal {
+
+constexpr qint64 maximumSignatureSize = 64 * 1024;
+
+/// A minisign public key: the key id as stored (8 bytes, little-endian) and the Ed25519 key.
+struct PublicKey
+{
+    QString text; // the base64 line it was read from
+    QByteArray id;
+    QByteArray key;
+};
+
+/// Reads one of minisign's base64 public key lines. On failure returns false and says why.
+bool parsePublicKey(const QString &text, PublicKey &key, QString &why);
+
+/// The key id as minisign prints it (16 upper-case hex digits).
+QString keyIdText(const QByteArray &id);
+
+/// What checking a signature file against a body found.
+struct Verification
+{
+    enum Result { Verified, Malformed, KeyNotTrusted, Mismatch };
+    Result result = Malformed;
+    QString problem; // the cause, empty when Verified
+    int keyIndex = -1; // the key that verified, an index into the keys given
+    QString trustedComment;
+};
+
+/// Checks minisign's signature file @p signature ("Ed" or "ED") over the exact bytes of
+/// @p body against @p keys: the key id, the signature, then the trusted comment's.
+Verification verifySignature(
+    const QByteArray &body, const QByteArray &signature, const QVector<PublicKey> &keys);
+
+/// The keys setTrustedKeys() holds now.
+QVector<PublicKey> trustedPublicKeys();
+
+/// @p address with ".minisig" appended to its path, the query kept.
+QString signatureAddress(const QString &address);
+
+/// Why a fetch of @p address brought back no usable body, in one line (redirects, HTTP
+/// errors, oversized answers); empty when it did.
+QString fetchProblem(const Fetched &fetched, const QString &address, qint64 maximumSize);
+
+/// Fetches the signature published beside @p address into @p signature, as manifests are
+/// fetched but capped at maximumSignatureSize. Returns the cause ("signature missing: ...",
+/// "signature unreadable: ...") when that fails, else an empty text.
+QString fetchSignature(const QString &address, int transferTimeoutMs, QByteArray &signature,
+    const CancelToken &cancel = {});
+
+/// Empty when no key is trusted (then nothing is fetched) or when the signature published
+/// beside @p address verifies @p body; otherwise the one-line warning naming the address
+/// and the cause.
+QString signatureProblem(const QString &address, const QByteArray &body,
+    int transferTimeoutMs = defaultTransferTimeoutMs, const CancelToken &cancel = {});
+
+} // namespace Internal
+} // namespace MZU
+
+#endif // SIGNATURE_P_H

@@ -1,0 +1,35 @@
+// The keys of MZUPDATER_TRUSTED_KEYS are trusted from the start. Built from the signature
+// code alone, with two keys compiled in, since the library under test has none.
+#include "download/signature_p.h"
+#include "mzu.h"
+
+#include <QtTest>
+
+// Nothing here may download.
+std::atomic<int> MZU::Internal::transferLimitMs { 0 };
+MZU::Internal::Fetched MZU::Internal::fetch(
+    const QString &address, int, qint64, const MZU::Internal::CancelToken &)
+{
+    qFatal("unexpected download of %s", qPrintable(address));
+}
+
+class tst_CompiledKeys : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void trustedFromStart();
+};
+
+void tst_CompiledKeys::trustedFromStart()
+{
+    const QStringList compiled = QStringLiteral(MZUPDATER_EXPECTED_KEYS).split(',');
+    QCOMPARE(compiled.size(), 2);
+    QCOMPARE(MZU::trustedKeys(), compiled);
+    QCOMPARE(MZU::Internal::trustedPublicKeys().size(), 2);
+    QVERIFY(MZU::setTrustedKeys({}));
+    QCOMPARE(MZU::trustedKeys(), QStringList());
+}
+
+QTEST_APPLESS_MAIN(tst_CompiledKeys)
+#include "tst_compiledkeys.moc"

@@ -1,0 +1,29 @@
+#ifndef VERIFY_H
+#define VERIFY_H
+
+#include "download/signature_p.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+/// What a signature that verified says.
+struct Verified
+{
+    MZU::Internal::PublicKey key;
+    QString trustedComment;
+};
+
+/// The keys of --key (@p texts) and --key-file (@p files), in that order. On a malformed
+/// key or an unreadable file returns false and sets @p error.
+bool readKeys(const QStringList &texts, const QStringList &files,
+    QVector<MZU::Internal::PublicKey> &keys, QString &error);
+
+/// Checks @p text, the exact bytes read from @p source, against the signature published
+/// beside it (".minisig" appended to the path), as a host trusting @p keys does. On failure
+/// returns false and sets @p error to one line naming the source and the cause.
+bool verifyText(const QString &source, const QByteArray &text,
+    const QVector<MZU::Internal::PublicKey> &keys, Verified &verified, QString &error);
+
+#endif // VERIFY_H
