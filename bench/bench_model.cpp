@@ -4,7 +4,7 @@
 #include "manifests.h"
 #include "mzu.h"
 
-#include "manifest/manifest_p.h"
+#include "referenceversion.h"
 
 #include <QJsonDocument>
 #include <QMap>
@@ -202,7 +202,7 @@ void versionParseRegExp(benchmark::State &state)
     size_t i = 0;
     MZU::Version version;
     for (auto _ : state) {
-        MZU::Internal::parseVersionWithRegExp(texts[i++ % texts.size()], version);
+        Reference::parseVersion(texts[i++ % texts.size()], version);
         benchmark::DoNotOptimize(version);
     }
     state.SetItemsProcessed(state.iterations());

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the example host (build/demo, Release) and runs it as if DemoApp 1.0.0 were
-# installed, against examples/Versions.json served on a loopback port (python3's
-# http.server; without python3 the file is read through a file:// address).
+# Builds the example host (build/demo, Release, against the Qt a plain build picks: Qt 6
+# when it is installed, else Qt 5) and runs it as if DemoApp 1.0.0 were installed, against
+# examples/Versions.json served on a loopback port (python3's http.server; without python3
+# the file is read through a file:// address).
 # On a fresh Debian machine, run as root, it first installs what is missing.
 #   ./scripts/demo.sh [VERSION]    the installed release to pretend (default 1.0.0)
 set -euo pipefail
@@ -9,7 +10,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/scripts/lib.sh"
 
 case "${1:-}" in
--h | --help) sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+-h | --help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
 esac
 installed=${1:-1.0.0}
 

@@ -1,23 +1,31 @@
 #!/usr/bin/env bash
-# Builds mzupdater with warnings as errors and runs every test.
+# Builds mzupdater with warnings as errors against Qt 5 and Qt 6 and runs every test.
 # On a fresh Debian machine, run as root, it first installs what is missing.
-#   ./scripts/test.sh              plain build and test run
+#   ./scripts/test.sh              plain builds and test runs (build/qt5-plain, build/qt6-plain)
 #   ./scripts/test.sh --sanitize   the same under Address-, UndefinedBehavior- and LeakSanitizer
+#   ./scripts/test.sh --qt 5|6     one Qt major only (combines with --sanitize)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/scripts/lib.sh"
 
 mode=plain
-for arg in "$@"; do
-    case "$arg" in
+majors=(5 6)
+while [ $# -gt 0 ]; do
+    case "$1" in
     --sanitize) mode=sanitize ;;
-    -h | --help) sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "test.sh: unknown argument '$arg' (see --help)" >&2; exit 64 ;;
+    --qt)
+        case "${2:-}" in
+        5 | 6) majors=("$2"); shift ;;
+        *) echo "test.sh: --qt takes 5 or 6, not '${2:-}'" >&2; exit 64 ;;
+        esac
+        ;;
+    -h | --help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "test.sh: unknown argument '$1' (see --help)" >&2; exit 64 ;;
     esac
+    shift
 done
 
 mzu_require_packages minisign # the signature tests sign with it; without it they use committed signatures
-build="$here/build/$mode"
 args=(-DMZUPDATER_DEVELOPER=ON -DBUILD_TESTING=ON)
 if [ "$mode" = sanitize ]; then
     args+=(-DCMAKE_BUILD_TYPE=Debug -DMZUPDATER_SANITIZE=ON)
@@ -27,8 +35,16 @@ if [ "$mode" = sanitize ]; then
 else
     args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 fi
-mzu_configure "$build" "${args[@]}"
-cmake --build "$build" --parallel "$(nproc)" -- --no-print-directory >"$build/build.log" 2>&1 \
-    || { cat "$build/build.log"; echo "test.sh: build failed" >&2; exit 1; }
-cd "$build"
-ctest --output-on-failure --parallel "$(nproc)"
+
+# Qt 5 goes first, so that the Qt 6 package test can install both into one prefix.
+previous=
+for major in "${majors[@]}"; do
+    build="$here/build/qt$major-$mode"
+    echo "== Qt $major, $mode: $build"
+    mzu_configure "$build" "${args[@]}" -DMZUPDATER_QT_MAJOR="$major" \
+        -DMZUPDATER_PACKAGE_TEST_OTHER_BUILD="$previous"
+    cmake --build "$build" --parallel "$(nproc)" -- --no-print-directory >"$build/build.log" 2>&1 \
+        || { cat "$build/build.log"; echo "test.sh: Qt $major build failed" >&2; exit 1; }
+    (cd "$build" && ctest --output-on-failure --parallel "$(nproc)")
+    previous=$build
+done

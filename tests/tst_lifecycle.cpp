@@ -85,7 +85,8 @@ int leaveMain(int argc, char *argv[])
         else if (kind == "after")
             updater = (late = std::make_unique<MzUpdater>(QStringLiteral("1.0.0"))).get();
         else
-            QtConcurrent::run(QThreadPool::globalInstance(), [url] { downloadJSon(url); });
+            static_cast<void>( // Qt 6 asks that the future be used; the task runs regardless
+                QtConcurrent::run(QThreadPool::globalInstance(), [url] { downloadJSon(url); }));
         const auto report = [] {
             std::fputs("signal\n", stdout);
             std::fflush(stdout);
@@ -240,9 +241,15 @@ void tst_Lifecycle::checkAndDestroy()
             QFAIL(qPrintable(QStringLiteral("cycle %1 failed").arg(i)));
     }
     QVERIFY(QThreadPool::globalInstance()->waitForDone(10000));
-    QCOMPARE(openDescriptors(), descriptors);
-    QTRY_VERIFY2(threadCount() <= threads,
-        qPrintable(QStringLiteral("%1 threads, %2 before").arg(threadCount()).arg(threads)));
+    // No more than before: a descriptor or thread of the warm-up may still have been ending
+    // when counted (seen under load: 12 descriptors before, 11 after on Qt 5; 3 threads
+    // before, 4 a moment after on Qt 6), and one still ending now gets a moment.
+    QTRY_VERIFY2_WITH_TIMEOUT(openDescriptors() <= descriptors,
+        qPrintable(
+            QStringLiteral("%1 descriptors, %2 before").arg(openDescriptors()).arg(descriptors)),
+        5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(threadCount() <= threads,
+        qPrintable(QStringLiteral("%1 threads, %2 before").arg(threadCount()).arg(threads)), 5000);
     QThreadPool::globalInstance()->setExpiryTimeout(30000);
 }
 

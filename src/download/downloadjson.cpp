@@ -214,6 +214,10 @@ Fetched fetch(
     QNetworkAccessManager manager;
     QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
     request.setTransferTimeout(transferTimeoutMs);
+    // Qt 6 follows redirects unless told not to; Qt 5 never did, and a manifest is
+    // fetched from exactly the address the installation names.
+    request.setAttribute(
+        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     // Asking ourselves makes Qt hand over the encoded bytes, which we decode under the cap.
     request.setRawHeader("Accept-Encoding", "gzip, deflate");
     QNetworkReply *reply = manager.get(request);

@@ -29,7 +29,7 @@ QVariantHash EntryConverter::convert(const QJsonObject &entry, std::initializer_
         else if (!(keys.at(i).first == key))
             keys[i] = qMakePair(key, key.toString());
         const QString &keyText = keys.at(i).second;
-        const QCborValueRef value = it.value();
+        const auto value = it.value(); // a reference type, named differently per Qt
         const QString *text = nullptr;
         if (value.isString()) {
             for (const Known &member : known) {

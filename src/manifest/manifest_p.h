@@ -93,10 +93,6 @@ private:
     QVector<QPair<QCborValue, QString>> keys; // the last entry's keys, in order
 };
 
-/// The reference parser: the regular expression that defines the version syntax,
-/// kept so that tests can hold the fast parser to it.
-bool parseVersionWithRegExp(const QString &text, Version &version);
-
 } // namespace Internal
 } // namespace MZU
 

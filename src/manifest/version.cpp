@@ -2,8 +2,6 @@
 
 #include "manifest_p.h"
 
-#include <QRegExp>
-
 namespace MZU {
 
 namespace {
@@ -34,8 +32,9 @@ Version::Version(const QString &text)
     fromString(text);
 }
 
-// Hand-written equivalent of matching "(\d+)\.(\d+)\.(\d+)(\-.*)?" exactly; tests hold it
-// to the regular expression over a large generated set of texts.
+// Hand-written equivalent of matching "(\d+)\.(\d+)\.(\d+)(\-.*)?" exactly with QRegExp,
+// which reads UTF-16 code units; the tests hold it to that expression over a large
+// generated set of texts.
 bool Version::fromString(const QString &text)
 {
     const QChar *data = text.constData();
@@ -95,22 +94,4 @@ bool operator<(const ApplicationInfo &a, const ApplicationInfo &b)
     return a.version < b.version;
 }
 
-namespace Internal {
-
-bool parseVersionWithRegExp(const QString &text, Version &version)
-{
-    QRegExp pattern(
-        QStringLiteral("(\\d+)\\.(\\d+)\\.(\\d+)(\\-.*)?"), Qt::CaseSensitive, QRegExp::RegExp);
-    if (!pattern.exactMatch(text)) {
-        version.major = version.minor = version.patch = 0;
-        return false;
-    }
-    version.major = pattern.cap(1).toUInt(nullptr, 10);
-    version.minor = pattern.cap(2).toUInt(nullptr, 10);
-    version.patch = pattern.cap(3).toUInt(nullptr, 10);
-    version.suffix = pattern.cap(4).mid(1);
-    return true;
-}
-
-} // namespace Internal
 } // namespace MZU

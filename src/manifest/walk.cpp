@@ -78,7 +78,7 @@ public:
     bool isValid(const QString &address)
     {
         const int end = authorityEnd(address);
-        if (end > 0 && end == validPrefix.size() && QStringRef(&address, 0, end) == validPrefix)
+        if (end > 0 && end == validPrefix.size() && address.startsWith(validPrefix))
             return true;
         if (!QUrl(address, QUrl::TolerantMode).isValid())
             return false;

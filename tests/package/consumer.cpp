@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QJsonDocument>
 
+static_assert(QT_VERSION_MAJOR == EXPECTED_QT_MAJOR, "the package brought the wrong Qt");
+
 // Links every public entry point, so that a missing export fails the link.
 int main(int argc, char *argv[])
 {
