@@ -1,6 +1,7 @@
 #ifndef MESSAGELOG_H
 #define MESSAGELOG_H
 
+#include <QJsonDocument>
 #include <QMutex>
 #include <QStringList>
 #include <QtGlobal>
@@ -40,5 +41,20 @@ private:
     }
     QtMessageHandler previous;
 };
+
+// The download's warnings, with %1 standing for the address.
+inline QString namError(const QString &text)
+{
+    return QStringLiteral("(MZUpdater JSON) NAM error  \"%1\"").arg(text);
+}
+
+// Qt's own words and offset, which differ between Qt versions.
+inline QString notJson(const QByteArray &body)
+{
+    QJsonParseError error;
+    QJsonDocument::fromJson(body, &error);
+    return QStringLiteral("Cannot read  \"%1\"  - not JSON: \"") + error.errorString()
+        + "\" at offset " + QString::number(error.offset);
+}
 
 #endif // MESSAGELOG_H

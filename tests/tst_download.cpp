@@ -1,8 +1,10 @@
+#include "download/download_p.h"
 #include "downloadjson.h"
 #include "httpserver.h"
 #include "messagelog.h"
 
 #include <QElapsedTimer>
+#include <QTcpServer>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(HttpServer::Response)
@@ -10,11 +12,6 @@ Q_DECLARE_METATYPE(HttpServer::Response)
 namespace {
 
 constexpr qint64 cap = 64 * 1024 * 1024;
-
-QString namError(const QString &text)
-{
-    return QStringLiteral("(MZUpdater JSON) NAM error  \"%1\"").arg(text);
-}
 
 // A JSON array of exactly `size` bytes.
 HttpServer::Response spaces(qint64 size, bool declared, HttpServer::Response::Behaviour behaviour)
@@ -47,21 +44,22 @@ void tst_Download::download_data()
     QTest::addColumn<QString>("address"); // a path on the server, or an address as is
     QTest::addColumn<HttpServer::Response>("response");
     QTest::addColumn<int>("timeoutMs"); // -1: the default
+    QTest::addColumn<int>("limitMs"); // the whole-transfer limit; -1: the default
     QTest::addColumn<QStringList>("warnings"); // %1: the address
     QTest::addColumn<QByteArray>("json"); // the expected document; empty: null
 
     using R = HttpServer::Response;
-    const QStringList none;
-    const QStringList invalid { "Cannot download from  \"%1\"  - invalid address" };
-    const QStringList canceled { namError("Operation canceled") };
-    const QStringList tooLarge { "Cannot download from  \"%1\"  - manifest larger than 64 MiB" };
-    // Qt's own words and offset, which differ between Qt versions.
-    const auto notJson = [](const QByteArray &body) {
-        QJsonParseError error;
-        QJsonDocument::fromJson(body, &error);
-        return QStringLiteral("Cannot read  \"%1\"  - not JSON: \"") + error.errorString()
-            + "\" at offset " + QString::number(error.offset);
+    const auto row = [](const char *name, const QString &address, const R &response,
+                         const QString &warning, const QByteArray &json = QByteArray(),
+                         int timeoutMs = -1, int limitMs = -1) {
+        QTest::newRow(name) << address << response << timeoutMs << limitMs
+                            << (warning.isEmpty() ? QStringList() : QStringList { warning })
+                            << json;
     };
+    const QString invalid = "Cannot download from  \"%1\"  - invalid address";
+    const QString canceled = namError("Operation canceled");
+    const QString tooLarge = "Cannot download from  \"%1\"  - manifest larger than 64 MiB";
+    const QString undecodable = "Cannot download from  \"%1\"  - cannot decode its \"%2\" body";
     R stall;
     stall.behaviour = R::StallBeforeHeaders;
     R slow = R::json("[]");
@@ -78,57 +76,58 @@ void tst_Download::download_data()
     const QByteArray manifest = R"({"name": "Versions.json", "apps": []})";
     R truncatedGzip = R::encoded("gzip", manifest);
     truncatedGzip.body.chop(12);
+    R closesMidBody = R::json(manifest);
+    closesMidBody.contentLength = manifest.size() + 100;
+    R shortLength = R::json(manifest);
+    shortLength.contentLength = manifest.size() - 5;
+    R chunked = R::json("zz\r\n{}\r\n0\r\n\r\n");
+    chunked.contentLength = R::NoLength;
+    chunked.headers.append(qMakePair(QByteArray("Transfer-Encoding"), QByteArray("chunked")));
+    // Never silent for long, so only the whole-transfer limit ends it.
+    R trickle = R::json("[1, 2]");
+    trickle.trickleMs = 100;
+    const QByteArray deep = QByteArray(50000, '[') + QByteArray(50000, ']');
+    QTcpServer closed;
+    if (!closed.listen(QHostAddress::LocalHost))
+        qFatal("cannot find a free port");
+    const QString refused = QString("http://127.0.0.1:%1/Versions.json").arg(closed.serverPort());
+    closed.close();
 
-    QTest::newRow("empty address") << "" << R() << -1 << invalid << QByteArray();
-    QTest::newRow("invalid host") << "http://bad host/Versions.json" << R() << -1 << invalid
-                                  << QByteArray();
-    QTest::newRow("404 with JSON body")
-        << "/missing" << R::json("[1]", 404) << -1
-        << QStringList { namError("Error transferring %1 - server replied: Not Found") }
-        << QByteArray();
-    QTest::newRow("not JSON") << "/broken" << R::json("{\"name\": }") << -1
-                              << QStringList { notJson("{\"name\": }") } << QByteArray();
-    QTest::newRow("HTML page") << "/html" << R::json("\n<!DOCTYPE html><html></html>") << -1
-                               << QStringList { notJson("\n<!DOCTYPE html><html></html>")
-                                      + " (the body looks like HTML)" }
-                               << QByteArray();
-    QTest::newRow("304 with Content-Length")
-        << "/304" << notModified << -1 << QStringList { notJson("") } << QByteArray();
-    QTest::newRow("array root") << "/array" << R::json("[1, \"two\"]") << -1 << none
-                                << QByteArray("[1, \"two\"]");
-    QTest::newRow("301 not followed")
-        << "/301" << redirect << -1
-        << QStringList { "Cannot download from  \"%1\"  - redirected (HTTP 301 ) to \""
-               + server.url("/target") + "\" - redirects are not followed" }
-        << QByteArray();
-    QTest::newRow("gzip") << "/gzip" << R::encoded("gzip", manifest) << -1 << none << manifest;
-    QTest::newRow("deflate") << "/deflate" << R::encoded("deflate", manifest) << -1 << none
-                             << manifest;
-    QTest::newRow("gzip cut short")
-        << "/cut" << truncatedGzip << -1
-        << QStringList { "Cannot download from  \"%1\"  - cannot decode its \"gzip\" body" }
-        << QByteArray();
-    QTest::newRow("encoding not asked for")
-        << "/br" << R::encoded("br", manifest) << -1
-        << QStringList { "Cannot download from  \"%1\"  - cannot decode its \"br\" body" }
-        << QByteArray();
-    QTest::newRow("no answer") << "/stall" << stall << 300 << canceled << QByteArray();
-    QTest::newRow("gap longer than timeout") << "/slow" << slow << 300 << canceled << QByteArray();
-    QTest::newRow("steady trickle")
-        << "/steady" << steady << 300 << none << QByteArray("[1,2,3,4,5,6,7,8]");
-    QTest::newRow("timeout 0 waits") << "/slow0" << slow << 0 << none << QByteArray("[]");
-    QTest::newRow("exactly 64 MiB")
-        << "/cap" << spaces(cap, false, R::Answer) << -1 << none << QByteArray("[]");
-    QTest::newRow("one byte over")
-        << "/over" << spaces(cap + 1, false, R::Answer) << -1 << tooLarge << QByteArray();
+    row("empty address", "", R(), invalid);
+    row("invalid host", "http://bad host/Versions.json", R(), invalid);
+    row("refused connection", refused, R(), namError("Connection refused"));
+    row("404 with JSON body", "/missing", R::json("[1]", 404),
+        namError("Error transferring %1 - server replied: Not Found"));
+    row("not JSON", "/broken", R::json("{\"name\": }"), notJson("{\"name\": }"));
+    row("HTML page", "/html", R::json("\n<!DOCTYPE html><html></html>"),
+        notJson("\n<!DOCTYPE html><html></html>") + " (the body looks like HTML)");
+    // Qt's parser refuses nesting past its limit: a null document, not a crash.
+    row("deep nesting", "/deep", R::json(deep), notJson(deep));
+    row("304 with Content-Length", "/304", notModified, notJson(""));
+    row("array root", "/array", R::json("[1, \"two\"]"), "", "[1, \"two\"]");
+    row("301 not followed", "/301", redirect,
+        "Cannot download from  \"%1\"  - redirected (HTTP 301 ) to \"" + server.url("/target")
+            + "\" - redirects are not followed");
+    row("closes mid-body", "/cut-body", closesMidBody, namError("Connection closed"));
+    row("Content-Length short", "/short", shortLength, notJson(manifest.left(manifest.size() - 5)));
+    row("malformed chunked body", "/chunked", chunked, notJson(QByteArray()));
+    row("gzip", "/gzip", R::encoded("gzip", manifest), "", manifest);
+    row("deflate", "/deflate", R::encoded("deflate", manifest), "", manifest);
+    row("gzip cut short", "/cut", truncatedGzip, undecodable.arg("%1", "gzip"));
+    row("encoding not asked for", "/br", R::encoded("br", manifest), undecodable.arg("%1", "br"));
+    row("no answer", "/stall", stall, canceled, {}, 300);
+    row("gap longer than timeout", "/slow", slow, canceled, {}, 300);
+    row("steady trickle", "/steady", steady, "", "[1,2,3,4,5,6,7,8]", 300);
+    row("timeout 0 waits", "/slow0", slow, "", "[]", 0);
+    row("past the whole-transfer limit", "/limit", trickle,
+        "Cannot download from  \"%1\"  - not finished within 0 s", {}, 5000, 400);
+    row("exactly 64 MiB", "/cap", spaces(cap, false, R::Answer), "", "[]");
+    row("one byte over", "/over", spaces(cap + 1, false, R::Answer), tooLarge);
     // Only the header tells the size: refusing must not wait for the body.
-    QTest::newRow("1 GiB declared, not sent")
-        << "/declared" << spaces(16 * cap, true, R::StallAfterHeaders) << 2000 << tooLarge
-        << QByteArray();
-    QTest::newRow("1 GiB streamed")
-        << "/streamed" << spaces(16 * cap, false, R::Answer) << -1 << tooLarge << QByteArray();
-    QTest::newRow("gzip decoding to 64 MiB + 1")
-        << "/bomb" << R::encoded("gzip", "[", cap - 1, "]") << -1 << tooLarge << QByteArray();
+    row("1 GiB declared, not sent", "/declared", spaces(16 * cap, true, R::StallAfterHeaders),
+        tooLarge, {}, 2000);
+    row("1 GiB streamed", "/streamed", spaces(16 * cap, false, R::Answer), tooLarge);
+    row("gzip decoding to 64 MiB + 1", "/bomb", R::encoded("gzip", "[", cap - 1, "]"), tooLarge);
 }
 
 void tst_Download::download()
@@ -136,6 +135,7 @@ void tst_Download::download()
     QFETCH(QString, address);
     QFETCH(HttpServer::Response, response);
     QFETCH(int, timeoutMs);
+    QFETCH(int, limitMs);
     QFETCH(QStringList, warnings);
     QFETCH(QByteArray, json);
 
@@ -145,7 +145,11 @@ void tst_Download::download()
     QElapsedTimer clock;
     clock.start();
     MessageLog log;
+    const int defaultLimit = MZU::Internal::transferLimitMs;
+    if (limitMs >= 0)
+        MZU::Internal::transferLimitMs = limitMs;
     const QJsonDocument document = timeoutMs < 0 ? downloadJSon(url) : downloadJSon(url, timeoutMs);
+    MZU::Internal::transferLimitMs = defaultLimit;
     const qint64 elapsed = clock.elapsed();
 
     QCOMPARE(MessageLog::take(), warnings.replaceInStrings(QLatin1String("%1"), url));

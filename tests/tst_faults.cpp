@@ -1,9 +1,7 @@
-#include "download/download_p.h"
 #include "downloadjson.h"
 #include "httpserver.h"
 #include "messagelog.h"
 
-#include <QElapsedTimer>
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslSocket>
@@ -11,22 +9,7 @@
 #include <QTimer>
 #include <QtTest>
 
-Q_DECLARE_METATYPE(HttpServer::Response)
-
 namespace {
-
-QString namError(const QString &text)
-{
-    return QStringLiteral("(MZUpdater JSON) NAM error  \"%1\"").arg(text);
-}
-
-QString notJson(const QByteArray &body)
-{
-    QJsonParseError error;
-    QJsonDocument::fromJson(body, &error);
-    return QStringLiteral("Cannot read  \"%1\"  - not JSON: \"") + error.errorString()
-        + "\" at offset " + QString::number(error.offset);
-}
 
 // Resident memory in KiB, "VmRSS" now or "VmHWM" the peak since the last reset.
 qint64 memoryKiB(const QByteArray &field)
@@ -91,93 +74,13 @@ class tst_Faults : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void faults_data();
-    void faults();
-    void refusedConnection();
     void selfSignedCertificate();
-    void deepNesting();
     void gzipBomb();
     void applicationExit(); // last: exit() also ends every later event loop of this thread
 
 private:
     HttpServer server;
 };
-
-// Each fault ends with one documented warning and a null document, or with the document.
-void tst_Faults::faults_data()
-{
-    QTest::addColumn<HttpServer::Response>("response");
-    QTest::addColumn<QStringList>("warnings");
-    QTest::addColumn<bool>("document");
-    QTest::addColumn<int>("limitMs"); // the whole-transfer limit
-
-    const QByteArray body = R"({"name": "Versions.json", "apps": []})";
-    HttpServer::Response closesMidBody = HttpServer::Response::json(body);
-    closesMidBody.contentLength = body.size() + 100;
-    QTest::newRow("closes mid-body")
-        << closesMidBody << QStringList { namError(QStringLiteral("Connection closed")) } << false
-        << 60000;
-
-    HttpServer::Response shortLength = HttpServer::Response::json(body);
-    shortLength.contentLength = body.size() - 5;
-    QTest::newRow("Content-Length short of the body")
-        << shortLength << QStringList { notJson(body.left(body.size() - 5)) } << false << 60000;
-
-    HttpServer::Response chunked = HttpServer::Response::json("zz\r\n{}\r\n0\r\n\r\n");
-    chunked.contentLength = HttpServer::Response::NoLength;
-    chunked.headers.append(qMakePair(QByteArray("Transfer-Encoding"), QByteArray("chunked")));
-    QTest::newRow("malformed chunked body")
-        << chunked << QStringList { notJson(QByteArray()) } << false << 60000;
-
-    HttpServer::Response trickle = HttpServer::Response::json("[1, 2]");
-    trickle.trickleMs = 200;
-    QTest::newRow("one byte every 200 ms") << trickle << QStringList() << true << 60000;
-    // Never silent for long, so only the whole-transfer limit ends it.
-    trickle.trickleMs = 100;
-    QTest::newRow("past the whole-transfer limit")
-        << trickle << QStringList { "Cannot download from  \"%1\"  - not finished within 0 s" }
-        << false << 400;
-
-    HttpServer::Response overCap = HttpServer::Response::json("[");
-    overCap.fillSize = 64 * 1024 * 1024 - 1;
-    overCap.tail = "]";
-    QTest::newRow("64 MiB + 1 byte")
-        << overCap
-        << QStringList { QStringLiteral(
-               "Cannot download from  \"%1\"  - manifest larger than 64 MiB") }
-        << false << 60000;
-}
-
-void tst_Faults::faults()
-{
-    QFETCH(HttpServer::Response, response);
-    QFETCH(QStringList, warnings);
-    QFETCH(bool, document);
-    QFETCH(int, limitMs);
-
-    const QString target =
-        QLatin1Char('/') + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
-    server.setResponse(target, response);
-    MessageLog log;
-    MZU::Internal::transferLimitMs = limitMs;
-    const QJsonDocument result = downloadJSon(server.url(target), 5000);
-    MZU::Internal::transferLimitMs = 5 * 60 * 1000;
-    QCOMPARE(
-        MessageLog::take(), warnings.replaceInStrings(QStringLiteral("%1"), server.url(target)));
-    QCOMPARE(!result.isNull(), document);
-}
-
-void tst_Faults::refusedConnection()
-{
-    QTcpServer closed;
-    QVERIFY(closed.listen(QHostAddress::LocalHost));
-    const quint16 port = closed.serverPort();
-    closed.close();
-
-    MessageLog log;
-    QVERIFY(downloadJSon(QStringLiteral("http://127.0.0.1:%1/Versions.json").arg(port)).isNull());
-    QCOMPARE(MessageLog::take(), QStringList { namError(QStringLiteral("Connection refused")) });
-}
 
 // No bypass: a certificate nobody vouches for ends the transfer before any request.
 void tst_Faults::selfSignedCertificate()
@@ -205,18 +108,6 @@ void tst_Faults::selfSignedCertificate()
         : QStringLiteral("SSL handshake failed: The certificate is self-signed, and untrusted");
     QCOMPARE(warnings.at(1), namError(reason));
     QCOMPARE(tls.handshakes.loadRelaxed(), 0);
-}
-
-// Qt's parser refuses nesting past its limit; the result is a null document, not a crash.
-void tst_Faults::deepNesting()
-{
-    const int depth = 50000;
-    const QByteArray body = QByteArray(depth, '[') + QByteArray(depth, ']');
-    server.setResponse(QStringLiteral("/deep"), HttpServer::Response::json(body));
-    MessageLog log;
-    QVERIFY(downloadJSon(server.url(QStringLiteral("/deep"))).isNull());
-    QCOMPARE(
-        MessageLog::take(), QStringList { notJson(body).arg(server.url(QStringLiteral("/deep"))) });
 }
 
 // QCoreApplication::exit() ends every event loop of the main thread, ours too: the partial

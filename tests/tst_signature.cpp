@@ -109,38 +109,32 @@ void tst_Signature::download_data()
     R oversized = R::json(prehashed);
     oversized.fillSize = 64 * 1024 + 1 - prehashed.size();
 
+    const auto row = [&](const char *name, const QByteArray &body, const R &signature,
+                         const QStringList &keys, const QString &cause) {
+        QTest::newRow(name) << body << signature << keys << cause;
+    };
     const QString mismatch = "signature does not match (key " + keyId("a.pub") + ")";
-    QTest::newRow("prehashed") << manifest << R::json(prehashed) << QStringList { a } << "";
-    QTest::newRow("legacy") << manifest << R::json(read("Versions.json.legacy.minisig"))
-                            << QStringList { a } << "";
-    QTest::newRow("second of two keys")
-        << manifest << R::json(prehashed) << QStringList { b, a } << "";
-    QTest::newRow("no key: no request") << flipped << R::json("", 404) << QStringList() << "";
-    QTest::newRow("manifest byte")
-        << flipped << R::json(prehashed) << QStringList { a } << mismatch;
-    QTest::newRow("signature byte") << manifest << altered(1, 40) << QStringList { a } << mismatch;
-    QTest::newRow("trusted comment byte")
-        << manifest << altered(2, 20) << QStringList { a }
-        << "signature does not match: the trusted comment was altered";
-    QTest::newRow("another key") << manifest << R::json(prehashed) << QStringList { b }
-                                 << "key not trusted: signed with key " + keyId("a.pub")
-            + ", which is not trusted";
-    QTest::newRow("key id matches, key does not")
-        << manifest << R::json(prehashed) << QStringList { aIdBKey } << mismatch;
-    QTest::newRow("another file's signature")
-        << manifest << R::json(read("other.json.minisig")) << QStringList { a } << mismatch;
-    QTest::newRow("missing") << manifest << R::json("", 404) << QStringList { a }
-                             << "signature missing: the server answers %2 with HTTP 404";
-    QTest::newRow("redirected") << manifest << R::redirect(302, server.url("/elsewhere"))
-                                << QStringList { a }
-                                << "signature unreadable: the server answers %2 with a redirect "
-                                   "(HTTP 302) to "
-            + server.url("/elsewhere") + "; hosts do not follow redirects";
-    QTest::newRow("64 KiB + 1")
-        << manifest << oversized << QStringList { a }
-        << "signature unreadable: %2 is larger than 64 KiB; hosts refuse it";
-    QTest::newRow("garbage") << manifest << R::json("<html>\n\n\n</html>\n") << QStringList { a }
-                             << "signature malformed: not a minisign signature file";
+    row("prehashed", manifest, R::json(prehashed), { a }, "");
+    row("legacy", manifest, R::json(read("Versions.json.legacy.minisig")), { a }, "");
+    row("second of two keys", manifest, R::json(prehashed), { b, a }, "");
+    row("no key: no request", flipped, R::json("", 404), {}, "");
+    row("manifest byte", flipped, R::json(prehashed), { a }, mismatch);
+    row("signature byte", manifest, altered(1, 40), { a }, mismatch);
+    row("trusted comment byte", manifest, altered(2, 20), { a },
+        "signature does not match: the trusted comment was altered");
+    row("another key", manifest, R::json(prehashed), { b },
+        "key not trusted: signed with key " + keyId("a.pub") + ", which is not trusted");
+    row("key id matches, key does not", manifest, R::json(prehashed), { aIdBKey }, mismatch);
+    row("another file's signature", manifest, R::json(read("other.json.minisig")), { a }, mismatch);
+    row("missing", manifest, R::json("", 404), { a },
+        "signature missing: the server answers %2 with HTTP 404");
+    row("redirected", manifest, R::redirect(302, server.url("/elsewhere")), { a },
+        "signature unreadable: the server answers %2 with a redirect (HTTP 302) to "
+            + server.url("/elsewhere") + "; hosts do not follow redirects");
+    row("64 KiB + 1", manifest, oversized, { a },
+        "signature unreadable: %2 is larger than 64 KiB; hosts refuse it");
+    row("garbage", manifest, R::json("<html>\n\n\n</html>\n"), { a },
+        "signature malformed: not a minisign signature file");
 }
 
 void tst_Signature::download()

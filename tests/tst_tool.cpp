@@ -24,6 +24,7 @@ class tst_Tool : public QObject
     // goes to its standard input.
     Result run(QString command, const QByteArray &manifest = QByteArray(),
         const QByteArray &input = QByteArray());
+    void save(const QString &name, const QByteArray &bytes);
     QTemporaryDir dir;
     HttpServer server;
 
@@ -41,12 +42,17 @@ private Q_SLOTS:
     void documentationExamples();
 };
 
+void tst_Tool::save(const QString &name, const QByteArray &bytes)
+{
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) < 0)
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+}
+
 tst_Tool::Result tst_Tool::run(QString command, const QByteArray &manifest, const QByteArray &input)
 {
-    QFile file(dir.filePath(QStringLiteral("Versions.json")));
-    if (!manifest.isNull() && (!file.open(QIODevice::WriteOnly) || file.write(manifest) < 0))
-        qFatal("cannot write %s", qPrintable(file.fileName()));
-    file.close();
+    if (!manifest.isNull())
+        save(QStringLiteral("Versions.json"), manifest);
     command.replace("@", "--manifest Versions.json").replace("SERVER", server.url(""));
     QProcess process;
     process.setWorkingDirectory(dir.path());
@@ -147,15 +153,12 @@ void tst_Tool::lint_data()
             "/apps/2/tipp: warning: did you mean \"tip\"|do not stop\n"
             "/apps/2/chnagelog: warning: \"changelog\"|no change log" },
         { "similar names",
-            APPS(REL("mac-arm64", "1.0.0") ", " REL(
-                "mac-arm64", "1.1.0") ", {'name': 'a', 'os': "
-                                      "'mac-arm64', 'version': '1.0.0'}, {'name': ' A', 'os': "
-                                      "'mac-arm64', 'version': "
-                                      "'1.2.0'}, {'name': 'Sketch', 'os': []}, {'name': 'Skecth', "
-                                      "'os': 'mac-arm64', "
-                                      "'version': '1.0.0'}, {'name': 'App1', 'os': 'mac-arm64', "
-                                      "'version': '1.0.0'}, "
-                                      "{'name': 'App2', 'os': 'mac-arm64', 'version': '1.0.0'}"),
+            APPS("{'name': 'A', 'os': 'mac-arm64', 'version': '1.0.0'}, {'name': 'A', 'os': "
+                 "'mac-arm64', 'version': '1.1.0'}, {'name': 'a', 'os': 'mac-arm64', 'version': "
+                 "'1.0.0'}, {'name': ' A', 'os': 'mac-arm64', 'version': '1.2.0'}, {'name': "
+                 "'Sketch', 'os': []}, {'name': 'Skecth', 'os': 'mac-arm64', 'version': '1.0.0'}, "
+                 "{'name': 'App1', 'os': 'mac-arm64', 'version': '1.0.0'}, {'name': 'App2', "
+                 "'os': 'mac-arm64', 'version': '1.0.0'}"),
             "/apps/2/name: warning: \"a\" differs from \"A\"|never see\n"
             "/apps/3/name: warning: \" A\" differs from \"A\"\n"
             "/apps/5/name: warning: \"Skecth\"|\"Sketch\"" },
@@ -170,26 +173,22 @@ void tst_Tool::lint_data()
             "~/settings/0/key: error: appears twice|line 1, column 208\n"
             "/apps/0/os/1/name: warning: no release of \"A\" is for \"win-arm64\"" },
         { "URLs",
-            APPS(REL("mac-arm64", "1.0.0") ", {'name': 'B', 'os': [{'name': 'mac-arm64', 'files': "
-                                           "[{'version': '1.0.0', 'filename': 'f', 'location': "
-                                           "'l', 'url': 'htps://h/f'}, "
-                                           "{'version': '1.0.0', 'filename': 'f', 'location': 'l', "
-                                           "'url': 'dl.example.com/f'}, "
-                                           "{'version': '1.0.0', 'filename': 'f', 'location': 'l', "
-                                           "'url': 'C:\\\\b\\\\x.exe'}, "
-                                           "{'version': '1.0.0', 'filename': 'f', 'location': 'l', "
-                                           "'url': 'https://h/a b'}, "
-                                           "{'version': '1.0.0', 'filename': 'f', 'location': 'l', "
-                                           "'url': 'ftp://u:p@h/f'}, "
-                                           "{'version': '1.0.0', 'filename': 'f', 'location': 'l', "
-                                           "'url': 'file:///f'}]}]}, "
-                                           "{'name': 'B', 'os': 'mac-arm64', 'version': '1.0.0'}"),
+            APPS("{'name': 'A', 'os': 'mac-arm64', 'version': '1.0.0'}, {'name': 'B', 'os': "
+                 "[{'name': 'mac-arm64', 'files': [<htps://h/f>, <dl.example.com/f>, "
+                 "<C:\\\\b\\\\x.exe>, <https://h/a b>, <ftp://u:p@h/f>, <file:///f>]}]}, "
+                 "{'name': 'B', 'os': 'mac-arm64', 'version': '1.0.0'}"),
             "~~/0/url: warning: \"htps\"|did you mean \"https\"\n~~/1/url: warning: no scheme\n"
             "~~/2/url: warning: backslashes\n~~/2/url: warning: Windows path\n"
             "~~/3/url: warning: white space\n~~/4/url: warning: user name or password" },
     };
-    for (const auto &row : rows)
-        QTest::newRow(row[0]) << QByteArray(row[1]).replace('\'', '"') << QString(row[2]);
+    // <URL> stands for a file entry with that URL.
+    const QRegularExpression file(QStringLiteral("<([^>]*)>"));
+    for (const auto &row : rows) {
+        QString text = QString(row[1]).replace(file,
+            "{'version': '1.0.0', 'filename': 'f', "
+            "'location': 'l', 'url': '\\1'}");
+        QTest::newRow(row[0]) << text.replace('\'', '"').toUtf8() << QString(row[2]);
+    }
 }
 
 void tst_Tool::lint()
@@ -293,8 +292,6 @@ void tst_Tool::formats_data()
     QTest::newRow("json")
         << "json"
         << "\"file\": \"m,1:x.json\"|\"line\": 3,|\"column\": 10,|\"rule\": \"similar-name\"";
-    QTest::newRow("json alias") << "-"
-                                << "\"column\": 10,";
     QTest::newRow("github")
         << "github"
         << "::warning file=m%2C1%3Ax.json,line=3,col=10,title=mzupdater similar-name::"
@@ -307,19 +304,16 @@ void tst_Tool::formats()
 {
     QFETCH(QString, format);
     QFETCH(QString, words);
-    const QByteArray name = "\\u001b[31mX%\\n\xc2\x9b\xe2\x80\xae";
-    const QByteArray manifest = "{\"name\": \"Versions.json\", \"apps\": [{\"name\": \"" + name
-        + "\", \"os\": \"mac-arm64\", \"version\": \"1.0.0\"},\n{\"name\": \"" + name
-        + "\", \"os\": \"mac-arm64\", \"version\": \"1.1.0\"}, {\"name\": \""
-        + QByteArray(name).replace('X', 'x')
-        + "\", \"os\": \"mac-arm64\", \"version\": " + "\"1.0.0\"}]}";
     // A file name with the characters GitHub's properties must escape.
-    QFile file(dir.filePath(QStringLiteral("m,1:x.json")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(manifest).replace("\"1.1.0\"}, {", "\"1.1.0\"},\n{"));
-    file.close();
-    const QString source = QStringLiteral("lint --manifest m,1:x.json ");
-    const Result result = run(source + (format == "-" ? "--json" : "--format " + format));
+    const QByteArray name = "\\u001b[31mX%\\n\xc2\x9b\xe2\x80\xae";
+    QByteArray manifest = APPS("{'name': 'A', 'os': 'mac-arm64', 'version': '1.0.0'},\n{'name': "
+                               "'A', 'os': 'mac-arm64', 'version': '1.1.0'},\n{'name': 'a', 'os': "
+                               "'mac-arm64', 'version': '1.0.0'}");
+    save("m,1:x.json",
+        manifest.replace('\'', '"')
+            .replace("\"A\"", "\"" + name + "\"")
+            .replace("\"a\"", "\"" + QByteArray(name).replace('X', 'x') + "\""));
+    const Result result = run("lint --manifest m,1:x.json --format " + format);
     QCOMPARE(result.code, 1);
     for (const QString &word : words.split('|'))
         QVERIFY2(result.out.contains(word), qPrintable(result.out));
@@ -376,8 +370,7 @@ void tst_Tool::exitCodes_data()
             qFatal("cannot read %s", qPrintable(file.fileName()));
         const QByteArray bytes = file.readAll();
         server.setResponse(QStringLiteral("/") + copy[1], HttpServer::Response::json(bytes));
-        if (!file.copy(dir.filePath(copy[1])))
-            qFatal("cannot write %s", copy[1]);
+        save(copy[1], bytes);
     }
     const char *rows[][5] = {
         // name, command, manifest, exit code, words
