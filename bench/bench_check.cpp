@@ -292,15 +292,19 @@ void checkHostThread(benchmark::State &state, const char *path)
     state.counters["releases"] = served().releases.value(path);
 }
 
-// The floor: one GET of the same address on a ready access manager, then the parse.
-void checkBare(benchmark::State &state, const char *path)
+// The floor: one GET of the same address, then the parse. @p fresh: on an access manager
+// built for that GET, the floor of any one-shot download that shares nothing; its
+// destruction, which joins Qt 5's network thread, is left out of the time, as the updater
+// tears its manager down after answering. Otherwise on one ready manager.
+void bareGet(benchmark::State &state, const char *path, bool fresh)
 {
-    QNetworkAccessManager manager;
     const QNetworkRequest request(QUrl(server().address(path)));
+    const auto ready = fresh ? nullptr : std::make_unique<QNetworkAccessManager>();
     QElapsedTimer clock;
     for (auto _ : state) {
         clock.start();
-        QNetworkReply *reply = manager.get(request);
+        auto own = fresh ? std::make_unique<QNetworkAccessManager>() : nullptr;
+        QNetworkReply *reply = (fresh ? own : ready)->get(request);
         QEventLoop loop;
         QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
         QTimer::singleShot(guardMs, &loop, &QEventLoop::quit);
@@ -308,6 +312,7 @@ void checkBare(benchmark::State &state, const char *path)
         const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
         const qint64 elapsed = clock.nsecsElapsed();
         delete reply;
+        own.reset();
         if (document.isNull()) {
             state.SkipWithError("no document in time");
             break;
@@ -316,31 +321,14 @@ void checkBare(benchmark::State &state, const char *path)
     }
 }
 
-// The floor of any one-shot download that shares nothing: the same GET and parse on an
-// access manager built for it. Its destruction, which joins Qt 5's network thread, is left
-// out of the time, as the updater tears its manager down after answering.
+void checkBare(benchmark::State &state, const char *path)
+{
+    bareGet(state, path, false);
+}
+
 void checkBareFresh(benchmark::State &state, const char *path)
 {
-    const QNetworkRequest request(QUrl(server().address(path)));
-    QElapsedTimer clock;
-    for (auto _ : state) {
-        clock.start();
-        auto manager = std::make_unique<QNetworkAccessManager>();
-        QNetworkReply *reply = manager->get(request);
-        QEventLoop loop;
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(guardMs, &loop, &QEventLoop::quit);
-        loop.exec();
-        const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
-        const qint64 elapsed = clock.nsecsElapsed();
-        delete reply;
-        manager.reset();
-        if (document.isNull()) {
-            state.SkipWithError("no document in time");
-            break;
-        }
-        state.SetIterationTime(double(elapsed) / 1e9);
-    }
+    bareGet(state, path, true);
 }
 
 // The download alone, run on the pool as the updater runs it: what the updater adds on top
