@@ -163,6 +163,11 @@ void checkWithUpdater(benchmark::State &state, const char *path)
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
     for (auto _ : state) {
+        // The previous check frees its manifest and access manager on the pool after
+        // answering; a host checks far apart, so that teardown never overlaps a check.
+        // Not waitForDone(): it also ends the pool's threads.
+        while (QThreadPool::globalInstance()->activeThreadCount() > 0)
+            QThread::msleep(1);
         elapsed = -1;
         guard.start(guardMs);
         clock.start();
