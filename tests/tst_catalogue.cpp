@@ -19,6 +19,8 @@ private Q_SLOTS:
     void compareIgnoresValues();
     void updateVersion_data();
     void updateVersion();
+    void fromText_data();
+    void fromText();
 };
 
 // The walks convert entries with EntryConverter; it must give what toVariantHash() gives,
@@ -144,18 +146,94 @@ void tst_Catalogue::updateVersion()
             apps.append(merged(QJsonObject::fromVariantHash(release.second.values),
                 { { "name", release.first }, { "os", "os" } }));
         }
-        const QJsonDocument manifest(QJsonObject { { "apps", apps } });
-        for (bool lean : { false, true }) {
+        const QJsonDocument manifest(QJsonObject { { "name", "Versions.json" }, { "apps", apps } });
+        // Change logs and tips read through QVariant are left to the document.
+        const bool plainTexts = std::all_of(apps.begin(), apps.end(), [](const QJsonValue &entry) {
+            const auto plain = [](const QJsonValue &v) {
+                return v.isUndefined() || v.isString() || v.isBool();
+            };
+            return plain(entry["changelog"]) && plain(entry["tip"]);
+        });
+        for (int path = 0; path < 3; ++path) {
             Version resultVersion("9.9.9-stale");
             QString resultLog = "stale";
-            QCOMPARE(lean ? MZU::Internal::resolveUpdate(
-                         manifest, "os", "A", current, resultVersion, resultLog)
-                          : MZU::updateVersion(catalogue, "A", current, resultVersion, resultLog),
-                !newVersion.isNull());
+            bool found = false;
+            if (path == 0) {
+                found = MZU::updateVersion(catalogue, "A", current, resultVersion, resultLog);
+            } else if (path == 1) {
+                found = MZU::Internal::resolveUpdate(
+                    manifest, "os", "A", current, resultVersion, resultLog);
+            } else {
+                const std::optional<bool> read = MZU::Internal::resolveUpdate(
+                    manifest.toJson(), "os", "A", current, resultVersion, resultLog);
+                QCOMPARE(read.has_value(), plainTexts);
+                if (!read)
+                    continue;
+                found = *read;
+            }
+            QCOMPARE(found, !newVersion.isNull());
             QCOMPARE(resultVersion, newVersion);
             QCOMPARE(resultLog, changelog);
             QCOMPARE(resultLog.isNull(), changelog.isEmpty());
         }
+    }
+}
+
+// Manifest texts read straight, without a document: what is read must be what the document
+// gives, and what is not vouched for is left to the document.
+void tst_Catalogue::fromText_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("vouched");
+    const auto row = [](const char *name, const QByteArray &apps, bool vouched = true,
+                         const QByteArray &around = "{\"name\":\"Versions.json\",\"apps\":%1}") {
+        QTest::newRow(name) << QByteArray(around).replace("%1", apps) << vouched;
+    };
+    row("escapes and UTF-8",
+        R"([{"name":"A","os":"os","version":"1.1.0","changelog":"\"q\" \\ \/ \b\f\n\r\t )"
+        R"(\u00e9 \ud83d\ude00 é 😀"},{"name":"\u0041","os":"o\u0073","version":"1.\u0032.0"}])");
+    row("space and other values",
+        " \r\n\t[ 1 , \"x\" , [ ] , { } , null , { \"name\" : \"A\" , \"os\" : [ \"os\" ] } ,"
+        " { \"n\" : [ -0 , 1.5 , true , false , null , { \"a\" : [ ] } ] , \"name\" : \"A\" ,"
+        " \"os\" : \"os\" , \"version\" : \"1.1.0\" , \"tip\" : false } ]\t");
+    row("apps not an array", "{\"name\":\"A\",\"os\":\"os\",\"version\":\"1.1.0\"}");
+    row("repeated member", "[{\"name\":\"A\",\"os\":\"os\",\"version\":\"1.1.0\",\"os\":\"x\"}]",
+        false);
+    row("escaped key", "[{\"n\\u0061me\":\"A\",\"os\":\"os\",\"version\":\"1.1.0\"}]", false);
+    row("exponent", "[1e999]", false);
+    row("lone surrogate", "[\"\\ud800\"]", false);
+    row("ill-formed UTF-8", "[\"\xc0\x80\"]", false);
+    row("control character", "[\"\t\"]", false);
+    row("too deep", QByteArray(70, '[') + QByteArray(70, ']'), false);
+    row("trailing text", "[]", false, "{\"name\":\"Versions.json\",\"apps\":%1} x");
+    row("byte order mark", "[]", false, "\xef\xbb\xbf{\"name\":\"Versions.json\",\"apps\":%1}");
+    row("not a manifest", "[]", false, "{\"name\":\"Other.json\",\"apps\":%1}");
+    row("cut short", "[{\"name\":\"A\"", false, "{\"name\":\"Versions.json\",\"apps\":%1");
+}
+
+void tst_Catalogue::fromText()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, vouched);
+    for (const char *current : { "0.0.0", "1.1.0" }) {
+        Version readVersion("9.9.9-stale");
+        QString readLog;
+        const std::optional<bool> read =
+            MZU::Internal::resolveUpdate(text, "os", "A", Version(current), readVersion, readLog);
+        QCOMPARE(read.has_value(), vouched);
+        if (!read)
+            continue;
+        QJsonParseError error;
+        const QJsonDocument manifest = QJsonDocument::fromJson(text, &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QVERIFY(MZU::Internal::isManifest(manifest));
+        Version newVersion;
+        QString changelog;
+        QCOMPARE(*read,
+            MZU::Internal::resolveUpdate(
+                manifest, "os", "A", Version(current), newVersion, changelog));
+        QCOMPARE(readVersion, newVersion);
+        QCOMPARE(readLog, changelog);
     }
 }
 

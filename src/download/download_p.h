@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class QNetworkAccessManager;
@@ -62,15 +63,20 @@ Fetched fetch(Session &session, const QString &address, int transferTimeoutMs,
 /// The result of downloadJSon(), with the one-line warning already logged on failure.
 struct Downloaded
 {
-    QJsonDocument document; // null on failure
+    QJsonDocument document; // null on failure, or when the caller's reader took the body
     QString failure; // empty on success
 };
+
+/// Given a body that passed every check but the parse: true when it has read all it needs
+/// from the text, so that no document is built.
+using BodyReader = std::function<bool(const QByteArray &body)>;
 
 /// Fetches and parses @p address, logging why it failed.
 Downloaded download(const QString &address, int transferTimeoutMs, const CancelToken &cancel = {});
 
 /// The same on @p session's access manager, which the caller tears down when it chooses.
-Downloaded download(Session &session, const QString &address, int transferTimeoutMs);
+Downloaded download(
+    Session &session, const QString &address, int transferTimeoutMs, const BodyReader &reader = {});
 
 /// An access manager for one download that its caller tears down after the call, as the
 /// updater does once its host has the answer (Qt 5 joins the manager's network thread on

@@ -390,7 +390,7 @@ namespace {
 
 // What downloadJSon() makes of @p fetched.
 Downloaded parse(const QString &address, const Fetched &fetched, int transferTimeoutMs,
-    const CancelToken &cancel)
+    const CancelToken &cancel, const BodyReader &reader = {})
 {
     Downloaded result;
     switch (fetched.outcome) {
@@ -404,7 +404,7 @@ Downloaded parse(const QString &address, const Fetched &fetched, int transferTim
                        signatureProblem(address, fetched.body, transferTimeoutMs, cancel);
                    !problem.isEmpty()) {
             result.failure = problem; // nothing of an unverified manifest is parsed
-        } else {
+        } else if (!reader || !reader(fetched.body)) {
             QJsonParseError error;
             result.document = QJsonDocument::fromJson(fetched.body, &error);
             if (error.error != QJsonParseError::NoError)
@@ -455,10 +455,11 @@ Downloaded download(const QString &address, int transferTimeoutMs, const CancelT
         transferTimeoutMs, cancel);
 }
 
-Downloaded download(Session &session, const QString &address, int transferTimeoutMs)
+Downloaded download(
+    Session &session, const QString &address, int transferTimeoutMs, const BodyReader &reader)
 {
-    return parse(
-        address, fetch(session, address, transferTimeoutMs), transferTimeoutMs, session.token());
+    return parse(address, fetch(session, address, transferTimeoutMs), transferTimeoutMs,
+        session.token(), reader);
 }
 
 } // namespace Internal

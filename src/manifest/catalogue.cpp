@@ -210,6 +210,24 @@ bool resolveUpdate(const QJsonDocument &manifest, const QString &os, const QStri
         });
 }
 
+std::optional<bool> resolveUpdate(const QByteArray &json, const QString &os, const QString &name,
+    const Version &current, Version &newVersion, QString &changelog)
+{
+    const std::optional<std::vector<ScannedRelease>> matching = scanReleases(json, os, name);
+    if (!matching)
+        return std::nullopt;
+    std::vector<Candidate<const ScannedRelease *>> releases;
+    releases.reserve(matching->size());
+    for (auto it = matching->crbegin(); it != matching->crend(); ++it) {
+        const Version &version = it->version;
+        releases.push_back({ version.major, version.minor, version.patch, &version, &*it });
+    }
+    return resolve(releases, current, newVersion, changelog,
+        [&json](const ScannedRelease *release, const QString &key) {
+            return rawText(json, key == QLatin1String("tip") ? release->tip : release->changelog);
+        });
+}
+
 bool isManifest(const QJsonDocument &manifest)
 {
     return manifest.object().value(QLatin1String("name")).toString()

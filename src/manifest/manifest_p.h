@@ -10,6 +10,8 @@
 #include <QVector>
 
 #include <initializer_list>
+#include <optional>
+#include <vector>
 
 namespace MZU {
 namespace Internal {
@@ -66,6 +68,38 @@ QList<SettingValue> getSettingUpdates(const QJsonDocument &manifest, const QStri
 /// catalogue: only @p name's releases are read, and of those only the ones newer than
 /// @p current beyond their version.
 bool resolveUpdate(const QJsonDocument &manifest, const QString &os, const QString &name,
+    const Version &current, Version &newVersion, QString &changelog);
+
+/// Where a member's value stands in a manifest's text, and what it is.
+struct RawText
+{
+    enum Kind : char { Absent, String, EscapedString, True, False, Other };
+    int begin = 0; // of a string's text, inside the quotes
+    int end = 0;
+    Kind kind = Absent;
+};
+
+/// A release as scanReleases() finds it: its version, and where its "changelog" and "tip"
+/// stand, to be read only if it is newer.
+struct ScannedRelease
+{
+    Version version;
+    RawText changelog;
+    RawText tip;
+};
+
+/// The releases of @p name for @p os in the manifest text @p json, in the manifest's order,
+/// read straight from the text: no document is built. Nothing when the text is not one it
+/// vouches for reading as QJsonDocument::fromJson() and resolveUpdate() would: not a
+/// manifest, not JSON, or anything unusual, for which the caller takes the document path.
+std::optional<std::vector<ScannedRelease>> scanReleases(
+    const QByteArray &json, const QString &os, const QString &name);
+
+/// A member's value found by scanReleases(), as QVariant::toString() reads it.
+QString rawText(const QByteArray &json, const RawText &raw);
+
+/// What resolveUpdate() gives on the document of @p json, when scanReleases() vouches for it.
+std::optional<bool> resolveUpdate(const QByteArray &json, const QString &os, const QString &name,
     const Version &current, Version &newVersion, QString &changelog);
 
 /// True when hosts read @p manifest at all: its root "name" is "Versions.json".

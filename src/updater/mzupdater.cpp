@@ -15,6 +15,8 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <optional>
+
 namespace {
 
 const QString stillRunning = QStringLiteral("Updagter async task is still running - wait");
@@ -130,11 +132,26 @@ MzUpdater::Outcome MzUpdater::check(MZU::Internal::Session &session, const QStri
     const QString &appName, const MZU::Version &current, QJsonDocument &manifest)
 {
     Outcome outcome;
-    const MZU::Internal::Downloaded downloaded =
-        MZU::Internal::download(session, address, MZU::Internal::defaultTransferTimeoutMs);
+    const QString os = MZU::osString();
+    MZU::Version newVersion;
+    std::optional<bool> offered;
+    // Most manifests are read straight from their text; the document is built only for
+    // the rest, and to say why a body is not a manifest.
+    const MZU::Internal::Downloaded downloaded = MZU::Internal::download(
+        session, address, MZU::Internal::defaultTransferTimeoutMs, [&](const QByteArray &body) {
+            offered = MZU::Internal::resolveUpdate(
+                body, os, appName, current, newVersion, outcome.changelog);
+            return offered.has_value();
+        });
     manifest = downloaded.document;
-    if (downloaded.document.isNull()) {
+    if (!downloaded.failure.isEmpty()) {
         outcome.failure = downloaded.failure;
+        return outcome;
+    }
+    if (offered) {
+        outcome.checked = true;
+        if (*offered)
+            outcome.newver = newVersion.toString();
         return outcome;
     }
     if (!MZU::Internal::isManifest(downloaded.document)) {
@@ -150,9 +167,8 @@ MzUpdater::Outcome MzUpdater::check(MZU::Internal::Session &session, const QStri
         return outcome;
     }
     outcome.checked = true;
-    MZU::Version newVersion;
     if (MZU::Internal::resolveUpdate(
-            downloaded.document, MZU::osString(), appName, current, newVersion, outcome.changelog))
+            downloaded.document, os, appName, current, newVersion, outcome.changelog))
         outcome.newver = newVersion.toString();
     return outcome;
 }
