@@ -12,6 +12,11 @@
 #include <cstring>
 #include <random>
 
+// A target that reads text as it stands asks for more of libFuzzer's byte mutations.
+#ifndef FUZZ_BYTE_MUTATIONS_ONE_IN
+#define FUZZ_BYTE_MUTATIONS_ONE_IN 8
+#endif
+
 extern "C" size_t LLVMFuzzerMutate(uint8_t *data, size_t size, size_t maxSize);
 
 namespace {
@@ -148,7 +153,7 @@ extern "C" size_t LLVMFuzzerCustomMutator(uint8_t *data, size_t size, size_t max
 {
     Mutator mutator(seed);
     const QJsonDocument document = Fuzz::parse(data, size);
-    if (document.isNull() || mutator.below(8) == 0)
+    if (document.isNull() || mutator.below(FUZZ_BYTE_MUTATIONS_ONE_IN) == 0)
         return LLVMFuzzerMutate(data, size, maxSize);
     const QJsonValue root =
         document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object());
