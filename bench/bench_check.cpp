@@ -25,8 +25,12 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -200,11 +204,25 @@ Offer expectedOffer(const char *path)
     return offer;
 }
 
+// The time this thread has spent runnable but waiting for a CPU, from the kernel's
+// scheduler statistics; -1 where there are none.
+qint64 runQueueWaitNs()
+{
+    static const int file = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+    char text[96] = {};
+    if (file < 0 || ::pread(file, text, sizeof text - 1, 0) <= 0)
+        return -1;
+    long long running = 0;
+    long long waiting = -1;
+    return std::sscanf(text, "%lld %lld", &running, &waiting) == 2 ? waiting : -1;
+}
+
 struct HostCheck
 {
     qint64 checkNs = -1; // checkUpdates() to the end of the dispatch that offered the update
     qint64 checkUpdatesNs = 0;
     qint64 largestGapNs = 0;
+    qint64 largestGapWaitNs = 0; // of that gap, how long the thread waited for a CPU
     EventProbe::Blocks blocks;
     Offer offer;
 };
@@ -218,10 +236,16 @@ HostCheck checkOnHostThread(MzUpdater &updater)
     QEventLoop loop;
     QElapsedTimer clock;
     qint64 lastTick = 0;
+    qint64 lastWait = runQueueWaitNs();
     const auto tick = [&] {
         const qint64 now = clock.nsecsElapsed();
-        check.largestGapNs = std::max(check.largestGapNs, now - lastTick);
+        const qint64 wait = runQueueWaitNs();
+        if (now - lastTick > check.largestGapNs) {
+            check.largestGapNs = now - lastTick;
+            check.largestGapWaitNs = wait - lastWait;
+        }
         lastTick = now;
+        lastWait = wait;
         return now;
     };
     QTimer ticker;
@@ -292,6 +316,7 @@ void checkHostThread(benchmark::State &state, const char *path)
     state.counters["block_ms"] = double(check.blocks.longestNs) / 1e6;
     state.counters["block_cpu_ms"] = double(check.blocks.longestCpuNs) / 1e6;
     state.counters["gap_ms"] = double(check.largestGapNs) / 1e6;
+    state.counters["gap_wait_ms"] = double(check.largestGapWaitNs) / 1e6;
     state.counters["checkUpdates_ms"] = double(check.checkUpdatesNs) / 1e6;
     state.counters["signals_ms"] = double(check.blocks.markedNs) / 1e6;
     state.counters["releases"] = served().releases.value(path);
