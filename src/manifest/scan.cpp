@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <string_view>
 
 namespace MZU {
 namespace Internal {
@@ -65,11 +66,10 @@ public:
     bool at(char c) const { return p < end && *p == c; }
     bool atEnd() const { return p == end; }
 
-    bool keyIs(const RawText &key, const char *word) const
+    bool keyIs(const RawText &key, std::string_view word) const
     {
-        const size_t length = std::strlen(word);
-        return size_t(key.end - key.begin) == length
-            && std::memcmp(base + key.begin, word, length) == 0;
+        return size_t(key.end - key.begin) == word.size()
+            && std::memcmp(base + key.begin, word.data(), word.size()) == 0;
     }
 
     /// Any value; @p raw, when given, gets where it stands and what it is.
@@ -267,12 +267,11 @@ private:
         return !isNonCharacter(codePoint);
     }
 
-    bool literal(const char *word)
+    bool literal(std::string_view word)
     {
-        const size_t length = std::strlen(word);
-        if (size_t(end - p) < length || std::memcmp(p, word, length) != 0)
+        if (size_t(end - p) < word.size() || std::memcmp(p, word.data(), word.size()) != 0)
             return false;
-        p += length;
+        p += word.size();
         return true;
     }
 
@@ -429,7 +428,7 @@ std::optional<std::vector<ScannedRelease>> scanReleases(
         reader.skipSpace();
         if (!reader.at('{'))
             return reader.value(2);
-        static const char *const keys[] = { "name", "os", "version", "changelog", "tip" };
+        static constexpr std::string_view keys[] = { "name", "os", "version", "changelog", "tip" };
         RawText members[5];
         const bool read = reader.object(3, [&](const RawText &key) {
             for (int i = 0; i < 5; ++i) {
