@@ -150,6 +150,15 @@ void pointUpdaterAt(const QString &address)
     file.write("[URL]\nVersions=" + address.toUtf8() + "\n");
 }
 
+// The previous check frees what it used on the pool after answering; a host checks far
+// apart, so that teardown never overlaps its next check. Not waitForDone(): that also ends
+// the pool's threads, and the next check would time a new thread's first allocations.
+void awaitTeardown()
+{
+    while (QThreadPool::globalInstance()->activeThreadCount() > 0)
+        QThread::msleep(1);
+}
+
 // From checkUpdates() to checked(): the download on the pool thread, the parse, the
 // name test and the catalogue, as the host waits for them.
 void checkWithUpdater(benchmark::State &state, const char *path)
@@ -167,11 +176,7 @@ void checkWithUpdater(benchmark::State &state, const char *path)
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
     for (auto _ : state) {
-        // The previous check frees its manifest and access manager on the pool after
-        // answering; a host checks far apart, so that teardown never overlaps a check.
-        // Not waitForDone(): it also ends the pool's threads.
-        while (QThreadPool::globalInstance()->activeThreadCount() > 0)
-            QThread::msleep(1);
+        awaitTeardown();
         elapsed = -1;
         guard.start(guardMs);
         clock.start();
@@ -302,6 +307,7 @@ void checkHostThread(benchmark::State &state, const char *path)
     }
     HostCheck check;
     for (auto _ : state) {
+        awaitTeardown();
         check = checkOnHostThread(updater);
         if (check.checkNs < 0) {
             state.SkipWithError("no updateAvailable() in time");
