@@ -96,7 +96,8 @@ bool load(const QString &path, Results &results, QString &error)
     // findings on a clean manifest), which is not JSON: Qt would refuse the whole file.
     const QByteArray text = file.readAll().replace(": NaN", ": null").replace(": -nan", ": null");
     const QJsonObject root = QJsonDocument::fromJson(text).object();
-    results.context = root.value(QLatin1String("context")).toObject();
+    if (results.context.isEmpty())
+        results.context = root.value(QLatin1String("context")).toObject();
     const QJsonArray benchmarks = root.value(QLatin1String("benchmarks")).toArray();
     for (const QJsonValue &value : benchmarks) {
         const QJsonObject run = value.toObject();
@@ -297,7 +298,7 @@ QString hostTable(const Results &results)
     s << "Host's thread during one check, 10 applications on 3 platforms: the largest of the "
          "repetitions, and in brackets the median of the per-check figures.\n\n";
     s << "| manifest | checks | longest block of the loop | CPU time of that block | "
-         "1 ms timer's largest gap | of that gap, waiting for a CPU | in `checkUpdates()` | "
+         "1 ms timer's largest gap | that gap less its wait for a CPU | in `checkUpdates()` | "
          "in the dispatch that emits the signals | check, wall clock |\n"
          "|---|---|---|---|---|---|---|---|---|\n";
     for (const char *size : { "100KB", "1MB", "10MB" }) {
@@ -314,7 +315,7 @@ QString hostTable(const Results &results)
         s << "| " << hostLabel(results, QLatin1String(size)) << " | "
           << (median.run.isEmpty() ? QStringLiteral("-") : thousands(checks)) << " | "
           << cell("block_ms") << " | " << cell("block_cpu_ms") << " | " << cell("gap_ms") << " | "
-          << cell("gap_wait_ms") << " | " << cell("checkUpdates_ms") << " | " << cell("signals_ms")
+          << cell("gap_own_ms") << " | " << cell("checkUpdates_ms") << " | " << cell("signals_ms")
           << " | " << duration(most.ns) << " (" << duration(median.ns) << ") |\n";
     }
     return out;
@@ -541,7 +542,8 @@ int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
     QStringList arguments = QCoreApplication::arguments().mid(1);
-    QString input, maxrssPath, plotPath, markdownPath, activityPath, command;
+    QStringList inputs;
+    QString maxrssPath, plotPath, markdownPath, activityPath, command;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
         QString *option = argument == QLatin1String("--maxrss") ? &maxrssPath
@@ -552,25 +554,27 @@ int main(int argc, char **argv)
                                                                 : nullptr;
         if (option && i + 1 < arguments.size())
             *option = arguments.at(++i);
-        else if (!option && input.isEmpty() && !argument.startsWith(QLatin1Char('-')))
-            input = argument;
+        else if (!option && !argument.startsWith(QLatin1Char('-')))
+            inputs.append(argument);
         else {
             std::fprintf(stderr,
-                "usage: mzupdater_bench_report RESULTS.json [--maxrss FILE] "
+                "usage: mzupdater_bench_report RESULTS.json... [--maxrss FILE] "
                 "[--plot-data FILE] [--markdown FILE] [--machine FILE] [--command TEXT]\n");
             return 64;
         }
     }
-    if (input.isEmpty()) {
+    if (inputs.isEmpty()) {
         std::fprintf(stderr, "mzupdater_bench_report: no results file given\n");
         return 64;
     }
 
     Results results;
-    QString error;
-    if (!load(input, results, error)) {
-        std::fprintf(stderr, "mzupdater_bench_report: %s\n", qPrintable(error));
-        return 1;
+    for (const QString &input : qAsConst(inputs)) {
+        QString error;
+        if (!load(input, results, error)) {
+            std::fprintf(stderr, "mzupdater_bench_report: %s\n", qPrintable(error));
+            return 1;
+        }
     }
     double maxrssKiB = 0;
     if (!maxrssPath.isEmpty()) {
