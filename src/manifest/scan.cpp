@@ -422,7 +422,6 @@ std::optional<std::vector<ScannedRelease>> scanReleases(
 
     Reader reader(json);
     std::vector<ScannedRelease> releases;
-    bool unsure = false;
     // A release entry, at depth 3: its name, os, version, changelog and tip.
     const auto release = [&] {
         reader.skipSpace();
@@ -444,9 +443,10 @@ std::optional<std::vector<ScannedRelease>> scanReleases(
         if (version.isNull())
             return true;
         // Other kinds read through QVariant: rare enough to leave to the document.
-        unsure = members[3].kind == RawText::Other || members[4].kind == RawText::Other;
+        if (members[3].kind == RawText::Other || members[4].kind == RawText::Other)
+            return false;
         releases.push_back({ std::move(version), members[3], members[4] });
-        return !unsure;
+        return true;
     };
 
     RawText rootName;
@@ -466,7 +466,7 @@ std::optional<std::vector<ScannedRelease>> scanReleases(
         return reader.at('[') ? reader.array(2, release) : reader.value(1); // else: no releases
     });
     reader.skipSpace();
-    if (!read || unsure || !reader.atEnd() || rootName.kind != RawText::String
+    if (!read || !reader.atEnd() || rootName.kind != RawText::String
         || !reader.keyIs(rootName, "Versions.json"))
         return std::nullopt;
     return releases;
