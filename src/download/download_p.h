@@ -3,12 +3,12 @@
 
 #include <QByteArray>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 #include <QNetworkReply>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
-#include <functional>
 #include <memory>
 
 class QNetworkAccessManager;
@@ -67,16 +67,11 @@ struct Downloaded
     QString failure; // empty on success
 };
 
-/// Given a body that passed every check but the parse: true when it has read all it needs
-/// from the text, so that no document is built.
-using BodyReader = std::function<bool(const QByteArray &body)>;
-
 /// Fetches and parses @p address, logging why it failed.
 Downloaded download(const QString &address, int transferTimeoutMs, const CancelToken &cancel = {});
 
 /// The same on @p session's access manager, which the caller tears down when it chooses.
-Downloaded download(
-    Session &session, const QString &address, int transferTimeoutMs, const BodyReader &reader = {});
+Downloaded download(Session &session, const QString &address, int transferTimeoutMs);
 
 /// An access manager for one download that its caller tears down after the call, as the
 /// updater does once its host has the answer (Qt 5 joins the manager's network thread on
@@ -97,6 +92,9 @@ private:
     struct Parts;
     std::unique_ptr<Parts> parts;
 };
+
+/// The category of every warning the library logs, "mzupdater", so that hosts can filter it.
+Q_DECLARE_LOGGING_CATEGORY(lcMzupdater)
 
 /// One log line as qWarning() would print these items (spaces, quotes and all).
 template <typename... Items> QString logLine(const Items &...items);

@@ -23,6 +23,8 @@
 namespace MZU {
 namespace Internal {
 
+Q_LOGGING_CATEGORY(lcMzupdater, "mzupdater")
+
 std::atomic<int> transferLimitMs { 5 * 60 * 1000 };
 
 namespace {
@@ -130,15 +132,15 @@ public:
     // False for an encoding we did not ask for. @p length: the declared size, or -1.
     bool start(const QByteArray &encoding, qint64 length)
     {
-        firstBlock = blockSize;
         if (zipped) // headers again, after an interim response
             inflateEnd(&stream);
         zipped = false;
         const QByteArray name = encoding.trimmed().toLower();
         if (name.isEmpty() || name == "identity") {
-            // A plain body of known size goes into one array, with nothing to join at the end.
+            // A plain body of known size is read without reallocating; the caller has
+            // already refused one over the cap.
             if (length > 0 && length <= maximumManifestSize)
-                firstBlock = int(length);
+                body.reserve(int(length));
             return true;
         }
         if (name != "gzip" && name != "x-gzip" && name != "deflate")
@@ -152,9 +154,9 @@ public:
     Result feed(const QByteArray &input, qint64 maximumSize)
     {
         if (!zipped) {
-            if (size + input.size() > maximumSize)
+            if (body.size() + input.size() > maximumSize)
                 return TooLarge;
-            append(input.constData(), input.size());
+            body.append(input);
             return Fine;
         }
         stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(input.constData()));
@@ -173,9 +175,9 @@ public:
             if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
                 return Corrupt;
             const qint64 produced = qint64(sizeof chunk) - stream.avail_out;
-            if (size + produced > maximumSize)
+            if (body.size() + produced > maximumSize)
                 return TooLarge;
-            append(chunk, produced);
+            body.append(chunk, int(produced));
             ended = status == Z_STREAM_END;
             if (status == Z_BUF_ERROR && produced == 0)
                 return Corrupt; // no progress with input and room left
@@ -183,49 +185,16 @@ public:
         return Fine;
     }
 
-    QByteArray take()
-    {
-        if (blocks.size() == 1)
-            return std::move(blocks.front());
-        QByteArray body;
-        body.reserve(int(size));
-        for (const QByteArray &block : blocks)
-            body += block;
-        return body;
-    }
+    QByteArray take() { return std::move(body); }
 
     // A compressed body must end with its stream's end; anything else was cut.
     bool complete() const { return !zipped || ended; }
 
 private:
-    // Fixed blocks rather than one growing array: growing by reallocation would hold up to
-    // twice the cap at once (more under a sanitizer, which keeps freed memory a while).
-    void append(const char *data, qint64 count)
-    {
-        while (count > 0) {
-            const int limit = blocks.size() == 1 ? firstBlock : blockSize;
-            if (blocks.empty() || blocks.back().size() >= limit) {
-                blocks.emplace_back();
-                // The first grows as needed (most bodies are small) unless its size is known.
-                if (blocks.size() > 1 || firstBlock != blockSize)
-                    blocks.back().reserve(blocks.size() > 1 ? blockSize : firstBlock);
-            }
-            const int room = (blocks.size() == 1 ? firstBlock : blockSize) - blocks.back().size();
-            const int part = int(qMin<qint64>(count, room));
-            blocks.back().append(data, part);
-            data += part;
-            count -= part;
-            size += part;
-        }
-    }
-
-    static constexpr int blockSize = 1024 * 1024;
-    int firstBlock = blockSize;
     z_stream stream {};
     bool zipped = false;
     bool ended = true;
-    std::vector<QByteArray> blocks;
-    qint64 size = 0;
+    QByteArray body;
 };
 
 // Statuses that never carry a body, whatever Content-Length says.
@@ -390,7 +359,7 @@ namespace {
 
 // What downloadJSon() makes of @p fetched.
 Downloaded parse(const QString &address, const Fetched &fetched, int transferTimeoutMs,
-    const CancelToken &cancel, const BodyReader &reader = {})
+    const CancelToken &cancel)
 {
     Downloaded result;
     switch (fetched.outcome) {
@@ -404,7 +373,7 @@ Downloaded parse(const QString &address, const Fetched &fetched, int transferTim
                        signatureProblem(address, fetched.body, transferTimeoutMs, cancel);
                    !problem.isEmpty()) {
             result.failure = problem; // nothing of an unverified manifest is parsed
-        } else if (!reader || !reader(fetched.body)) {
+        } else {
             QJsonParseError error;
             result.document = QJsonDocument::fromJson(fetched.body, &error);
             if (error.error != QJsonParseError::NoError)
@@ -422,9 +391,10 @@ Downloaded parse(const QString &address, const Fetched &fetched, int transferTim
             // Qt's error text says only that the handshake failed, not why.
             result.failure = logLine("Cannot download from ", address,
                 " - certificate problems:", fetched.sslErrors.join(QLatin1String("; ")));
-            qWarning().noquote() << result.failure;
+            qCWarning(lcMzupdater).noquote() << result.failure;
         }
-        qWarning().noquote() << logLine("(MZUpdater JSON) NAM error ", fetched.errorText);
+        qCWarning(lcMzupdater).noquote()
+            << logLine("(MZUpdater JSON) NAM error ", fetched.errorText);
         if (result.failure.isEmpty())
             result.failure = logLine("(MZUpdater JSON) NAM error ", fetched.errorText);
         return result;
@@ -442,7 +412,7 @@ Downloaded parse(const QString &address, const Fetched &fetched, int transferTim
         break;
     }
     if (!result.failure.isEmpty())
-        qWarning().noquote() << result.failure;
+        qCWarning(lcMzupdater).noquote() << result.failure;
     return result;
 }
 
@@ -455,11 +425,10 @@ Downloaded download(const QString &address, int transferTimeoutMs, const CancelT
         transferTimeoutMs, cancel);
 }
 
-Downloaded download(
-    Session &session, const QString &address, int transferTimeoutMs, const BodyReader &reader)
+Downloaded download(Session &session, const QString &address, int transferTimeoutMs)
 {
-    return parse(address, fetch(session, address, transferTimeoutMs), transferTimeoutMs,
-        session.token(), reader);
+    return parse(
+        address, fetch(session, address, transferTimeoutMs), transferTimeoutMs, session.token());
 }
 
 } // namespace Internal

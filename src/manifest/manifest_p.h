@@ -3,15 +3,7 @@
 
 #include "mzu.h"
 
-#include <QCborValue>
 #include <QJsonDocument>
-#include <QJsonObject>
-#include <QPair>
-#include <QVector>
-
-#include <initializer_list>
-#include <optional>
-#include <vector>
 
 namespace MZU {
 namespace Internal {
@@ -64,67 +56,12 @@ QList<UpdateFile> getFileUpdates(const QJsonDocument &manifest, const QString &a
 QList<SettingValue> getSettingUpdates(const QJsonDocument &manifest, const QString &appName,
     const Version &from, const Version &to, const QString &os, WalkObserver *observer = nullptr);
 
-/// What updateVersion(getApplications(manifest, os), name, ...) gives, without building the
-/// catalogue: only @p name's releases are read, and of those only the ones newer than
-/// @p current beyond their version.
-bool resolveUpdate(const QJsonDocument &manifest, const QString &os, const QString &name,
-    const Version &current, Version &newVersion, QString &changelog);
-
-/// Where a member's value stands in a manifest's text, and what it is.
-struct RawText
-{
-    enum Kind : char { Absent, String, EscapedString, True, False, Other };
-    int begin = 0; // of a string's text, inside the quotes
-    int end = 0;
-    Kind kind = Absent;
-};
-
-/// A release as scanReleases() finds it: its version, and where its "changelog" and "tip"
-/// stand, to be read only if it is newer.
-struct ScannedRelease
-{
-    Version version;
-    RawText changelog;
-    RawText tip;
-};
-
-/// The releases of @p name for @p os in the manifest text @p json, in the manifest's order,
-/// read straight from the text: no document is built. Nothing when the text is not one it
-/// vouches for reading as QJsonDocument::fromJson() and resolveUpdate() would: not a
-/// manifest, not JSON, or anything unusual, for which the caller takes the document path.
-std::optional<std::vector<ScannedRelease>> scanReleases(
-    const QByteArray &json, const QString &os, const QString &name);
-
-/// A member's value found by scanReleases(), as QVariant::toString() reads it.
-QString rawText(const QByteArray &json, const RawText &raw);
-
-/// What resolveUpdate() gives on the document of @p json, when scanReleases() vouches for it.
-std::optional<bool> resolveUpdate(const QByteArray &json, const QString &os, const QString &name,
-    const Version &current, Version &newVersion, QString &changelog);
-
 /// True when hosts read @p manifest at all: its root "name" is "Versions.json".
 bool isManifest(const QJsonDocument &manifest);
 
 /// The first rule of UpdateFile::isValid() that @p file breaks, or nothing.
 enum class FileCheck { Valid, NoFilename, NullVersion, NoLocation, BadUrl };
 FileCheck checkFile(const UpdateFile &file);
-
-/// Converts entries exactly as QJsonObject::toVariantHash() does, down to the hash's
-/// iteration order, but shares key texts between entries (manifests repeat the same keys
-/// in every entry) and takes string members the caller has already read as @p known.
-class EntryConverter
-{
-public:
-    struct Known
-    {
-        QLatin1String key;
-        const QString *text; // must be the member's own text
-    };
-    QVariantHash convert(const QJsonObject &entry, std::initializer_list<Known> known = {});
-
-private:
-    QVector<QPair<QCborValue, QString>> keys; // the last entry's keys, in order
-};
 
 } // namespace Internal
 } // namespace MZU

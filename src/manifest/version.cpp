@@ -4,37 +4,13 @@
 
 namespace MZU {
 
-namespace {
-
-// QString::toUInt() in base 10 on a run of digits, without its allocation for the
-// common case of ASCII digits.
-quint32 digitsToUInt(const QChar *digits, int length)
-{
-    quint64 value = 0;
-    int i = 0;
-    while (i < length && digits[i] == QLatin1Char('0'))
-        ++i;
-    if (length - i > 10)
-        return 0;
-    for (; i < length; ++i) {
-        const ushort unit = digits[i].unicode();
-        if (unit < '0' || unit > '9')
-            return QString(digits, length).toUInt(); // other scripts' digits: Qt decides
-        value = value * 10 + (unit - '0');
-    }
-    return value > 0xffffffffu ? 0 : quint32(value);
-}
-
-} // namespace
-
 Version::Version(const QString &text)
 {
     fromString(text);
 }
 
-// Hand-written equivalent of matching "(\d+)\.(\d+)\.(\d+)(\-.*)?" exactly with QRegExp,
-// which reads UTF-16 code units; the tests hold it to that expression over a large
-// generated set of texts.
+// Matches "(\d+)\.(\d+)\.(\d+)(\-.*)?" exactly as QRegExp did, over UTF-16 code units:
+// Qt 6 has no QRegExp, and QRegularExpression reads code points.
 bool Version::fromString(const QString &text)
 {
     const QChar *data = text.constData();
@@ -47,7 +23,7 @@ bool Version::fromString(const QString &text)
         while (pos < size && data[pos].isDigit())
             ++pos;
         matched = pos > start;
-        numbers[group] = matched ? digitsToUInt(data + start, pos - start) : 0;
+        numbers[group] = matched ? text.mid(start, pos - start).toUInt() : 0; // 0 past 32 bits
         if (group < 2) {
             matched = matched && pos < size && data[pos] == QLatin1Char('.');
             ++pos;

@@ -57,80 +57,10 @@ QJsonArray entriesOf(const QJsonDocument &manifest, const QString &appName, cons
 }
 
 // Null versions and versions outside (from, to] are skipped before anything else is read.
-bool inWindow(const QJsonObject &entry, const Version &from, const Version &to, Version &version,
-    QString *text = nullptr)
+bool inWindow(const QJsonObject &entry, const Version &from, const Version &to, Version &version)
 {
-    const QString versionText = entry.value(QLatin1String("version")).toString();
-    version.fromString(versionText);
-    if (text)
-        *text = versionText;
+    version.fromString(entry.value(QLatin1String("version")).toString());
     return !version.isNull() && version <= to && from < version;
-}
-
-// QUrl parses the scheme and the authority strictly but, in tolerant mode, any path, query
-// and fragment, and its validity test then looks only at how the path begins. So addresses
-// "scheme://authority" followed by nothing, "?", "#" or "/" (but not "//") are valid alike
-// when their text up to the authority's end is the same. A file list names the same server
-// again and again: remembering the last valid one saves almost every parse.
-class UrlCheck
-{
-public:
-    bool isValid(const QString &address)
-    {
-        const int end = authorityEnd(address);
-        if (end > 0 && end == validPrefix.size() && address.startsWith(validPrefix))
-            return true;
-        if (!QUrl(address, QUrl::TolerantMode).isValid())
-            return false;
-        if (end > 0)
-            validPrefix = address.left(end);
-        return true;
-    }
-
-private:
-    static bool isSchemeCharacter(ushort c, bool first)
-    {
-        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        return letter || (!first && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
-    }
-
-    // Where "scheme://authority" ends in @p address, or -1 when it does not begin that way
-    // with a non-empty authority followed by the end, "?", "#", or "/" without a second "/".
-    static int authorityEnd(const QString &address)
-    {
-        const ushort *text = address.utf16();
-        const int size = address.size();
-        int colon = 0;
-        while (colon < size && text[colon] != ':') {
-            if (!isSchemeCharacter(text[colon], colon == 0))
-                return -1;
-            ++colon;
-        }
-        if (colon == 0 || size - colon < 3 || text[colon + 1] != '/' || text[colon + 2] != '/')
-            return -1;
-        int end = colon + 3;
-        while (end < size && text[end] != '/' && text[end] != '?' && text[end] != '#')
-            ++end;
-        if (end == colon + 3 || (end + 1 < size && text[end] == '/' && text[end + 1] == '/'))
-            return -1;
-        return end;
-    }
-
-    QString validPrefix;
-};
-
-FileCheck checkFileWith(const UpdateFile &file, UrlCheck *urls)
-{
-    if (file.values.value(QStringLiteral("filename")).toString().isEmpty())
-        return FileCheck::NoFilename;
-    if (file.version.isNull())
-        return FileCheck::NullVersion;
-    if (file.values.value(QStringLiteral("location")).toString().isEmpty())
-        return FileCheck::NoLocation;
-    const QString url = file.values.value(QStringLiteral("url")).toString();
-    if (!(urls ? urls->isValid(url) : QUrl(url, QUrl::TolerantMode).isValid()))
-        return FileCheck::BadUrl;
-    return FileCheck::Valid;
 }
 
 } // namespace
@@ -139,8 +69,6 @@ QList<UpdateFile> getFileUpdates(const QJsonDocument &manifest, const QString &a
     const Version &from, const Version &to, const QString &os, WalkObserver *observer)
 {
     QList<UpdateFile> files;
-    EntryConverter converter;
-    UrlCheck urls;
     WalkPlace place { Walk::Files, -1, -1, -1, QString() };
     const QJsonArray entries =
         entriesOf(manifest, appName, os, QLatin1String("files"), place, observer);
@@ -154,15 +82,14 @@ QList<UpdateFile> getFileUpdates(const QJsonDocument &manifest, const QString &a
         }
         const QJsonObject entry = element.toObject();
         UpdateFile file;
-        QString versionText;
-        if (!inWindow(entry, from, to, file.version, &versionText)) {
+        if (!inWindow(entry, from, to, file.version)) {
             if (observer)
                 observer->skipped(
                     file.version.isNull() ? Skip::NullVersion : Skip::OutsideWindow, place);
             continue;
         }
-        file.values = converter.convert(entry, { { QLatin1String("version"), &versionText } });
-        const FileCheck check = checkFileWith(file, &urls);
+        file.values = entry.toVariantHash();
+        const FileCheck check = checkFile(file);
         if (check == FileCheck::Valid) {
             files.append(file);
         } else if (observer) {
@@ -229,7 +156,16 @@ QList<SettingValue> getSettingUpdates(const QJsonDocument &manifest, const QStri
 
 FileCheck checkFile(const UpdateFile &file)
 {
-    return checkFileWith(file, nullptr);
+    if (file.values.value(QStringLiteral("filename")).toString().isEmpty())
+        return FileCheck::NoFilename;
+    if (file.version.isNull())
+        return FileCheck::NullVersion;
+    if (file.values.value(QStringLiteral("location")).toString().isEmpty())
+        return FileCheck::NoLocation;
+    const QString url = file.values.value(QStringLiteral("url")).toString();
+    if (!QUrl(url, QUrl::TolerantMode).isValid())
+        return FileCheck::BadUrl;
+    return FileCheck::Valid;
 }
 
 } // namespace Internal

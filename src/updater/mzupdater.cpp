@@ -15,8 +15,6 @@
 #include <QThread>
 #include <QThreadPool>
 
-#include <optional>
-
 namespace {
 
 const QString stillRunning = QStringLiteral("Updagter async task is still running - wait");
@@ -74,8 +72,9 @@ MzUpdater::MzUpdater(const QString &currentVersion, QObject *parent)
     connect(&watcher, SIGNAL(finished()), this, SLOT(asyncFinished()));
     MZU::Version parsed;
     if (!parsed.fromString(currentVersion) || parsed.isNull())
-        qWarning().noquote() << MZU::Internal::logLine("Current version ", currentVersion,
-            " is not a version (MAJOR.MINOR.PATCH[-suffix]); every release will look newer");
+        qCWarning(MZU::Internal::lcMzupdater).noquote()
+            << MZU::Internal::logLine("Current version ", currentVersion,
+                   " is not a version (MAJOR.MINOR.PATCH[-suffix]); every release will look newer");
 }
 
 // Nothing here may reach the host: it may be half destroyed (we are its child), and its
@@ -92,7 +91,7 @@ MzUpdater::~MzUpdater()
     // The transfer stops within a few tens of milliseconds. Parsing a large body cannot be
     // interrupted; then the task finishes on its own, holding nothing of ours.
     for (int pass = 1; pass <= 3 && !future.isFinished(); ++pass) {
-        qWarning().noquote() << stillRunning;
+        qCWarning(MZU::Internal::lcMzupdater).noquote() << stillRunning;
         while (!future.isFinished() && clock.elapsed() < qMin(pass * 100, 250))
             QThread::msleep(2);
     }
@@ -105,7 +104,7 @@ void MzUpdater::checkUpdates()
         address = QStringLiteral(MZUPDATER_DEFAULT_MANIFEST_URL);
 
     if (watcher.isRunning()) {
-        qWarning() << "Cannot check for updates - busy";
+        qCWarning(MZU::Internal::lcMzupdater) << "Cannot check for updates - busy";
         return;
     }
     cancel = std::make_shared<std::atomic_bool>(false);
@@ -115,60 +114,48 @@ void MzUpdater::checkUpdates()
     QThreadPool::globalInstance()->start(
         [promise, address, appName = QCoreApplication::applicationName(), current = currentVersion,
             token = cancel]() mutable {
-            // Torn down once the host has its answer: freeing a large document takes a
-            // while, and the manager's destructor joins its network thread. Neither is
-            // shared with any other check.
+            // Torn down once the host has its answer: freeing a large document and its
+            // catalogue takes a while, and the manager's destructor joins its network thread.
+            // Neither is shared with any other check.
             MZU::Internal::Session session(token);
             QJsonDocument manifest;
-            promise.reportResult(check(session, address, appName, current, manifest));
+            MZU::Catalogue catalogue;
+            promise.reportResult(check(session, address, appName, current, manifest, catalogue));
             promise.reportFinished();
         });
 }
 
 // On the pool thread: all the work that grows with the manifest. The caller keeps the
-// document in @p manifest and tears it and @p session down after reporting, still on the
-// pool thread.
+// document and the catalogue, and tears them and @p session down after reporting, still on
+// the pool thread.
 MzUpdater::Outcome MzUpdater::check(MZU::Internal::Session &session, const QString &address,
-    const QString &appName, const MZU::Version &current, QJsonDocument &manifest)
+    const QString &appName, const MZU::Version &current, QJsonDocument &manifest,
+    MZU::Catalogue &catalogue)
 {
     Outcome outcome;
-    const QString os = MZU::osString();
-    MZU::Version newVersion;
-    std::optional<bool> offered;
-    // Most manifests are read straight from their text; the document is built only for
-    // the rest, and to say why a body is not a manifest.
-    const MZU::Internal::Downloaded downloaded = MZU::Internal::download(
-        session, address, MZU::Internal::defaultTransferTimeoutMs, [&](const QByteArray &body) {
-            offered = MZU::Internal::resolveUpdate(
-                body, os, appName, current, newVersion, outcome.changelog);
-            return offered.has_value();
-        });
+    const MZU::Internal::Downloaded downloaded =
+        MZU::Internal::download(session, address, MZU::Internal::defaultTransferTimeoutMs);
     manifest = downloaded.document;
     if (!downloaded.failure.isEmpty()) {
         outcome.failure = downloaded.failure;
         return outcome;
     }
-    if (offered) {
-        outcome.checked = true;
-        if (*offered)
-            outcome.newver = newVersion.toString();
-        return outcome;
-    }
-    if (!MZU::Internal::isManifest(downloaded.document)) {
-        const QJsonValue name = downloaded.document.object().value(QLatin1String("name"));
-        const QString why = downloaded.document.isArray() ? QStringLiteral("its root is an array")
-            : name.isUndefined() ? QStringLiteral("its root has no \"name\"")
-            : !name.isString()   ? QStringLiteral("its root \"name\" is not text")
-                                 : MZU::Internal::logLine("its root \"name\" is", name.toString());
+    if (!MZU::Internal::isManifest(manifest)) {
+        const QJsonValue name = manifest.object().value(QLatin1String("name"));
+        const QString why = manifest.isArray() ? QStringLiteral("its root is an array")
+            : name.isUndefined()               ? QStringLiteral("its root has no \"name\"")
+            : !name.isString()                 ? QStringLiteral("its root \"name\" is not text")
+                               : MZU::Internal::logLine("its root \"name\" is", name.toString());
         outcome.failure =
             MZU::Internal::logLine("Cannot read ", address, " - not a \"Versions.json\" document:")
             + QLatin1Char(' ') + why;
-        qWarning().noquote() << outcome.failure;
+        qCWarning(MZU::Internal::lcMzupdater).noquote() << outcome.failure;
         return outcome;
     }
     outcome.checked = true;
-    if (MZU::Internal::resolveUpdate(
-            downloaded.document, os, appName, current, newVersion, outcome.changelog))
+    catalogue = MZU::Internal::getApplications(manifest, MZU::osString());
+    MZU::Version newVersion;
+    if (MZU::updateVersion(catalogue, appName, current, newVersion, outcome.changelog))
         outcome.newver = newVersion.toString();
     return outcome;
 }
