@@ -1,7 +1,6 @@
 // The file and setting walks against a plain model of them: the entry list chosen, and for
 // each entry in array order either the record, a faithful copy of the entry, or the one
-// reason it was skipped for. The model checks files with checkFile(), which parses every
-// URL in full, so the walk's shortcuts must agree with it.
+// reason it was skipped for.
 #include "fuzz.h"
 
 #include "manifest/manifest_p.h"

@@ -11,7 +11,7 @@
 /// that stays silent for 30 s or is unfinished after 5 minutes, or a body over 64 MiB once
 /// decoded, is given up; so is every transfer when the application object is destroyed.
 /// Returns a null document on any failure (a body that is not JSON included); the reason
-/// goes to qWarning().
+/// is logged as a warning of the category "mzupdater".
 MZUPDATER_EXPORT QJsonDocument downloadJSon(const QString &address);
 
 /// As above, with the inactivity timeout in milliseconds (0: none).

@@ -24,7 +24,8 @@ class Session;
 /// "maintenancetool.ini", else a built-in address is used. The download runs on Qt's
 /// global thread pool; results arrive as signals on the thread that created the updater,
 /// which must run an event loop. A failed check emits checkFailed() with the reason it
-/// also logged with qWarning().
+/// also logged as a warning of the category "mzupdater" (a host may filter it out with
+/// QLoggingCategory::setFilterRules("mzupdater.warning=false")).
 class MZUPDATER_EXPORT MzUpdater : public QObject
 {
     Q_OBJECT

@@ -9,7 +9,7 @@
 #endif
 
 // The regular expression that defines the version syntax. Version::fromString is a
-// hand-written equivalent; the tests, fuzz_version and the benchmarks hold it to these.
+// hand-written equivalent; fuzz_version and the benchmarks hold it to these.
 namespace Reference {
 
 inline bool store(bool matched, const QString (&groups)[4], MZU::Version &version)

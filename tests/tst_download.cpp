@@ -47,14 +47,15 @@ void tst_Download::download_data()
     QTest::addColumn<int>("limitMs"); // the whole-transfer limit; -1: the default
     QTest::addColumn<QStringList>("warnings"); // %1: the address
     QTest::addColumn<QByteArray>("json"); // the expected document; empty: null
+    QTest::addColumn<QString>("rules"); // logging filter rules, as a host would set them
 
     using R = HttpServer::Response;
     const auto row = [](const char *name, const QString &address, const R &response,
                          const QString &warning, const QByteArray &json = QByteArray(),
-                         int timeoutMs = -1, int limitMs = -1) {
+                         int timeoutMs = -1, int limitMs = -1, const QString &rules = {}) {
         QTest::newRow(name) << address << response << timeoutMs << limitMs
-                            << (warning.isEmpty() ? QStringList() : QStringList { warning })
-                            << json;
+                            << (warning.isEmpty() ? QStringList() : QStringList { warning }) << json
+                            << rules;
     };
     const QString invalid = "Cannot download from  \"%1\"  - invalid address";
     const QString canceled = namError("Operation canceled");
@@ -95,6 +96,8 @@ void tst_Download::download_data()
 
     row("empty address", "", R(), invalid);
     row("invalid host", "http://bad host/Versions.json", R(), invalid);
+    row("warnings filtered out", "http://bad host/Versions.json", R(), "", {}, -1, -1,
+        "mzupdater.warning=false");
     row("refused connection", refused, R(), namError("Connection refused"));
     row("404 with JSON body", "/missing", R::json("[1]", 404),
         namError("Error transferring %1 - server replied: Not Found"));
@@ -138,6 +141,7 @@ void tst_Download::download()
     QFETCH(int, limitMs);
     QFETCH(QStringList, warnings);
     QFETCH(QByteArray, json);
+    QFETCH(QString, rules);
 
     const bool onServer = address.startsWith(QLatin1Char('/'));
     const QString url = onServer ? server.url(address) : address;
@@ -145,11 +149,13 @@ void tst_Download::download()
     QElapsedTimer clock;
     clock.start();
     MessageLog log;
+    QLoggingCategory::setFilterRules(rules);
     const int defaultLimit = MZU::Internal::transferLimitMs;
     if (limitMs >= 0)
         MZU::Internal::transferLimitMs = limitMs;
     const QJsonDocument document = timeoutMs < 0 ? downloadJSon(url) : downloadJSon(url, timeoutMs);
     MZU::Internal::transferLimitMs = defaultLimit;
+    QLoggingCategory::setFilterRules(QString());
     const qint64 elapsed = clock.elapsed();
 
     QCOMPARE(MessageLog::take(), warnings.replaceInStrings(QLatin1String("%1"), url));
