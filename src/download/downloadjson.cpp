@@ -132,15 +132,15 @@ public:
     // False for an encoding we did not ask for. @p length: the declared size, or -1.
     bool start(const QByteArray &encoding, qint64 length)
     {
+        firstBlock = blockSize;
         if (zipped) // headers again, after an interim response
             inflateEnd(&stream);
         zipped = false;
         const QByteArray name = encoding.trimmed().toLower();
         if (name.isEmpty() || name == "identity") {
-            // A plain body of known size is read without reallocating; the caller has
-            // already refused one over the cap.
+            // A plain body of known size goes into one array, with nothing to join at the end.
             if (length > 0 && length <= maximumManifestSize)
-                body.reserve(int(length));
+                firstBlock = int(length);
             return true;
         }
         if (name != "gzip" && name != "x-gzip" && name != "deflate")
@@ -154,9 +154,9 @@ public:
     Result feed(const QByteArray &input, qint64 maximumSize)
     {
         if (!zipped) {
-            if (body.size() + input.size() > maximumSize)
+            if (size + input.size() > maximumSize)
                 return TooLarge;
-            body.append(input);
+            append(input.constData(), input.size());
             return Fine;
         }
         stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(input.constData()));
@@ -175,9 +175,9 @@ public:
             if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
                 return Corrupt;
             const qint64 produced = qint64(sizeof chunk) - stream.avail_out;
-            if (body.size() + produced > maximumSize)
+            if (size + produced > maximumSize)
                 return TooLarge;
-            body.append(chunk, int(produced));
+            append(chunk, produced);
             ended = status == Z_STREAM_END;
             if (status == Z_BUF_ERROR && produced == 0)
                 return Corrupt; // no progress with input and room left
@@ -185,16 +185,49 @@ public:
         return Fine;
     }
 
-    QByteArray take() { return std::move(body); }
+    QByteArray take()
+    {
+        if (blocks.size() == 1)
+            return std::move(blocks.front());
+        QByteArray body;
+        body.reserve(int(size));
+        for (const QByteArray &block : blocks)
+            body += block;
+        return body;
+    }
 
     // A compressed body must end with its stream's end; anything else was cut.
     bool complete() const { return !zipped || ended; }
 
 private:
+    // Fixed blocks rather than one growing array: growing by reallocation would hold up to
+    // twice the cap at once (more under a sanitizer, which keeps freed memory a while).
+    void append(const char *data, qint64 count)
+    {
+        while (count > 0) {
+            const int limit = blocks.size() == 1 ? firstBlock : blockSize;
+            if (blocks.empty() || blocks.back().size() >= limit) {
+                blocks.emplace_back();
+                // The first grows as needed (most bodies are small) unless its size is known.
+                if (blocks.size() > 1 || firstBlock != blockSize)
+                    blocks.back().reserve(blocks.size() > 1 ? blockSize : firstBlock);
+            }
+            const int room = (blocks.size() == 1 ? firstBlock : blockSize) - blocks.back().size();
+            const int part = int(qMin<qint64>(count, room));
+            blocks.back().append(data, part);
+            data += part;
+            count -= part;
+            size += part;
+        }
+    }
+
+    static constexpr int blockSize = 1024 * 1024;
+    int firstBlock = blockSize;
     z_stream stream {};
     bool zipped = false;
     bool ended = true;
-    QByteArray body;
+    std::vector<QByteArray> blocks;
+    qint64 size = 0;
 };
 
 // Statuses that never carry a body, whatever Content-Length says.

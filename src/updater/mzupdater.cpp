@@ -116,7 +116,7 @@ void MzUpdater::checkUpdates()
             token = cancel]() mutable {
             // Torn down once the host has its answer: freeing a large document and its
             // catalogue takes a while, and the manager's destructor joins its network thread.
-            // Neither is shared with any other check.
+            // None of them is shared with any other check.
             MZU::Internal::Session session(token);
             QJsonDocument manifest;
             MZU::Catalogue catalogue;
