@@ -17,8 +17,7 @@ inline bool store(bool matched, const QString (&groups)[4], MZU::Version &versio
     version.major = matched ? groups[0].toUInt() : 0;
     version.minor = matched ? groups[1].toUInt() : 0;
     version.patch = matched ? groups[2].toUInt() : 0;
-    if (matched)
-        version.suffix = groups[3].mid(1);
+    version.suffix = matched ? groups[3].mid(1) : version.suffix;
     return matched;
 }
 

@@ -42,8 +42,7 @@ void tst_Version::parse()
     QFETCH(QString, text);
     QFETCH(QString, printed);
     const bool parsed = printed != "0.0.0-old";
-    Version version;
-    version.suffix = "old";
+    Version version("0.0.0-old");
     QCOMPARE(version.fromString(text), parsed);
     QCOMPARE(version.toString(), printed);
     QCOMPARE(Version(text).toString(), parsed ? printed : "0.0.0");
@@ -60,10 +59,10 @@ void tst_Version::compare()
     const auto all = [](const auto &a, const auto &b) {
         return QVector<bool> { a<b, a> b, a == b, a != b, a <= b, a >= b };
     };
-    for (int i = 0; i < ascending.size(); ++i) {
-        for (int j = 0; j < ascending.size(); ++j)
-            QVERIFY2(all(Version(ascending.at(i)), Version(ascending.at(j))) == all(i, j),
-                qPrintable(ascending.at(i) + " vs " + ascending.at(j)));
+    for (const QString &a : ascending) {
+        for (const QString &b : ascending)
+            QVERIFY2(all(Version(a), Version(b)) == all(ascending.indexOf(a), ascending.indexOf(b)),
+                qPrintable(a + " vs " + b));
     }
 }
 

@@ -57,8 +57,8 @@ void tst_Walks::walks_data()
     };
     const auto rel = [](const QJsonValue &version) { return release("A", "os", version); };
     const QJsonValue none = QJsonValue::Undefined;
-    row("apps not an array", Walk::Releases,
-        QJsonDocument(QJsonObject { { "apps", rel("1.0.0") } }), "NotArray@-1.apps");
+    row("apps not an array", Walk::Releases, QJsonDocument(object("{'apps':{}}")),
+        "NotArray@-1.apps");
     row("releases, any root name", Walk::Releases,
         manifest({ 1, rel("1.0.0"), rel("1.0.0"), release("a", "os", "1.1.0"),
                      release("A", "os ", "1.0.0"), release("A", "OS", "1.0.0"),
@@ -92,14 +92,11 @@ void tst_Walks::walks_data()
         "in@0/0 NotArray@-1.files");
 
     const auto list = [&](const QJsonArray &files) { return app({ system("os", files) }); };
-    const auto with = [](const char *version, const char *extra) {
-        return file(version, "f", object(extra));
-    };
+    const auto bad = [](const char *extra) { return file("1.1.0", "f", object(extra)); };
     row("files in manifest order, skipped", Walk::Files,
         list({ file("1.0.0"), file("1.2.0", "a"), file("1.1.0-x"), file("1.2.0", "a"),
-            file("1.2.1-rc1"), file("1.2"), file(12), "1.1.0", with("1.1.0", "{'location':''}"),
-            file("1.1.0", ""), with("1.1.0", "{'url':'http://h:port/'}"),
-            with("1.1.0", "{'filename':7}") }),
+            file("1.2.1-rc1"), file("1.2"), file(12), "1.1.0", bad("{'location':''}"),
+            file("1.1.0", ""), bad("{'url':'http://h:port/'}"), bad("{'filename':7}") }),
         "in@0/0 OutsideWindow@0 OutsideWindow@4 NullVersion@5 NullVersion@6 NotObject@7 "
         "NoLocation@8 NoFilename@9 BadUrl@10 1.2.0/a 1.1.0-x/f 1.2.0/a 1.1.0/7");
 
@@ -124,17 +121,26 @@ void tst_Walks::walks()
     QFETCH(QString, expected);
     QFETCH(QStringList, query);
     const Version from(query.at(1)), to(query.at(2));
+    Recorder recorder;
+    recorder.walk = Walk(walk);
+    // Releases and files carry the whole entry they come from.
+    const auto whole = [](const QVariantHash &values, const QJsonValue &list) {
+        return list.toArray().contains(QJsonObject::fromVariantHash(values)) ? "" : " PART";
+    };
     const auto run = [&](WalkObserver *observer) {
         QStringList kept;
         if (walk == int(Walk::Releases)) {
             const MZU::Catalogue catalogue = getApplications(manifest, "os", observer);
             for (auto it = catalogue.begin(); it != catalogue.end(); ++it)
-                kept << it.key() + '=' + it.value().version.toString();
+                kept << it.key() + '=' + it.value().version.toString()
+                        + whole(it.value().values, manifest["apps"]);
             kept.sort();
         } else if (walk == int(Walk::Files)) {
             for (const MZU::UpdateFile &file :
                 getFileUpdates(manifest, query.at(0), from, to, "os", observer))
-                kept << file.version.toString() + '/' + file.values.value("filename").toString();
+                kept << file.version.toString() + '/' + file.values.value("filename").toString()
+                        + whole(file.values,
+                            manifest["apps"][recorder.app]["os"][recorder.os]["files"]);
         } else {
             for (const MZU::SettingValue &setting :
                 getSettingUpdates(manifest, query.at(0), from, to, "os", observer))
@@ -143,8 +149,6 @@ void tst_Walks::walks()
         }
         return kept;
     };
-    Recorder recorder;
-    recorder.walk = Walk(walk);
     const QStringList kept = run(&recorder);
     QCOMPARE(run(nullptr), kept);
     QCOMPARE((recorder.lines + kept).join(' '), expected);
@@ -156,8 +160,7 @@ void tst_Walks::isValid()
     const auto entry = [](const char *version, const char *values) {
         return MZU::UpdateFile { Version(version), object(values).toVariantHash() };
     };
-    QVERIFY(
-        entry("1.0.0", "{'version':'0.0.0','filename':7,'location':true,'url':'a b'}").isValid());
+    QVERIFY(entry("1.0.0", "{'version':0,'filename':7,'location':true,'url':'a b'}").isValid());
     QVERIFY(!entry("0.0.0-x", "{'filename':'f','location':'l','url':'u'}").isValid());
 }
 
