@@ -7,16 +7,17 @@
 // Manifests for the tables, with ' standing for ".
 #define APPS(elements) "{'name':'Versions.json','apps':[" elements "]}"
 #define REL(name, os, version) "{'name':'" name "','os':'" os "','version':'" version "'}"
-#define MAC(version) REL("A", "mac-arm64", version)
+#define ON_MAC(name, version) REL(name, "mac-arm64", version)
+#define MAC(version) ON_MAC("A", version)
 #define FILE_AT(version, url)                                                                      \
     "{'version':'" version "','filename':'f','location':'l','url':'" url "'}"
+#define AT_URL(url) FILE_AT("1.0.0", url)
 
 // A file name GitHub's properties must escape; names with control characters (ESC, a line
 // break, CSI, a direction override) that must not reach the output raw.
 #define FORMATS(format)                                                                            \
-    "lint --manifest m,1:x.json --format " format                                                  \
-    " < " APPS(REL(NAMED("X"), "mac-arm64", "1.0.0") ",\n" REL(                                    \
-        NAMED("X"), "mac-arm64", "1.1.0") ",\n" REL(NAMED("x"), "mac-arm64", "1.0.0"))
+    "lint --manifest m,1:x.json --format " format " < " APPS(ON_MAC(                               \
+        NAMED("X"), "1.0.0") ",\n" ON_MAC(NAMED("X"), "1.1.0") ",\n" ON_MAC(NAMED("x"), "1.0.0"))
 #define NAMED(x) "\\u001b[31m" x "%\\n\xc2\x9b\xe2\x80\xae"
 
 class tst_Tool : public QObject
@@ -78,21 +79,17 @@ void tst_Tool::lint_data()
     QTest::addColumn<QString>("expected");
     // Columns count characters; a byte order mark takes none.
     const char *ends[][2] = { { "LF", "\n" }, { "CRLF", "\r\n" }, { "CR", "\r" } };
-    for (const auto &end : ends) {
+    for (const auto &end : ends)
         QTest::addRow("after multibyte characters, %s", end[0])
             << QByteArray("{'name':'Versions.json',\n'apps':[\n {'name':'\xc3\xa9\xe2\x82\xac "
                           "\xf0\x9f\x98\x80','os':'linux-x86_64','version':'x'}]}")
                    .replace("\n", end[1])
             << "3:47 E null-version";
-        QTest::addRow("comment, %s", end[0])
-            << QByteArray("{'name':'Versions.json',\n  // the apps\n'apps':[]}")
-                   .replace("\n", end[1])
-            << "2:3 E not-json a comment";
-    }
     const char *rows[][3] = {
         { "byte order mark", "\xef\xbb\xbf{'name':'versions.json','apps':[]}",
             "1:9 E ignored-manifest, 1:32 W no-apps" },
         { "byte order mark, not JSON", "\xef\xbb\xbf{'name' 'x'}", "1:9 E not-json where ':'" },
+        { "comment", "{'a':1,\n  // b\n'c':2}", "2:3 E not-json a comment" },
         { "missing value", "{'a':}", "1:6 E not-json '}' where a value" },
         { "trailing comma", "{'a':[1,2,\n]}", "1:10 E not-json a comma before ']'" },
         { "missing comma", "{'a':1\n 'b':2}", "2:2 E not-json '\"' where ',' or '}'" },
@@ -106,46 +103,45 @@ void tst_Tool::lint_data()
             "1:20 E repeated-key column 9, 1:43 W no-apps" },
         { "root array", "[1]", "1:1 E ignored-manifest" },
         { "apps object", "{'name':'Versions.json','apps':{}}", "1:32 E no-apps" },
+        // Wrapped by hand: clang-format splits the macros from the text around them.
+        // clang-format off
         { "release errors",
             APPS("3,'x',{'os':'mac-arm64','version':'1.0.0'},{'name':'A','os':true,'version':"
-                 "'1.0.0'}," MAC("1.2") "," MAC("0.0.0-x") "," MAC("4294967296.0.0")),
+                "'1.0.0'}," MAC("1.2") "," MAC("0.0.0-x") "," MAC("4294967296.0.0")),
             "1:33 E not-object, 1:35 E not-object, 1:39 E unusable-member, 1:93 E unusable-member, "
             "1:156 E null-version, 1:202 E null-version, 1:252 E null-version" },
         { "release warnings",
             APPS("{'name':'A','os':'macos-arm64','version':'1.0.0','tip':'True','Changelog':'x'},"
-                 "{'name':'A','os':'Linux-x86_64','version':'1.4294967296.0-x','tip':1,"
-                 "'changelog':['x']},{'name':'A','os':'mac-arm64','version':'3.0.0','tip':'true'}"),
+                "{'name':'A','os':'Linux-x86_64','version':'1.4294967296.0-x','tip':1,"
+                "'changelog':['x']},{'name':'A','os':'mac-arm64','version':'3.0.0','tip':'true'}"),
             "1:50 W unknown-platform, 1:88 W tip-not-marked, 1:107 W misspelled-member "
             "\"changelog\", 1:129 W unknown-platform \"linux-x86_64\", 1:154 W version-overflow, "
             "1:179 W tip-not-marked, 1:193 W value-not-text" },
-        { "duplicate versions",
-            APPS(MAC("1.0.0") "," REL("A", "win-x86_64", "1.0.0") "," MAC("01.0.0") "," MAC(
-                "2.0.0-beta") "," MAC("2.0.0") "," MAC("2.0.0-hotfix")),
+        { "duplicate versions", APPS(MAC("1.0.0") "," REL("A", "win-x86_64", "1.0.0") ","
+                MAC("01.0.0") "," MAC("2.0.0-beta") "," MAC("2.0.0") "," MAC("2.0.0-hotfix")),
             "1:169 E duplicate-release, 1:218 W suffix-order" },
-        { "application entries",
-            APPS(REL("A", "linux-x86_64", "1.0.0") ",{'name':'A','os':[{'name':'linux-x86_64',"
-                                                   "'files':[7]}]},{'name':'a','os':[]},{'name':"
-                                                   "'a','os':[]}"),
-            "1:33 E entry-order, 1:84 W entry-order, 1:134 E not-object, 1:148 W similar-name, "
-            "1:161 E second-entry, 1:169 W similar-name" },
+        { "application entries", APPS(MAC("1.0.0") ",{'name':'A','os':[{'name':'mac-arm64',"
+                "'files':[7]}]},{'name':'a','os':[]},{'name':'a','os':[]}"),
+            "1:33 E entry-order, 1:81 W entry-order, 1:128 E not-object, 1:142 W similar-name, "
+            "1:155 E second-entry, 1:163 W similar-name" },
         { "file rules",
             APPS("{'name':'A','os':[{'name':'linux-x86_64','files':[{'version':'1.0.0','location':"
-                 "'bin','url':'http://h/a'},{'version':'1.0.0','filename':'b','location':'','url':"
-                 "'http://h:x/'},{'version':'x','filename':[],'location':'bin','url':'http://h/c'},"
-                 "{'version':'1.0.0','filename':7,'location':'bin','url':'http://h/d'}]}]}," REL(
-                     "A", "linux-x86_64", "1.0.0")),
+                "'bin','url':'http://h/a'},{'version':'1.0.0','filename':'b','location':'','url':"
+                "'http://h:x/'},{'version':'x','filename':[],'location':'bin','url':'http://h/c'},"
+                "{'version':'1.0.0','filename':7,'location':'bin','url':'http://h/d'}]}]},"
+                REL("A", "linux-x86_64", "1.0.0")),
             "1:83 E file-dropped, 1:184 E file-dropped, 1:193 E file-dropped, 1:219 E "
             "null-version, 1:234 E file-dropped" },
         { "OS entries, setting rules",
             APPS("{'name':'A','os':[{'name':'win-arm64','settings':[{'version':'1.0.0'},{'version':"
-                 "'1.0.0','key':3},'x',{'version':'1.0.0','key':'k','type':true,'value':2},"
-                 "{'version':'','key':'k'}]},'x',{'name':'win-arm64','files':[1]},{'name':4},"
-                 "{'name':'mac-arm64','files':{},'settings':'x'}]}," REL(
-                     "A", "win-arm64", "1.0.0") "," MAC("1.0.0")),
+                "'1.0.0','key':3},'x',{'version':'1.0.0','key':'k','type':true,'value':2},"
+                "{'version':'','key':'k'}]},'x',{'name':'win-arm64','files':[1]},{'name':4},"
+                "{'name':'mac-arm64','files':{},'settings':'x'}]}," REL("A", "win-arm64", "1.0.0")
+                "," MAC("1.0.0")),
             "1:83 E unusable-member, 1:128 E unusable-member, 1:131 E not-object, 1:171 W "
             "value-not-text, 1:184 W value-not-text, 1:198 E null-version, 1:214 E not-object, "
-            "1:218 E second-entry, 1:259 E unusable-member, 1:290 E unusable-member, 1:304 E "
-            "unusable-member" },
+            "1:218 E second-entry, 1:259 E unusable-member, 1:290 E unusable-member, "
+            "1:304 E unusable-member" },
         // Each level's own members; "date", "type" and "sha256" resemble none of them.
         { "misspelled members",
             "{'nmae':'Versions.json','apps':[{'name':'A','os':[{'name':'win-arm64','settings':[{"
@@ -158,27 +154,23 @@ void tst_Tool::lint_data()
             "file-dropped, 1:164 W misspelled-member \"filename\", 1:248 W misspelled-member "
             "\"settings\", 1:254 E unusable-member, 1:262 W misspelled-member \"name\", 1:329 W "
             "misspelled-member \"tip\", 1:346 W misspelled-member \"changelog\"" },
-        { "similar names",
-            APPS(MAC("1.0.0") "," MAC("1.1.0") "," REL("a", "mac-arm64", "1.0.0") "," REL(
-                " A", "mac-arm64", "1.2.0") ",{'name':'Sketch','os':[]}," REL("Skecth", "mac-arm64",
-                "1.0.0") "," REL("App1", "mac-arm64", "1.0.0") "," REL("App2", "mac-arm64",
-                "1.0.0")),
+        { "similar names", APPS(MAC("1.0.0") "," MAC("1.1.0") "," ON_MAC("a", "1.0.0") ","
+                ON_MAC(" A", "1.2.0") ",{'name':'Sketch','os':[]}," ON_MAC("Skecth", "1.0.0") ","
+                ON_MAC("App1", "1.0.0") "," ON_MAC("App2", "1.0.0")),
             "1:137 W similar-name, 1:185 W similar-name, 1:260 W similar-name \"Sketch\"" },
         { "across entries",
-            APPS("{'name':'A','os':[{'name':'mac-arm64','files':[" FILE_AT("1.1.0",
-                "http://h/f") "],'settings':[{'version':'1.0.5','key':'k','key':'j'}]},{'name':"
-                              "'win-arm64','files':[" FILE_AT("1.5.0", "http://h/f") "]}]}," MAC(
-                                  "1.0.0") "," MAC("01.1.0")),
+            APPS("{'name':'A','os':[{'name':'mac-arm64','files':[" FILE_AT("1.1.0", "http://h/f")
+                "],'settings':[{'version':'1.0.5','key':'k','key':'j'}]},{'name':'win-arm64',"
+                "'files':[" FILE_AT("1.5.0", "http://h/f") "]}]}," MAC("1.0.0") "," MAC("01.1.0")),
             "1:173 W version-without-release, 1:197 E repeated-key, 1:212 W "
             "platform-without-release" },
-        { "URLs",
-            APPS("{'name':'B','os':[{'name':'mac-arm64','files':[" FILE_AT(
-                "1.0.0", "htps://h/f") "," FILE_AT("1.0.0", "dl.example.com/f") "," FILE_AT("1.0.0",
-                "C:\\\\b\\\\x.exe") "," FILE_AT("1.0.0", "https://h/a b") "," FILE_AT("1.0.0",
-                "ftp://u:p@h/f") "," FILE_AT("1.0.0", "file:///f") "]}]}," REL("B", "mac-arm64",
-                "1.0.0")),
+        { "URLs", APPS("{'name':'B','os':[{'name':'mac-arm64','files':[" AT_URL("htps://h/f") ","
+                AT_URL("dl.example.com/f") "," AT_URL("C:\\\\b\\\\x.exe") ","
+                AT_URL("https://h/a b") "," AT_URL("ftp://u:p@h/f") "," AT_URL("file:///f")
+                "]}]}," ON_MAC("B", "1.0.0")),
             "1:135 W url-scheme \"https\", 1:204 W url-scheme, 1:279 W url-characters, 1:279 W "
             "url-scheme, 1:350 W url-characters, 1:422 W url-credentials" },
+        // clang-format on
     };
     for (const auto &row : rows)
         QTest::newRow(row[0]) << QByteArray(row[1]) << QString(row[2]);
@@ -233,18 +225,16 @@ void tst_Tool::exitCodes_data()
             "\"version\": \"2.1.0\"|\"uri\": \"m%2C1%3Ax.json\"|\"startLine\": 3|\"startColumn\": "
             "9|\"ruleId\": \"similar-name\"" },
         { "nothing offered", "check @ --app A --current 1.0.0 < " APPS(""), "2",
-            "nothing offered: the manifest has no release" },
-        { "ignored", "check @ --app A --current 1.0.0 < {'apps':[]}", "3",
-            "hosts ignore this manifest: root" },
+            "nothing offered" },
+        { "ignored", "check @ --app A --current 1.0.0 < {'apps':[]}", "3", "hosts ignore" },
         { "standard input",
             "files --manifest - --os w --app A --from 0.9.0 --to 1.0.0 < " APPS(
                 "{'name':'A','os':[{'name':'w','files':[{'version':'1.0.0','filename':'n',"
                 "'location':'.','url':'u','size':5}]}]}"),
             "0", "VERSION  FILENAME  LOCATION  URL  SIZE\n1.0.0    n         .         u    5\n" },
-        { "no files", "files @ --app X --from 1.0.0 --to 1.0.0 < " APPS(""), "0",
-            "no files: no entry" },
-        { "several manifests", "lint @ - --os linux-x86_64 < {'apps':[]}", "2",
-            "Versions.json:1:1: error: root|<stdin>:1:1: error: root" },
+        { "no files", "files @ --app X --from 1.0.0 --to 1.0.0 < " APPS(""), "0", "no files:" },
+        { "several manifests", "lint @ - < {'apps':[]}", "2",
+            "Versions.json:1:1: error|<stdin>:1:1:" },
         { "not json", "lint @ < {'a':}", "3", "Versions.json:1:6: error: not JSON" },
         { "missing file", "lint --manifest no/such", "3", "no/such: error: cannot read no/such" },
         { "over 64 MiB", "lint --manifest big.json", "3", "big.json is larger than 64 MiB" },
@@ -262,8 +252,8 @@ void tst_Tool::exitCodes_data()
         { "huge current", "check @ --app A --current 1.99999999999.0", "64", "32 bits" },
         { "stray argument", "check @ --app A --current 1.0.0 extra", "64", "\"extra\"" },
         { "unknown format", "lint @ --format xml", "64", "\"xml\" is not text" },
-        { "lint format elsewhere", "check @ --format sarif --app A --current 1.0.0", "64",
-            "sarif prints lint findings" },
+        { "sarif for check", "check @ --format sarif --app A --current 1.0.0", "64",
+            "lint findings" },
         { "empty os", "lint @ --os=", "64", "--os: the platform name is empty" },
         { "verified", "verify --manifest file://SIGNED --key-file DATA/b.pub --key-file DATA/a.pub",
             "0", "key 4C16C38D60606C39|trusted comment: release 1.2.0\n" },
@@ -280,9 +270,7 @@ void tst_Tool::exitCodes_data()
             "Versions.json: error: hosts refuse Versions.json - signature missing" },
         { "verify without key", "verify --manifest SIGNED", "64", "missing --key or --key-file" },
         { "malformed key", "lint @ --key RWQx", "64", "\"RWQx\" is not a minisign" },
-        { "key with standard input",
-            "check --manifest - --app A --current 1.0.0 --key-file DATA/a.pub", "64",
-            "standard input (\"-\") has no signature" },
+        { "key with standard input", "lint - --key-file DATA/a.pub", "64", "has no signature" },
     };
     for (const auto &row : rows)
         QTest::newRow(row[0]) << QString(row[1]).replace('\'', '"') << QString(row[2]).toInt()
