@@ -8,6 +8,7 @@
 #include "manifest/manifest_p.h"
 #include "mzu.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHash>
 #include <QJsonArray>
@@ -36,9 +37,10 @@ struct Option
     const char *help;
 };
 
+// Qt wraps the help texts.
 const Option options[] = {
     { "manifest", "SOURCE",
-        "The manifest: a local path, \"-\" for standard input, or an address (http://,\n"
+        "The manifest: a local path, \"-\" for standard input, or an address (http://, "
         "https://, file://) fetched as hosts fetch it." },
     { "os", "NAME", "The host's platform name (default: this machine's, %OS%)." },
     { "app", "NAME", "The application's name, as the host reports it." },
@@ -48,11 +50,10 @@ const Option options[] = {
     { "format", "FORMAT", "The output: text (default) or json." },
     { "json", nullptr, "The same as --format json." },
     { "key", "KEY",
-        "A trusted minisign public key (the base64 line of minisign.pub): the\n"
-        "manifest must carry a signature by one of the keys given, checked before\n"
-        "anything else, as hosts trusting them require. Repeatable; not with \"-\"." },
+        "A trusted minisign public key (the base64 line of minisign.pub): the manifest must "
+        "carry a signature by one of the keys given, checked before anything else, as hosts "
+        "trusting them require. Repeatable; not with \"-\"." },
     { "key-file", "FILE", "As --key, read from a minisign.pub file. Repeatable." },
-    { "help", nullptr, "Shows this help." },
 };
 
 class Tool;
@@ -139,17 +140,22 @@ public:
 private:
     int fail(int code, const QString &message);
     bool parse(const Command &command, const QStringList &arguments, QString &error);
+    // Not parser.isSet(): it warns of an option that this command does not define.
+    bool isSet(const QString &name) const { return parser.optionNames().contains(name); }
+    QString value(const QString &name) const
+    {
+        return isSet(name) ? parser.value(name) : QString();
+    }
     bool version(const QString &name, Version &version, QString &error) const;
     int load();
     int read(const QString &source, Manifest &manifest, LoadError &error);
-    QString help(const Command &command) const;
+    QString help(const Command &command);
     int list(bool files);
     QString emptyBecause(const EntryObserver &observer, const QString &what) const;
     void print(const QJsonObject &object) { write(stdout, jsonText(object)); }
     void print(const QString &text) { write(stdout, text.toUtf8()); }
 
-    QHash<QString, QStringList> values;
-    QStringList arguments;
+    QCommandLineParser parser;
     Format format = Format::Text;
     QStringList sources;
     QString os;
@@ -240,52 +246,30 @@ int Tool::fail(int code, const QString &message)
 
 bool Tool::parse(const Command &command, const QStringList &arguments, QString &error)
 {
-    const QStringList accepted = command.required + command.optional + QStringList { "help" };
-    bool optionsEnd = false;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString argument = arguments.at(i);
-        if (optionsEnd || argument == QLatin1String("-") || !argument.startsWith('-')) {
-            this->arguments.append(argument);
-            continue;
-        }
-        if (argument == QLatin1String("--")) {
-            optionsEnd = true;
-            continue;
-        }
-        QString name = argument == QLatin1String("-h")
-            ? QStringLiteral("help")
-            : argument.mid(argument.startsWith("--") ? 2 : 1);
-        QString value;
-        const bool inlineValue = name.contains('=');
-        if (inlineValue) {
-            value = name.section('=', 1);
-            name = name.section('=', 0, 0);
-        }
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const QString &name : command.required + command.optional) {
         const Option *option = optionNamed(name);
-        if (!option || !accepted.contains(name)) {
-            error = QStringLiteral("unknown option %1 for %2").arg(quoted(argument), command.name);
-            return false;
-        }
-        if (option->value && !inlineValue) {
-            if (i + 1 >= arguments.size()) {
-                error = QStringLiteral("--%1 needs a value (%2)").arg(name, option->value);
-                return false;
-            }
-            value = arguments.at(++i);
-        } else if (!option->value && inlineValue) {
-            error = QStringLiteral("--%1 takes no value").arg(name);
-            return false;
-        }
-        if (values.contains(name) && !command.repeatable.contains(name)) {
+        QString help = QString::fromLatin1(option->help).replace("%OS%", osString());
+        if (name == QLatin1String("format") && command.sourceArguments)
+            help = QStringLiteral("The output: text (default), json, github or sarif.");
+        parser.addOption({ name, help, QString::fromLatin1(option->value) });
+    }
+    parser.addOption({ { "h", "help" }, QStringLiteral("Shows this help.") });
+    if (!parser.parse(QStringList { QStringLiteral("mzupdater") } + arguments)) {
+        error = parser.errorText();
+        return false;
+    }
+    const QStringList given = parser.optionNames();
+    for (const QString &name : given) {
+        if (given.count(name) > 1 && !command.repeatable.contains(name)) {
             error = QStringLiteral("--%1 is given twice").arg(name);
             return false;
         }
-        values[name].append(value);
     }
     return true;
 }
 
-QString Tool::help(const Command &command) const
+QString Tool::help(const Command &command)
 {
     QString usage = QStringLiteral("Usage: mzupdater %1").arg(command.name);
     for (const QString &name : command.required)
@@ -294,34 +278,15 @@ QString Tool::help(const Command &command) const
         usage += QLatin1String(" [--manifest SOURCE]... [SOURCE]...");
     if (command.keyRequired)
         usage += QLatin1String(" (--key KEY | --key-file FILE)...");
-    usage += QLatin1String(" [options]");
-    QStringList heads;
-    QStringList helps;
-    int width = 0;
-    for (const QString &name : command.required + command.optional + QStringList { "help" }) {
-        const Option *option = optionNamed(name);
-        QString help = QString::fromLatin1(option->help).replace("%OS%", osString());
-        if (name == QLatin1String("format") && command.sourceArguments)
-            help = QStringLiteral("The output: text (default), json, github or sarif.");
-        heads.append(
-            "--" + name + (option->value ? QStringLiteral(" ") + option->value : QString()));
-        helps.append(help);
-        width = qMax(width, int(heads.last().size()));
-    }
-    QString options;
-    for (int i = 0; i < heads.size(); ++i) {
-        const QStringList lines = helps.at(i).split('\n');
-        options += "  " + heads.at(i).leftJustified(width + 2) + lines.first() + '\n';
-        for (int k = 1; k < lines.size(); ++k)
-            options += QString(width + 4, ' ') + lines.at(k) + '\n';
-    }
-    return usage + "\n\n" + command.summary + "\n\nOptions:\n" + options + "\nExit codes:\n"
+    parser.setApplicationDescription(QString::fromLatin1(command.summary));
+    const QString text = parser.helpText(); // its usage line names the program's path
+    return usage + " [options]\n" + text.mid(text.indexOf('\n') + 1) + "\nExit codes:\n"
         + command.exitCodes + '\n';
 }
 
 bool Tool::version(const QString &name, Version &version, QString &error) const
 {
-    const QString text = values.value(name).value(0);
+    const QString text = value(name);
     if (!version.fromString(text))
         error = QStringLiteral("--%1: %2 is not a version (MAJOR.MINOR.PATCH, optionally "
                                "-suffix)")
@@ -365,54 +330,48 @@ int Tool::run(const QStringList &all)
     QString error;
     if (!parse(*command, all.mid(2), error))
         return fail(BadUsage, error);
-    if (values.contains(QStringLiteral("help"))) {
+    if (isSet("help") || isSet("h")) {
         print(help(*command));
         return Clean;
     }
-    if (values.contains(QStringLiteral("format"))
-        && !formatNamed(values.value(QStringLiteral("format")).first(), format))
+    const QString formatName = value("format");
+    if (isSet("format") && !formatNamed(formatName, format))
         return fail(BadUsage,
             QStringLiteral("--format: %1 is not text, json, github or sarif")
-                .arg(quoted(values.value(QStringLiteral("format")).first())));
-    if (values.contains(QStringLiteral("json"))) {
-        if (format != Format::Json)
-            return fail(BadUsage,
-                QStringLiteral("--json and --format %1 contradict each other")
-                    .arg(values.value(QStringLiteral("format")).first()));
-    }
+                .arg(quoted(formatName)));
+    if (isSet("json") && format != Format::Json)
+        return fail(BadUsage,
+            QStringLiteral("--json and --format %1 contradict each other").arg(formatName));
     if (!command->sourceArguments && (format == Format::Github || format == Format::Sarif))
         return fail(BadUsage,
-            QStringLiteral("--format: %1 prints lint findings; %2 prints text "
-                           "or json")
-                .arg(values.value(QStringLiteral("format")).first(), name));
+            QStringLiteral("--format: %1 prints lint findings; %2 prints text or json")
+                .arg(formatName, name));
+    const QStringList arguments = parser.positionalArguments();
     if (!arguments.isEmpty() && !command->sourceArguments)
         return fail(
             BadUsage, QStringLiteral("unexpected argument %1").arg(quoted(arguments.first())));
-    sources = values.value(QStringLiteral("manifest")) + arguments;
+    sources = parser.values("manifest") + arguments;
     if (sources.isEmpty())
         return fail(BadUsage, QStringLiteral("missing --manifest"));
     for (const QString &option : command->required) {
-        if (values.value(option).value(0).isEmpty())
+        if (value(option).isEmpty())
             return fail(BadUsage, QStringLiteral("missing --%1").arg(option));
     }
     if (sources.count(QStringLiteral("-")) > 1)
         return fail(BadUsage, QStringLiteral("standard input (\"-\") can be read only once"));
-    if (command->keyRequired && !values.contains(QStringLiteral("key"))
-        && !values.contains(QStringLiteral("key-file")))
+    if (command->keyRequired && !isSet("key") && !isSet("key-file"))
         return fail(BadUsage, QStringLiteral("missing --key or --key-file"));
-    if (!readKeys(values.value(QStringLiteral("key")), values.value(QStringLiteral("key-file")),
-            keys, error))
+    if (!readKeys(parser.values("key"), parser.values("key-file"), keys, error))
         return fail(BadUsage, error);
     // Hosts fetch the signature beside the manifest; a pipe has nothing beside it.
     if (!keys.isEmpty() && sources.contains(QStringLiteral("-")))
         return fail(BadUsage,
             QStringLiteral("--key/--key-file: standard input (\"-\") has no signature beside "
                            "it; give the manifest as a path or an address"));
-    os = values.contains(QStringLiteral("os")) ? values.value(QStringLiteral("os")).first()
-                                               : osString();
+    os = isSet("os") ? value("os") : osString();
     if (os.isEmpty())
         return fail(BadUsage, QStringLiteral("--os: the platform name is empty"));
-    app = values.value(QStringLiteral("app")).value(0);
+    app = value("app");
     if (command->required.contains(QStringLiteral("current"))
         && !version(QStringLiteral("current"), first, error))
         return fail(BadUsage, error);

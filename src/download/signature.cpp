@@ -197,54 +197,50 @@ QString signatureAddress(const QString &address)
     return url.toString(QUrl::FullyEncoded);
 }
 
-QString fetchProblem(const Fetched &fetched, const QString &address, qint64 maximumSize)
-{
-    switch (fetched.outcome) {
-    case Fetched::InvalidAddress:
-        return QStringLiteral("%1 is not a valid address").arg(address);
-    case Fetched::NoReply:
-        return QStringLiteral("cannot download %1: Qt gave no reply").arg(address);
-    case Fetched::TooLarge:
-        return QStringLiteral("%1 is larger than %2; hosts refuse it")
-            .arg(address,
-                maximumSize >= 1024 * 1024
-                    ? QStringLiteral("%1 MiB").arg(maximumSize / (1024 * 1024))
-                    : QStringLiteral("%1 KiB").arg(maximumSize / 1024));
-    case Fetched::TooSlow:
-        return QStringLiteral("%1 did not arrive within %2 s; hosts give up")
-            .arg(address)
-            .arg(transferLimitMs.load() / 1000);
-    case Fetched::Undecodable:
-        return QStringLiteral("cannot decode the %1 body of %2")
-            .arg(QString::fromLatin1(fetched.encoding), address);
-    case Fetched::NetworkError:
-        return fetched.status >= 400
-            ? QStringLiteral("the server answers %1 with HTTP %2").arg(address).arg(fetched.status)
-            : QStringLiteral("cannot download %1: %2").arg(address, fetched.errorText);
-    case Fetched::Received:
-        break;
-    }
-    if (fetched.status >= 300 && fetched.status < 400 && !fetched.location.isEmpty())
-        return QStringLiteral("the server answers %1 with a redirect (HTTP %2) to %3; hosts do "
-                              "not follow redirects")
-            .arg(address)
-            .arg(fetched.status)
-            .arg(QUrl(address, QUrl::TolerantMode)
-                     .resolved(QUrl::fromEncoded(fetched.location))
-                     .toString());
-    return QString();
-}
-
 QString fetchSignature(
     const QString &address, int transferTimeoutMs, QByteArray &signature, const CancelToken &cancel)
 {
     const QString where = signatureAddress(address);
     const Fetched fetched = fetch(where, transferTimeoutMs, maximumSignatureSize, cancel);
-    const QString problem = fetchProblem(fetched, where, maximumSignatureSize);
+    QString cause;
+    switch (fetched.outcome) {
+    case Fetched::InvalidAddress:
+        cause = QStringLiteral("%1 is not a valid address").arg(where);
+        break;
+    case Fetched::NoReply:
+        cause = QStringLiteral("no reply for %1").arg(where);
+        break;
+    case Fetched::TooLarge:
+        cause = QStringLiteral("%1 is larger than 64 KiB").arg(where);
+        break;
+    case Fetched::TooSlow:
+        cause = QStringLiteral("%1 not finished within %2 s")
+                    .arg(where)
+                    .arg(transferLimitMs.load() / 1000);
+        break;
+    case Fetched::Undecodable:
+        cause = QStringLiteral("cannot decode the %1 body of %2")
+                    .arg(QString::fromLatin1(fetched.encoding), where);
+        break;
+    case Fetched::NetworkError:
+        cause = fetched.status >= 400
+            ? QStringLiteral("%1 answered HTTP %2").arg(where).arg(fetched.status)
+            : QStringLiteral("%1: %2").arg(where, fetched.errorText);
+        break;
+    case Fetched::Received:
+        if (fetched.status >= 300 && fetched.status < 400 && !fetched.location.isEmpty())
+            cause = QStringLiteral("%1 redirected (HTTP %2) to %3")
+                        .arg(where)
+                        .arg(fetched.status)
+                        .arg(QUrl(where, QUrl::TolerantMode)
+                                 .resolved(QUrl::fromEncoded(fetched.location))
+                                 .toString());
+        break;
+    }
     if (fetched.status == 404 || fetched.status == 410)
-        return QStringLiteral("signature missing: ") + problem;
-    if (!problem.isEmpty())
-        return QStringLiteral("signature unreadable: ") + problem;
+        return QStringLiteral("signature missing: ") + cause;
+    if (!cause.isEmpty())
+        return QStringLiteral("signature unreadable: ") + cause;
     signature = fetched.body;
     return QString();
 }

@@ -47,10 +47,6 @@ QVector<PublicKey> trustedPublicKeys();
 /// @p address with ".minisig" appended to its path, the query kept.
 QString signatureAddress(const QString &address);
 
-/// Why a fetch of @p address brought back no usable body, in one line (redirects, HTTP
-/// errors, oversized answers); empty when it did.
-QString fetchProblem(const Fetched &fetched, const QString &address, qint64 maximumSize);
-
 /// Fetches the signature published beside @p address into @p signature, as manifests are
 /// fetched but capped at maximumSignatureSize. Returns the cause ("signature missing: ...",
 /// "signature unreadable: ...") when that fails, else an empty text.
