@@ -109,9 +109,10 @@ void tst_Signature::download()
 
     MessageLog log;
     const QJsonDocument document = downloadJSon(address);
-    COMPARE_LINES(MessageLog::take(),
-        cause.isEmpty() ? QStringList()
-                        : QStringList { "Refusing the manifest from " + address + " - " + cause });
+    const QStringList expected = cause.isEmpty()
+        ? QStringList()
+        : QStringList { "Refusing the manifest from " + address + " - " + cause };
+    QCOMPARE(cut(MessageLog::take(), expected), expected);
     QCOMPARE(document, cause.isEmpty() ? QJsonDocument::fromJson(manifest) : QJsonDocument());
     QCOMPARE(server.requestCount(path + ".minisig?channel=beta"), keys.isEmpty() ? 0 : 1);
     QCOMPARE(server.requestCount("/elsewhere"), 0);

@@ -69,29 +69,6 @@ int openDescriptors()
     return QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size();
 }
 
-int signalsSeen = 0; // by hosts that are gone, so kept outside them
-
-// A host as applications write them: the updater its child, its slots touching its members.
-class Host : public QObject
-{
-    Q_OBJECT
-
-public:
-    Host()
-        : updater(new MzUpdater("1.0.0", this))
-    {
-        connect(updater, &MzUpdater::checked, this, &Host::show);
-        connect(updater, &MzUpdater::checkFailed, this, &Host::show);
-    }
-    MzUpdater *updater;
-
-private Q_SLOTS:
-    void show() { status.append(QString::number(++signalsSeen)); }
-
-private:
-    QStringList status;
-};
-
 // Run as a child process: leaves main with a check in flight, as `kind` says.
 int leaveMain(int argc, char *argv[])
 {
@@ -103,8 +80,6 @@ int leaveMain(int argc, char *argv[])
         MzUpdater *updater = nullptr;
         if (kind == "child")
             updater = new MzUpdater("1.0.0", &app);
-        else if (kind == "leaked")
-            updater = new MzUpdater("1.0.0");
         else if (kind == "after")
             updater = (late = std::make_unique<MzUpdater>("1.0.0")).get();
         else
@@ -159,7 +134,7 @@ void tst_Updater::initTestCase()
     const HttpServer::Response fast = manifest({ release("2.0.0", "Faster.") });
     server.setResponse("/fast", fast);
     HttpServer::Response stalled;
-    stalled.behaviour = HttpServer::Response::StallBeforeHeaders;
+    stalled.silent = true;
     server.setResponse("/stalled", stalled);
     // Never silent for the 30 s inactivity timeout: only cancelling ends it.
     HttpServer::Response trickle = fast;
@@ -292,8 +267,10 @@ void tst_Updater::check()
     QCOMPARE(updater.isNull(), !deleteOn.isEmpty());
     delete updater; // the destructor of a delivered updater is silent
     QVERIFY(MZU::setTrustedKeys({}));
-    COMPARE_LINES(seen, events.replaceInStrings(QLatin1String("%1"), url));
-    COMPARE_LINES(MessageLog::take(), warnings.replaceInStrings(QLatin1String("%1"), url));
+    events.replaceInStrings(QLatin1String("%1"), url);
+    warnings.replaceInStrings(QLatin1String("%1"), url);
+    QCOMPARE(cut(seen, events), events);
+    QCOMPARE(cut(MessageLog::take(), warnings), warnings);
     QCOMPARE(server.requestCount(address), before + (onServer ? 1 : 0));
 }
 
@@ -359,9 +336,11 @@ void tst_Updater::destroy()
         if (i == 1) // after a warm-up: Qt opens some once per process
             descriptors = openDescriptors();
         const int requests = server.requestCount(target);
-        signalsSeen = 0;
-        auto *host = new Host;
-        host->updater->checkUpdates();
+        auto *host = new QObject; // the updater's parent, as in applications
+        auto *updater = new MzUpdater("1.0.0", host);
+        QStringList seen;
+        record(updater, &seen);
+        updater->checkUpdates();
         if (resultIn)
             QVERIFY(QThreadPool::globalInstance()->waitForDone(10000));
         else
@@ -384,7 +363,7 @@ void tst_Updater::destroy()
         QCOMPARE(messages.count("Updagter async task is still running - wait"), messages.size());
         QVERIFY(QThreadPool::globalInstance()->waitForDone(1000));
         QCoreApplication::processEvents();
-        QCOMPARE(signalsSeen, 0);
+        QCOMPARE(seen, QStringList());
     }
     QTRY_VERIFY2_WITH_TIMEOUT(openDescriptors() <= descriptors,
         qPrintable(QStringLiteral("%1, %2 before").arg(openDescriptors()).arg(descriptors)), 5000);
@@ -394,7 +373,6 @@ void tst_Updater::shutdown_data()
 {
     QTest::addColumn<QByteArray>("kind");
     QTest::newRow("updater child of the application") << QByteArray("child");
-    QTest::newRow("updater leaked") << QByteArray("leaked");
     QTest::newRow("updater destroyed after the application") << QByteArray("after");
     QTest::newRow("host's own downloadJSon on the pool") << QByteArray("downloadJSon");
 }
@@ -407,10 +385,6 @@ void tst_Updater::shutdown()
 
     pointAt("/trickle");
     QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    if (kind == "leaked")
-        environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":detect_leaks=0");
-    child.setProcessEnvironment(environment);
     child.start(QCoreApplication::applicationFilePath(),
         { "--leave-main", QString::fromLatin1(kind), server.url("/trickle") });
     QByteArray output;
