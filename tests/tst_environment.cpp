@@ -17,9 +17,11 @@ private Q_SLOTS:
     void maintenanceToolPathFor();
 };
 
-// The words manifests use.
+// The words manifests use, and the tool's place here.
 void tst_Environment::platformWord()
 {
+    QCOMPARE(MZU::maintenanceToolPath(nullptr),
+        QCoreApplication::applicationDirPath() + "/MaintenanceTool");
     QCOMPARE(MZU::Internal::platformWord(Platform::Mac), QString("mac"));
     QCOMPARE(MZU::Internal::platformWord(Platform::Windows), QString("win"));
 }
