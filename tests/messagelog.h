@@ -21,8 +21,6 @@ public:
             });
     }
     ~MessageLog() { qInstallMessageHandler(previous); }
-    MessageLog(const MessageLog &) = delete;
-    MessageLog &operator=(const MessageLog &) = delete;
 
     static QStringList take()
     {

@@ -77,14 +77,11 @@ int leaveMain(int argc, char *argv[])
     std::unique_ptr<MzUpdater> late; // destroyed after the application object
     {
         QCoreApplication app(argc, argv);
-        MzUpdater *updater = nullptr;
-        if (kind == "child")
-            updater = new MzUpdater("1.0.0", &app);
-        else if (kind == "after")
-            updater = (late = std::make_unique<MzUpdater>("1.0.0")).get();
-        else
-            static_cast<void>( // Qt 6 asks that the future be used; the task runs regardless
-                QtConcurrent::run(QThreadPool::globalInstance(), [url] { downloadJSon(url); }));
+        MzUpdater *updater = kind == "child" ? new MzUpdater("1.0.0", &app)
+            : kind == "after"                ? (late = std::make_unique<MzUpdater>("1.0.0")).get()
+                                             : nullptr;
+        if (!updater) // Qt 6 asks that the future be used; the task runs regardless
+            static_cast<void>(QtConcurrent::run([url] { downloadJSon(url); }));
         if (updater) {
             QObject::connect(updater, &MzUpdater::checked, [] { std::puts("signal"); });
             QObject::connect(updater, &MzUpdater::checkFailed, [] { std::puts("signal"); });
@@ -120,8 +117,10 @@ private Q_SLOTS:
 private:
     // Writes the maintenance tool's settings beside the test binary; null: no file.
     void writeSettings(const QByteArray &content);
-    void pointAt(const QString &target) { writeSettings("[URL]\nVersions=" + url(target) + '\n'); }
-    QByteArray url(const QString &target) const { return server.url(target).toUtf8(); }
+    void pointAt(const QString &target)
+    {
+        writeSettings("[URL]\nVersions=" + server.url(target).toUtf8() + '\n');
+    }
 
     HttpServer server;
     QString settingsPath;
