@@ -20,7 +20,6 @@ class HttpServer
 public:
     struct Response
     {
-        enum Behaviour { Answer, StallBeforeHeaders, StallAfterHeaders };
         static constexpr qint64 NoLength = -2; // the close ends the body
 
         int status = 200;
@@ -30,14 +29,14 @@ public:
         qint64 fillSize = 0;
         QByteArray tail;
         qint64 contentLength = -1; // -1: the real size; larger: closes mid-body
-        Behaviour behaviour = Answer;
-        int trickleMs = 0; // > 0: one body byte per interval
+        bool silent = false; // no answer at all
+        int trickleMs = 0; // > 0: one body byte per interval, the first after one
 
         qint64 size() const { return body.size() + fillSize + tail.size(); }
         static Response json(const QByteArray &body, int status = 200);
         static Response redirect(int status, const QString &location);
         // `head`, `fill` spaces and `tail` compressed as @p encoding says ("gzip" or
-        // "deflate"; anything else is sent as is), without holding the spaces.
+        // "deflate"; anything else is sent as is).
         static Response encoded(const QByteArray &encoding, const QByteArray &head, qint64 fill = 0,
             const QByteArray &tail = QByteArray());
     };
@@ -52,10 +51,7 @@ public:
     qint64 bytesSent(const QString &target) const; // headers included
 
 private:
-    struct Connection;
-    void accept(QTcpSocket *socket);
-    void readRequest(Connection *connection);
-    void pump(Connection *connection);
+    void serve(QTcpSocket *socket);
 
     QThread thread;
     QTcpServer *server = nullptr;

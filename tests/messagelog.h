@@ -12,35 +12,37 @@
 class MessageLog
 {
 public:
-    MessageLog() { previous = qInstallMessageHandler(collect); }
+    MessageLog()
+    {
+        previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) {
+                QMutexLocker locker(&mutex);
+                lines.append(text);
+            });
+    }
     ~MessageLog() { qInstallMessageHandler(previous); }
-    MessageLog(const MessageLog &) = delete;
-    MessageLog &operator=(const MessageLog &) = delete;
 
     static QStringList take()
     {
-        QMutexLocker locker(&mutex());
-        return std::exchange(messages(), {});
+        QMutexLocker locker(&mutex);
+        return std::exchange(lines, {});
     }
 
 private:
-    static void collect(QtMsgType, const QMessageLogContext &, const QString &text)
-    {
-        QMutexLocker locker(&mutex());
-        messages().append(text);
-    }
-    static QMutex &mutex()
-    {
-        static QMutex instance;
-        return instance;
-    }
-    static QStringList &messages()
-    {
-        static QStringList instance;
-        return instance;
-    }
+    static inline QMutex mutex;
+    static inline QStringList lines;
     QtMessageHandler previous;
 };
+
+// @p lines, each cut short where the line expected in its place ends in "...".
+inline QStringList cut(QStringList lines, const QStringList &expected)
+{
+    for (int i = 0; i < qMin(lines.size(), expected.size()); ++i) {
+        if (expected.at(i).endsWith(QLatin1String("...")))
+            lines[i] = lines.at(i).left(expected.at(i).size() - 3) + QLatin1String("...");
+    }
+    return lines;
+}
 
 // The download's warnings, with %1 standing for the address.
 inline QString namError(const QString &text)

@@ -2,8 +2,12 @@
 #include "downloadjson.h"
 #include "httpserver.h"
 #include "messagelog.h"
+#include "mzu.h"
 
 #include <QElapsedTimer>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -14,16 +18,57 @@ namespace {
 constexpr qint64 cap = 64 * 1024 * 1024;
 
 // A JSON array of exactly `size` bytes.
-HttpServer::Response spaces(qint64 size, bool declared, HttpServer::Response::Behaviour behaviour)
+HttpServer::Response spaces(qint64 size, bool declared = false)
 {
     HttpServer::Response response;
     response.body = "[";
     response.fillSize = size - 2;
     response.tail = "]";
     response.contentLength = declared ? -1 : HttpServer::Response::NoLength;
-    response.behaviour = behaviour;
     return response;
 }
+
+QByteArray read(const QString &name)
+{
+    QFile file(MZUPDATER_TEST_DATA "/signature/" + name);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(file.fileName()));
+    return file.readAll();
+}
+
+QString key(const QString &name)
+{
+    return QString::fromLatin1(read(name).split('\n').value(1));
+}
+
+// Resident memory in KiB, "VmRSS" now or "VmHWM" the peak since the last reset.
+qint64 memoryKiB(const QByteArray &field)
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// Presents a self-signed certificate; served by the download's own event loop.
+class TlsServer : public QTcpServer
+{
+public:
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QSslSocket(this);
+        socket->setSslConfiguration(config);
+        socket->setSocketDescriptor(descriptor);
+        socket->startServerEncryption();
+    }
+};
 
 } // namespace
 
@@ -32,37 +77,73 @@ class tst_Download : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
+    void cleanup() { MZU::setTrustedKeys({}); }
     void download_data();
     void download();
+    void filtered();
 
 private:
     HttpServer server;
+    TlsServer tls;
 };
+
+void tst_Download::initTestCase()
+{
+    QFile cert(MZUPDATER_TEST_DATA "/selfsigned.crt");
+    QFile key(MZUPDATER_TEST_DATA "/selfsigned.key");
+    QVERIFY(cert.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly));
+    tls.config.setLocalCertificate(QSslCertificate(cert.readAll()));
+    tls.config.setPrivateKey(QSslKey(key.readAll(), QSsl::Rsa));
+    QVERIFY(tls.listen(QHostAddress::LocalHost));
+}
 
 void tst_Download::download_data()
 {
     QTest::addColumn<QString>("address"); // a path on the server, or an address as is
     QTest::addColumn<HttpServer::Response>("response");
+    QTest::addColumn<QStringList>("keys"); // trusted: the signature beside it is fetched
+    QTest::addColumn<HttpServer::Response>("signature");
+    QTest::addColumn<QStringList>("warnings"); // %1: the address; "...": any end
+    QTest::addColumn<QByteArray>("json"); // the expected document; empty: null
     QTest::addColumn<int>("timeoutMs"); // -1: the default
     QTest::addColumn<int>("limitMs"); // the whole-transfer limit; -1: the default
-    QTest::addColumn<QStringList>("warnings"); // %1: the address
-    QTest::addColumn<QByteArray>("json"); // the expected document; empty: null
-    QTest::addColumn<QString>("rules"); // logging filter rules, as a host would set them
+    QTest::addColumn<int>("exitAfterMs"); // > 0: QCoreApplication::exit() then
 
     using R = HttpServer::Response;
     const auto row = [](const char *name, const QString &address, const R &response,
-                         const QString &warning, const QByteArray &json = QByteArray(),
-                         int timeoutMs = -1, int limitMs = -1, const QString &rules = {}) {
-        QTest::newRow(name) << address << response << timeoutMs << limitMs
-                            << (warning.isEmpty() ? QStringList() : QStringList { warning }) << json
-                            << rules;
+                         const QStringList &warnings, const QByteArray &json = QByteArray(),
+                         int timeoutMs = -1, int limitMs = -1, int exitAfterMs = 0) {
+        QTest::newRow(name) << address << response << QStringList() << R() << warnings << json
+                            << timeoutMs << limitMs << exitAfterMs;
+    };
+    // Made by minisign: keys a and b, Versions.json signed with key a as Versions.json.minisig
+    // (prehashed) and Versions.json.legacy.minisig, and other.json.minisig, of another file.
+    const QByteArray signedManifest = read("Versions.json");
+    const QString untrusted = "key not trusted: signed with key 4C16C38D60606C39, which is not "
+                              "trusted";
+    // A cause that starts "Trusted key" refuses the keys, and key b, trusted before, stays.
+    const auto signedRow = [&](const char *name, const QByteArray &body, const R &signature,
+                               const QStringList &keys, const QString &cause) {
+        const bool refused = cause.startsWith("Trusted key");
+        const QString why = refused ? untrusted : cause;
+        QStringList warnings;
+        if (refused)
+            warnings << cause;
+        if (!why.isEmpty())
+            warnings << "Refusing the manifest from %1 - " + why;
+        // The query stays on both addresses.
+        static int count = 0;
+        QTest::newRow(name) << QStringLiteral("/%1/Versions.json?channel=beta").arg(++count)
+                            << R::json(body) << keys << signature << warnings
+                            << (why.isEmpty() ? body : QByteArray()) << -1 << -1 << 0;
     };
     const QString invalid = "Cannot download from  \"%1\"  - invalid address";
     const QString canceled = namError("Operation canceled");
     const QString tooLarge = "Cannot download from  \"%1\"  - manifest larger than 64 MiB";
     const QString undecodable = "Cannot download from  \"%1\"  - cannot decode its \"%2\" body";
     R stall;
-    stall.behaviour = R::StallBeforeHeaders;
+    stall.silent = true;
     R slow = R::json("[]");
     slow.trickleMs = 400;
     // 17 bytes 40 ms apart: longer in total than the timeout, never silent for that long.
@@ -79,95 +160,163 @@ void tst_Download::download_data()
     truncatedGzip.body.chop(12);
     R closesMidBody = R::json(manifest);
     closesMidBody.contentLength = manifest.size() + 100;
-    R shortLength = R::json(manifest);
-    shortLength.contentLength = manifest.size() - 5;
-    R chunked = R::json("zz\r\n{}\r\n0\r\n\r\n");
-    chunked.contentLength = R::NoLength;
-    chunked.headers.append(qMakePair(QByteArray("Transfer-Encoding"), QByteArray("chunked")));
     // Never silent for long, so only the whole-transfer limit ends it.
     R trickle = R::json("[1, 2]");
     trickle.trickleMs = 100;
-    const QByteArray deep = QByteArray(50000, '[') + QByteArray(50000, ']');
-    QTcpServer closed;
-    if (!closed.listen(QHostAddress::LocalHost))
-        qFatal("cannot find a free port");
-    const QString refused = QString("http://127.0.0.1:%1/Versions.json").arg(closed.serverPort());
-    closed.close();
+    R headersOnly = spaces(16 * cap, true);
+    headersOnly.trickleMs = 60000;
 
-    row("empty address", "", R(), invalid);
-    row("invalid host", "http://bad host/Versions.json", R(), invalid);
-    row("warnings filtered out", "http://bad host/Versions.json", R(), "", {}, -1, -1,
-        "mzupdater.warning=false");
-    row("refused connection", refused, R(), namError("Connection refused"));
+    row("invalid host", "http://bad host/Versions.json", R(), { invalid });
     row("404 with JSON body", "/missing", R::json("[1]", 404),
-        namError("Error transferring %1 - server replied: Not Found"));
-    row("not JSON", "/broken", R::json("{\"name\": }"), notJson("{\"name\": }"));
+        { namError("Error transferring %1 - server replied: Not Found") });
+    // No bypass: what Qt knows of the certificate comes first, as its error alone says little.
+    row("self-signed certificate", QString("https://127.0.0.1:%1/V.json").arg(tls.serverPort()),
+        R(),
+        { "Cannot download from  \"%1\"  - certificate problems: ...",
+            "(MZUpdater JSON) NAM error  \"SSL handshake failed..." });
+    row("not JSON", "/broken", R::json("{\"name\": }"), { notJson("{\"name\": }") });
     row("HTML page", "/html", R::json("\n<!DOCTYPE html><html></html>"),
-        notJson("\n<!DOCTYPE html><html></html>") + " (the body looks like HTML)");
-    // Qt's parser refuses nesting past its limit: a null document, not a crash.
-    row("deep nesting", "/deep", R::json(deep), notJson(deep));
-    row("304 with Content-Length", "/304", notModified, notJson(""));
-    row("array root", "/array", R::json("[1, \"two\"]"), "", "[1, \"two\"]");
+        { notJson("\n<!DOCTYPE html><html></html>") + " (the body looks like HTML)" });
+    row("304 with Content-Length", "/304", notModified, { notJson("") });
+    row("array root", "/array", R::json("[1, \"two\"]"), {}, "[1, \"two\"]");
     row("301 not followed", "/301", redirect,
-        "Cannot download from  \"%1\"  - redirected (HTTP 301 ) to \"" + server.url("/target")
-            + "\" - redirects are not followed");
-    row("closes mid-body", "/cut-body", closesMidBody, namError("Connection closed"));
-    row("Content-Length short", "/short", shortLength, notJson(manifest.left(manifest.size() - 5)));
-    row("malformed chunked body", "/chunked", chunked, notJson(QByteArray()));
-    row("gzip", "/gzip", R::encoded("gzip", manifest), "", manifest);
-    row("deflate", "/deflate", R::encoded("deflate", manifest), "", manifest);
-    row("gzip cut short", "/cut", truncatedGzip, undecodable.arg("%1", "gzip"));
-    row("encoding not asked for", "/br", R::encoded("br", manifest), undecodable.arg("%1", "br"));
-    row("no answer", "/stall", stall, canceled, {}, 300);
-    row("gap longer than timeout", "/slow", slow, canceled, {}, 300);
-    row("steady trickle", "/steady", steady, "", "[1,2,3,4,5,6,7,8]", 300);
-    row("timeout 0 waits", "/slow0", slow, "", "[]", 0);
+        { "Cannot download from  \"%1\"  - redirected (HTTP 301 ) to \"" + server.url("/target")
+            + "\" - redirects are not followed" });
+    row("closes mid-body", "/cut-body", closesMidBody, { namError("Connection closed") });
+    row("gzip", "/gzip", R::encoded("gzip", manifest), {}, manifest);
+    row("deflate", "/deflate", R::encoded("deflate", manifest), {}, manifest);
+    row("gzip cut short", "/cut", truncatedGzip, { undecodable.arg("%1", "gzip") });
+    row("encoding not asked for", "/br", R::encoded("br", manifest),
+        { undecodable.arg("%1", "br") });
+    row("no answer", "/stall", stall, { canceled }, {}, 300);
+    row("steady trickle", "/steady", steady, {}, "[1,2,3,4,5,6,7,8]", 300);
+    row("timeout 0 waits", "/slow0", slow, {}, "[]", 0);
     row("past the whole-transfer limit", "/limit", trickle,
-        "Cannot download from  \"%1\"  - not finished within 0 s", {}, 5000, 400);
-    row("exactly 64 MiB", "/cap", spaces(cap, false, R::Answer), "", "[]");
-    row("one byte over", "/over", spaces(cap + 1, false, R::Answer), tooLarge);
+        { "Cannot download from  \"%1\"  - not finished within 0 s" }, {}, 5000, 400);
+    row("exactly 64 MiB", "/cap", spaces(cap), {}, "[]");
+    row("one byte over", "/over", spaces(cap + 1), { tooLarge });
     // Only the header tells the size: refusing must not wait for the body.
-    row("1 GiB declared, not sent", "/declared", spaces(16 * cap, true, R::StallAfterHeaders),
-        tooLarge, {}, 2000);
-    row("1 GiB streamed", "/streamed", spaces(16 * cap, false, R::Answer), tooLarge);
-    row("gzip decoding to 64 MiB + 1", "/bomb", R::encoded("gzip", "[", cap - 1, "]"), tooLarge);
+    row("1 GiB declared, not sent", "/declared", headersOnly, { tooLarge }, {}, 2000);
+    row("1 GiB streamed", "/streamed", spaces(16 * cap), { tooLarge });
+    row("gzip decoding to 64 MiB + 1", "/bomb", R::encoded("gzip", "[", cap - 1, "]"),
+        { tooLarge });
+    // Refused as the decoded bytes pass the cap, not once all are in.
+    row("gzip decoding to 256 MiB", "/bigbomb", R::encoded("gzip", "[", 4 * cap, "]"),
+        { tooLarge });
+    const R prehashed = R::json(read("Versions.json.minisig"));
+    const QString a = key("a.pub");
+    const QString b = key("b.pub");
+    QByteArray flipped = signedManifest;
+    flipped[flipped.indexOf("1.2.0")] = '2';
+    R comment = prehashed;
+    comment.body.replace("release 1.2.0", "release 1.2.1");
+    R oversized = prehashed;
+    oversized.fillSize = 64 * 1024 + 1 - oversized.body.size();
+    // minisign's comment drops leading zeros; the library prints all 16 digits.
+    const QString mismatch = "signature does not match (key 4C16C38D60606C39)";
+    signedRow("prehashed", signedManifest, prehashed, { a }, "");
+    signedRow("legacy", signedManifest, R::json(read("Versions.json.legacy.minisig")), { a }, "");
+    signedRow("second of two keys, padded", signedManifest, prehashed, { " " + b + "\n", a }, "");
+    const auto refusal = [](const QString &key) {
+        return "Trusted key \"" + key
+            + "\" refused - not a minisign public key (the base64 line of minisign.pub); the "
+              "trusted keys are unchanged";
+    };
+    const QString junk = a.left(20) + "%" + a.mid(20);
+    const QString notEd =
+        QString::fromLatin1(("ED" + QByteArray::fromBase64(a.toLatin1()).mid(2)).toBase64());
+    const QString signatureLine = QString::fromLatin1(prehashed.body.split('\n').value(1));
+    signedRow("key with a stray character", flipped, prehashed, { a, junk }, refusal(junk));
+    signedRow("key not Ed", flipped, prehashed, { notEd }, refusal(notEd));
+    signedRow(
+        "signature line as key", flipped, prehashed, { signatureLine }, refusal(signatureLine));
+    signedRow("manifest byte", flipped, prehashed, { a }, mismatch);
+    signedRow("trusted comment", signedManifest, comment, { a },
+        "signature does not match: the trusted comment was altered");
+    signedRow("another key", signedManifest, prehashed, { b }, untrusted);
+    signedRow(
+        "signature missing", signedManifest, R::json("", 404), { a }, "signature missing: ...");
+    signedRow("signature redirected", signedManifest, R::redirect(302, server.url("/target")),
+        { a }, "signature unreadable: ...");
+    signedRow(
+        "signature of 64 KiB + 1", signedManifest, oversized, { a }, "signature unreadable: ...");
+    signedRow("signature garbage", signedManifest, R::json("<html>\n\n\n</html>\n"), { a },
+        "signature malformed: not a minisign signature file");
+    // Last: exit() also ends every later event loop of this thread. It ends ours too, and
+    // the partial body must be reported, not parsed as if whole.
+    row("application exits", "/exit", trickle, { canceled }, {}, -1, -1, 300);
 }
 
 void tst_Download::download()
 {
     QFETCH(QString, address);
     QFETCH(HttpServer::Response, response);
-    QFETCH(int, timeoutMs);
-    QFETCH(int, limitMs);
+    QFETCH(QStringList, keys);
+    QFETCH(HttpServer::Response, signature);
     QFETCH(QStringList, warnings);
     QFETCH(QByteArray, json);
-    QFETCH(QString, rules);
+    QFETCH(int, timeoutMs);
+    QFETCH(int, limitMs);
+    QFETCH(int, exitAfterMs);
 
+    if (address.startsWith("https") && !QSslSocket::supportsSsl())
+        QSKIP("Qt was built or runs without TLS support");
     const bool onServer = address.startsWith(QLatin1Char('/'));
     const QString url = onServer ? server.url(address) : address;
+    const QString signatureTarget =
+        address.contains('?') ? QString(address).replace("?", ".minisig?") : address + ".minisig";
     server.setResponse(address, response);
+    server.setResponse(signatureTarget, signature);
+    QVERIFY(MZU::setTrustedKeys({ key("b.pub") })); // replaced, unless the keys are refused
+    MessageLog log;
+    const bool accepted = MZU::setTrustedKeys(keys);
+    QFile peak("/proc/self/clear_refs");
+    const bool measured = peak.open(QIODevice::WriteOnly) && peak.write("5") == 1;
+    peak.close();
+    const qint64 before = memoryKiB("VmRSS");
+    if (exitAfterMs > 0)
+        QTimer::singleShot(exitAfterMs, qApp, [] { QCoreApplication::exit(0); });
     QElapsedTimer clock;
     clock.start();
-    MessageLog log;
-    QLoggingCategory::setFilterRules(rules);
     const int defaultLimit = MZU::Internal::transferLimitMs;
     if (limitMs >= 0)
         MZU::Internal::transferLimitMs = limitMs;
     const QJsonDocument document = timeoutMs < 0 ? downloadJSon(url) : downloadJSon(url, timeoutMs);
     MZU::Internal::transferLimitMs = defaultLimit;
-    QLoggingCategory::setFilterRules(QString());
     const qint64 elapsed = clock.elapsed();
 
-    QCOMPARE(MessageLog::take(), warnings.replaceInStrings(QLatin1String("%1"), url));
+    warnings.replaceInStrings(QLatin1String("%1"), url);
+    QCOMPARE(cut(MessageLog::take(), warnings), warnings);
     QCOMPARE(document, json.isEmpty() ? QJsonDocument() : QJsonDocument::fromJson(json));
     QCOMPARE(server.requestCount(address), onServer ? 1 : 0);
     QCOMPARE(server.requestCount("/target"), 0);
-    if (warnings.contains(namError("Operation canceled")))
-        QVERIFY2(
-            elapsed >= timeoutMs * 9 / 10 && elapsed < 5000, qPrintable(QString::number(elapsed)));
+    QCOMPARE(server.requestCount(signatureTarget), MZU::trustedKeys().isEmpty() ? 0 : 1);
+    QCOMPARE(accepted, !warnings.value(0).startsWith("Trusted key"));
+    QCOMPARE(MZU::trustedKeys(),
+        accepted ? keys.replaceInStrings(QRegularExpression("\\s"), "")
+                 : QStringList { key("b.pub") });
+    // Nothing waits for the default timeouts; a timeout waits for what it says.
+    QVERIFY2(elapsed < 10000
+            && (!warnings.contains(namError("Operation canceled"))
+                || elapsed >= timeoutMs * 9 / 10),
+        qPrintable(QString::number(elapsed)));
     // Far below the 1 GiB stream, with room for what the buffers on the way hold.
     QVERIFY2(server.bytesSent(address) < 4 * cap,
         qPrintable(QString::number(server.bytesSent(address))));
+    // A refusal holds not much more than the cap, however large the body is or decodes to.
+    const qint64 grown = memoryKiB("VmHWM") - before;
+    QVERIFY2(
+        !measured || !json.isEmpty() || grown < 200 * 1024, qPrintable(QString::number(grown)));
+}
+
+// A host silences the library by its logging category.
+void tst_Download::filtered()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("mzupdater.warning=false"));
+    MessageLog log;
+    QVERIFY(downloadJSon(QStringLiteral("http://bad host/Versions.json")).isNull());
+    QLoggingCategory::setFilterRules(QString());
+    QCOMPARE(MessageLog::take(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_Download)

@@ -1,21 +1,29 @@
+#include "downloadjson.h"
 #include "httpserver.h"
 #include "messagelog.h"
 #include "mzu.h"
 #include "mzupdater.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QNetworkProxy>
 #include <QPointer>
+#include <QProcess>
 #include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QtTest>
+
+#include <cstdio>
+#include <memory>
 
 Q_DECLARE_METATYPE(HttpServer::Response)
 
 namespace {
 
 const QString appName = QStringLiteral("TestApp");
+const QString canceled = namError(QStringLiteral("Operation canceled"));
 
 QJsonObject release(const QString &version, const QString &changelog = QString(),
     const QString &name = appName, const QString &os = MZU::osString())
@@ -32,21 +40,21 @@ HttpServer::Response manifest(const QJsonArray &apps, const QString &name = "Ver
     return HttpServer::Response::json(QJsonDocument(root).toJson(QJsonDocument::Compact));
 }
 
-QString updateEvent(const QString &newver, const QString &changelog)
+// Records the signals of `updater` in order; the slot of the one named `deleteOn` deletes it.
+void record(MzUpdater *updater, QStringList *events, const QString &deleteOn = QString())
 {
-    return QStringLiteral("updateAvailable %1 | %2").arg(newver, changelog);
-}
-
-// Records the signals of `updater` in order.
-void record(MzUpdater *updater, QStringList *events)
-{
-    QObject::connect(updater, &MzUpdater::checked, [events] { events->append("checked"); });
-    QObject::connect(updater, &MzUpdater::updateAvailable,
-        [events](const QString &newver, const QString &changelog) {
-            events->append(updateEvent(newver, changelog));
+    const auto note = [=](const QString &event) {
+        events->append(event);
+        if (!deleteOn.isEmpty() && event.startsWith(deleteOn))
+            delete updater;
+    };
+    QObject::connect(updater, &MzUpdater::checked, [=] { note("checked"); });
+    QObject::connect(
+        updater, &MzUpdater::updateAvailable, [=](const QString &newver, const QString &log) {
+            note("updateAvailable " + newver + " | " + log);
         });
-    QObject::connect(updater, &MzUpdater::checkFailed,
-        [events](const QString &reason) { events->append("checkFailed " + reason); });
+    QObject::connect(
+        updater, &MzUpdater::checkFailed, [=](const QString &why) { note("checkFailed " + why); });
 }
 
 // Waits until every download has ended and its result has been delivered.
@@ -54,6 +62,37 @@ void settle()
 {
     QVERIFY(QThreadPool::globalInstance()->waitForDone(10000));
     QCoreApplication::processEvents();
+}
+
+int openDescriptors()
+{
+    return QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size();
+}
+
+// Run as a child process: leaves main with a check in flight, as `kind` says.
+int leaveMain(int argc, char *argv[])
+{
+    const QByteArray kind = argv[2];
+    const QString url = QString::fromUtf8(argv[3]);
+    std::unique_ptr<MzUpdater> late; // destroyed after the application object
+    {
+        QCoreApplication app(argc, argv);
+        MzUpdater *updater = kind == "child" ? new MzUpdater("1.0.0", &app)
+            : kind == "after"                ? (late = std::make_unique<MzUpdater>("1.0.0")).get()
+                                             : nullptr;
+        if (!updater) // Qt 6 asks that the future be used; the task runs regardless
+            static_cast<void>(QtConcurrent::run([url] { downloadJSon(url); }));
+        if (updater) {
+            QObject::connect(updater, &MzUpdater::checked, [] { std::puts("signal"); });
+            QObject::connect(updater, &MzUpdater::checkFailed, [] { std::puts("signal"); });
+            updater->checkUpdates();
+        }
+        QTimer::singleShot(200, &app, &QCoreApplication::quit);
+        app.exec();
+        std::puts("leaving");
+        std::fflush(stdout);
+    }
+    return 0;
 }
 
 } // namespace
@@ -64,32 +103,44 @@ class tst_Updater : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void cleanupTestCase() { writeSettings(savedSettings); }
+    void cleanupTestCase() { QFile::remove(settingsPath); }
     void cleanup() { QNetworkProxy::setApplicationProxy(QNetworkProxy()); }
     void check_data();
     void check();
     void busy();
-    void deleteFromSlot_data();
-    void deleteFromSlot();
     void noResult();
-    void unsignedManifest();
+    void destroy_data();
+    void destroy();
+    void shutdown_data();
+    void shutdown();
 
 private:
     // Writes the maintenance tool's settings beside the test binary; null: no file.
     void writeSettings(const QByteArray &content);
+    void pointAt(const QString &target)
+    {
+        writeSettings("[URL]\nVersions=" + server.url(target).toUtf8() + '\n');
+    }
 
     HttpServer server;
     QString settingsPath;
-    QByteArray savedSettings;
 };
 
 void tst_Updater::initTestCase()
 {
     QCoreApplication::setApplicationName(appName);
     settingsPath = QCoreApplication::applicationDirPath() + QLatin1String("/maintenancetool.ini");
-    QFile saved(settingsPath);
-    if (saved.open(QIODevice::ReadOnly))
-        savedSettings = saved.readAll();
+    const HttpServer::Response fast = manifest({ release("2.0.0", "Faster.") });
+    server.setResponse("/fast", fast);
+    HttpServer::Response stalled;
+    stalled.silent = true;
+    server.setResponse("/stalled", stalled);
+    // Never silent for the 30 s inactivity timeout: only cancelling ends it.
+    HttpServer::Response trickle = fast;
+    trickle.trickleMs = 5000;
+    server.setResponse("/trickle", trickle);
+    // A task's thread goes back to the pool a moment after its result: let idle ones go.
+    QThreadPool::globalInstance()->setExpiryTimeout(50);
 }
 
 void tst_Updater::writeSettings(const QByteArray &content)
@@ -112,65 +163,65 @@ void tst_Updater::check_data()
     QTest::addColumn<QByteArray>("settings"); // %1: the address; null: no file
     QTest::addColumn<HttpServer::Response>("response");
     QTest::addColumn<QString>("current");
+    QTest::addColumn<bool>("signedOnly"); // key a trusted
+    QTest::addColumn<QString>("deleteOn"); // the signal whose slot deletes the updater
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<QStringList>("warnings"); // %1: the address
 
+    const auto row = [](const char *name, const QString &address, const QByteArray &settings,
+                         const HttpServer::Response &response, const QString &current,
+                         const QStringList &events, const QStringList &warnings = {},
+                         bool signedOnly = false, const QString &deleteOn = {}) {
+        QTest::newRow(name) << address << settings << response << current << signedOnly << deleteOn
+                            << events << warnings;
+    };
+    // A failed check logs one warning and emits it as checkFailed's reason.
+    const auto failed = [&](const char *name, const QString &address,
+                            const HttpServer::Response &response, const QString &warning,
+                            bool signedOnly = false, const QString &deleteOn = {}) {
+        row(name, address, "[URL]\nVersions=%1\n", response, "1.0.0", { "checkFailed " + warning },
+            { warning }, signedOnly, deleteOn);
+    };
     const QJsonArray apps { release("1.1.0", "Faster start."),
         release("2.0.0-rc1", "New look.\nDark mode."), release("1.5.0"),
         release("9.0.0", "Not our OS.", appName, "other-os"),
         release("7.0.0", "Not ours.", "OtherApp") };
     const QByteArray pointAt = "[URL]\nVersions=%1\n";
-    const QStringList none;
-    const QStringList offered { "checked", updateEvent("2.0.0", "") };
-    // A failed check logs one warning and emits it as checkFailed's reason.
-    const auto failed = [](const QString &warning) {
-        return qMakePair(QStringList { "checkFailed " + warning }, QStringList { warning });
-    };
-    const auto notManifest =
-        failed("Cannot read  \"%1\"  - not a \"Versions.json\" document: its root \"name\" is "
-               "\"versions.json\"");
-    const auto arrayRoot =
-        failed("Cannot read  \"%1\"  - not a \"Versions.json\" document: its root is an array");
-    const auto httpError = failed("(MZUpdater JSON) NAM error  \"Error transferring %1 - server "
-                                  "replied: Not Found\"");
-    const auto invalid = failed("Cannot download from  \"%1\"  - invalid address");
+    const HttpServer::Response two = manifest({ release("2.0.0") });
+    const QStringList offered { "checked", "updateAvailable 2.0.0 | " };
 
-    QTest::newRow("update with suffix")
-        << "/newer" << pointAt << manifest(apps) << "1.0.0"
-        << QStringList { "checked",
-               updateEvent(
-                   "2.0.0-rc1", "2.0.0-rc1:\nNew look.\nDark mode.\n1.1.0:\nFaster start.") }
-        << none;
-    QTest::newRow("no newer release") << "/newer" << pointAt << manifest(apps) << "2.0.0-rc1"
-                                      << QStringList { "checked" } << none;
+    row("update with suffix", "/newer", pointAt, manifest(apps), "1.0.0",
+        { "checked",
+            "updateAvailable 2.0.0-rc1 | 2.0.0-rc1:\nNew look.\nDark mode.\n1.1.0:\nFaster "
+            "start." });
+    row("no newer release", "/newer", pointAt, manifest(apps), "2.0.0-rc1", { "checked" });
     // Null, as before, so every release is newer; but the host is told at construction.
-    QTest::newRow("current version not a version")
-        << "/newer" << pointAt << manifest({ release("2.0.0") }) << "v2.0.0" << offered
-        << QStringList { "Current version  \"v2.0.0\"  is not a version "
-                         "(MAJOR.MINOR.PATCH[-suffix]); every release will look newer" };
-    QTest::newRow("document name in other case")
-        << "/versions" << pointAt << manifest(apps, "versions.json") << "1.0.0" << notManifest.first
-        << notManifest.second;
-    QTest::newRow("array root") << "/array" << pointAt
-                                << HttpServer::Response::json(R"([{"name": "Versions.json"}])")
-                                << "1.0.0" << arrayRoot.first << arrayRoot.second;
-    QTest::newRow("HTTP error") << "/gone" << pointAt << HttpServer::Response::json("{}", 404)
-                                << "1.0.0" << httpError.first << httpError.second;
-    QTest::newRow("invalid address")
-        << "http://bad host/Versions.json" << pointAt << HttpServer::Response() << "1.0.0"
-        << invalid.first << invalid.second;
+    row("current version not a version", "/two", pointAt, two, "v2.0.0", offered,
+        { "Current version  \"v2.0.0\"  is not a version (MAJOR.MINOR.PATCH[-suffix]); every "
+          "release will look newer" });
     // The settings file is UTF-8; an unquoted value with commas is taken as written.
-    QTest::newRow("UTF-8 address") << "/caf\u00e9/Versions.json" << pointAt
-                                   << manifest({ release("2.0.0") }) << "1.0.0" << offered << none;
-    QTest::newRow("address with a comma")
-        << "/list?channels=stable, beta" << pointAt << manifest({ release("2.0.0") }) << "1.0.0"
-        << offered << none;
+    row("UTF-8 address", "/caf\u00e9/Versions.json", pointAt, two, "1.0.0", offered);
+    row("address with a comma", "/list?channels=stable, beta", pointAt, two, "1.0.0", offered);
     // The built-in address, served by the loopback server as a proxy.
-    QTest::newRow("no settings file")
-        << "" << QByteArray() << manifest({ release("2.0.0") }) << "1.0.0" << offered << none;
-    QTest::newRow("empty value keeps the default")
-        << "" << QByteArray("[URL]\nVersions=\n") << manifest({ release("2.0.0") }) << "1.0.0"
-        << offered << none;
+    row("no settings file", "", QByteArray(), two, "1.0.0", offered);
+    row("empty value keeps the default", "", "[URL]\nVersions=\n", two, "1.0.0", offered);
+    row("deleted in checked's slot", "/two", pointAt, two, "1.0.0", { "checked" }, {}, false,
+        "checked");
+    row("deleted in updateAvailable's slot", "/two", pointAt, two, "1.0.0", offered, {}, false,
+        "updateAvailable");
+    failed("document name in other case", "/versions", manifest(apps, "versions.json"),
+        "Cannot read  \"%1\"  - not a \"Versions.json\" document: its root \"name\" is "
+        "\"versions.json\"");
+    failed("array root", "/array", HttpServer::Response::json(R"([{"name": "Versions.json"}])"),
+        "Cannot read  \"%1\"  - not a \"Versions.json\" document: its root is an array");
+    failed("HTTP error", "/gone", HttpServer::Response::json("{}", 404),
+        namError("Error transferring %1 - server replied: Not Found"));
+    failed("invalid address", "http://bad host/Versions.json", HttpServer::Response(),
+        "Cannot download from  \"%1\"  - invalid address");
+    failed("deleted in checkFailed's slot", "/gone", HttpServer::Response::json("{}", 404),
+        namError("Error transferring %1 - server replied: Not Found"), false, "checkFailed");
+    failed("unsigned, a key trusted", "/two", two,
+        "Refusing the manifest from %1 - signature missing: ...", true);
 }
 
 void tst_Updater::check()
@@ -179,6 +230,8 @@ void tst_Updater::check()
     QFETCH(QByteArray, settings);
     QFETCH(HttpServer::Response, response);
     QFETCH(QString, current);
+    QFETCH(bool, signedOnly);
+    QFETCH(QString, deleteOn);
     QFETCH(QStringList, events);
     QFETCH(QStringList, warnings);
 
@@ -198,80 +251,55 @@ void tst_Updater::check()
     server.setResponse(address, response);
     writeSettings(settings.isNull() ? settings : settings.replace("%1", url.toUtf8()));
     const int before = server.requestCount(address);
+    QFile key(QStringLiteral(MZUPDATER_TEST_DATA "/signature/a.pub"));
+    QVERIFY(key.open(QIODevice::ReadOnly));
+    QVERIFY(MZU::setTrustedKeys(signedOnly
+            ? QStringList { QString::fromLatin1(key.readAll().split('\n').value(1)) }
+            : QStringList()));
 
     QStringList seen;
     MessageLog log;
-    {
-        MzUpdater updater(current);
-        record(&updater, &seen);
-        updater.checkUpdates();
-        settle();
-    } // the destructor of a delivered updater is silent
-    QCOMPARE(seen, events.replaceInStrings(QLatin1String("%1"), url));
-    QCOMPARE(MessageLog::take(), warnings.replaceInStrings(QLatin1String("%1"), url));
+    QPointer<MzUpdater> updater = new MzUpdater(current);
+    record(updater, &seen, deleteOn);
+    updater->checkUpdates();
+    settle();
+    QCOMPARE(updater.isNull(), !deleteOn.isEmpty());
+    delete updater; // the destructor of a delivered updater is silent
+    QVERIFY(MZU::setTrustedKeys({}));
+    events.replaceInStrings(QLatin1String("%1"), url);
+    warnings.replaceInStrings(QLatin1String("%1"), url);
+    QCOMPARE(cut(seen, events), events);
+    QCOMPARE(cut(MessageLog::take(), warnings), warnings);
     QCOMPARE(server.requestCount(address), before + (onServer ? 1 : 0));
 }
 
+// One check at a time for each updater, while many check at once.
 void tst_Updater::busy()
 {
-    server.setResponse("/busy", manifest({ release("2.0.0") }));
-    writeSettings("[URL]\nVersions=" + server.url("/busy").toUtf8());
-    MzUpdater updater("1.0.0");
+    pointAt("/fast");
+    const int count = 30;
+    std::vector<std::unique_ptr<MzUpdater>> updaters;
     QStringList seen;
-    record(&updater, &seen);
-
-    updater.checkUpdates();
-    QTest::ignoreMessage(QtWarningMsg, "Cannot check for updates - busy");
-    updater.checkUpdates();
-    settle();
-    QCOMPARE(seen, QStringList({ "checked", updateEvent("2.0.0", "") }));
-    QCOMPARE(server.requestCount("/busy"), 1);
-
-    updater.checkUpdates(); // once delivered, the next check is accepted
-    settle();
-    QCOMPARE(server.requestCount("/busy"), 2);
-}
-
-void tst_Updater::deleteFromSlot_data()
-{
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<int>("signal"); // the one whose slot deletes: 0 checked, 1 updateAvailable
-    QTest::addColumn<int>("emitted"); // signals recorded, the deleting one included
-    QTest::newRow("checked") << "/delete" << 0 << 1;
-    QTest::newRow("updateAvailable") << "/delete" << 1 << 2;
-    QTest::newRow("checkFailed") << "/nothing-here" << 2 << 1;
-}
-
-void tst_Updater::deleteFromSlot()
-{
-    QFETCH(QString, target);
-    QFETCH(int, signal);
-    QFETCH(int, emitted);
-
-    server.setResponse("/delete", manifest({ release("2.0.0") }));
-    writeSettings("[URL]\nVersions=" + server.url(target).toUtf8());
-    auto *updater = new MzUpdater("1.0.0");
-    QPointer<MzUpdater> alive(updater);
-    QStringList seen;
-    record(updater, &seen);
-    const auto remove = [updater] { delete updater; };
-    if (signal == 0)
-        connect(updater, &MzUpdater::checked, remove);
-    else if (signal == 1)
-        connect(updater, &MzUpdater::updateAvailable, remove);
-    else
-        connect(updater, &MzUpdater::checkFailed, remove);
-
     MessageLog log;
-    updater->checkUpdates();
-    QTRY_VERIFY(alive.isNull());
+    for (int i = 0; i < count; ++i) {
+        updaters.push_back(std::make_unique<MzUpdater>("1.0.0"));
+        record(updaters.back().get(), &seen);
+        updaters.back()->checkUpdates();
+        updaters.back()->checkUpdates();
+    }
     settle();
-    QCOMPARE(seen.size(), emitted); // updateAvailable only when still alive
-    QVERIFY(!MessageLog::take().contains("Updagter async task is still running - wait"));
+    const QStringList warnings = MessageLog::take();
+    QCOMPARE(warnings.count("Cannot check for updates - busy"), count);
+    QCOMPARE(warnings.size(), count);
+    QCOMPARE(seen.count("checked"), count);
+    QCOMPARE(seen.count("updateAvailable 2.0.0 | 2.0.0:\nFaster."), count);
+    QCOMPARE(server.requestCount("/fast"), count);
+    updaters.front()->checkUpdates(); // once delivered, the next check is accepted
+    settle();
+    QCOMPARE(server.requestCount("/fast"), count + 1);
 }
 
-// The watcher of an updater that never checked watches a canceled future; its destructor
-// has nothing to wait for.
+// The watcher of an updater that never checked has no result; there is nothing to wait for.
 void tst_Updater::noResult()
 {
     QStringList seen;
@@ -281,33 +309,105 @@ void tst_Updater::noResult()
         record(&updater, &seen);
         QVERIFY(QMetaObject::invokeMethod(&updater, "asyncFinished"));
     }
-    QCOMPARE(seen, QStringList());
-    QCOMPARE(MessageLog::take(), QStringList());
+    QCOMPARE(seen + MessageLog::take(), QStringList());
 }
 
-// A host that trusts a key hears why an unsigned manifest was refused.
-void tst_Updater::unsignedManifest()
+void tst_Updater::destroy_data()
 {
-    QFile publicKey(QStringLiteral(MZUPDATER_TEST_DATA "/signature/a.pub"));
-    QVERIFY(publicKey.open(QIODevice::ReadOnly));
-    QVERIFY(MZU::setTrustedKeys({ QString::fromLatin1(publicKey.readAll().split('\n').value(1)) }));
-    server.setResponse("/unsigned", manifest({ release("2.0.0") }));
-    writeSettings("[URL]\nVersions=" + server.url("/unsigned").toUtf8() + "\n");
-
-    QStringList seen;
-    MessageLog log;
-    {
-        MzUpdater updater("1.0.0");
-        record(&updater, &seen);
-        updater.checkUpdates();
-        settle();
-    }
-    QVERIFY(MZU::setTrustedKeys({}));
-    const QStringList warnings = MessageLog::take();
-    QCOMPARE(warnings.size(), 1);
-    QVERIFY2(warnings.first().contains("signature missing"), qPrintable(warnings.first()));
-    QCOMPARE(seen, QStringList { "checkFailed " + warnings.first() });
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("resultIn"); // the task has finished, its delivery is queued
+    QTest::newRow("silent server") << "/stalled" << false;
+    QTest::newRow("trickling server") << "/trickle" << false;
+    QTest::newRow("result in, not delivered") << "/fast" << true;
 }
 
-QTEST_GUILESS_MAIN(tst_Updater)
+// The host is destroyed mid-check, its updater with it: the destructor stops the check,
+// runs none of the host's events, emits nothing, then or later, and returns at once. Many
+// times over, keeping no descriptor (of a socket, or of a thread's event loop).
+void tst_Updater::destroy()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, resultIn);
+
+    pointAt(target);
+    int descriptors = 0;
+    for (int i = 0; i < 20; ++i) {
+        if (i == 1) // after a warm-up: Qt opens some once per process
+            descriptors = openDescriptors();
+        const int requests = server.requestCount(target);
+        auto *host = new QObject; // the updater's parent, as in applications
+        auto *updater = new MzUpdater("1.0.0", host);
+        QStringList seen;
+        record(updater, &seen);
+        updater->checkUpdates();
+        if (resultIn)
+            QVERIFY(QThreadPool::globalInstance()->waitForDone(10000));
+        else
+            QTRY_COMPARE(server.requestCount(target), requests + 1);
+        bool hostEventRan = false;
+        QTimer::singleShot(0, [&] { hostEventRan = true; });
+
+        QElapsedTimer clock;
+        clock.start();
+        QStringList messages;
+        {
+            MessageLog log;
+            delete host;
+            messages = MessageLog::take();
+        }
+        QVERIFY2(clock.elapsed() < 300, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!hostEventRan);
+        messages.removeAll(canceled); // the pool thread's, which may come first
+        QCOMPARE(messages.isEmpty(), resultIn);
+        QCOMPARE(messages.count("Updagter async task is still running - wait"), messages.size());
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(1000));
+        QCoreApplication::processEvents();
+        QCOMPARE(seen, QStringList());
+    }
+    QTRY_VERIFY2_WITH_TIMEOUT(openDescriptors() <= descriptors,
+        qPrintable(QStringLiteral("%1, %2 before").arg(openDescriptors()).arg(descriptors)), 5000);
+}
+
+void tst_Updater::shutdown_data()
+{
+    QTest::addColumn<QByteArray>("kind");
+    QTest::newRow("updater child of the application") << QByteArray("child");
+    QTest::newRow("updater destroyed after the application") << QByteArray("after");
+    QTest::newRow("host's own downloadJSon on the pool") << QByteArray("downloadJSon");
+}
+
+// Against a silent server the process still ends soon after leaving main, and nothing is
+// emitted once the application object is gone.
+void tst_Updater::shutdown()
+{
+    QFETCH(QByteArray, kind);
+
+    pointAt("/trickle");
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(),
+        { "--leave-main", QString::fromLatin1(kind), server.url("/trickle") });
+    QByteArray output;
+    while (!output.contains("leaving\n") && child.waitForReadyRead(10000))
+        output += child.readAllStandardOutput();
+    QVERIFY2(output.contains("leaving\n"), output.constData());
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(child.waitForFinished(10000));
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    output += child.readAllStandardOutput();
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    QVERIFY2(!output.contains("signal"), output.constData());
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc == 4 && qstrcmp(argv[1], "--leave-main") == 0)
+        return leaveMain(argc, argv);
+    QCoreApplication app(argc, argv);
+    tst_Updater test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_updater.moc"
