@@ -16,7 +16,7 @@ UNIT = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}
 def load(folder):
     """{name: {aggregate: run}}, names without Google Benchmark's suffixes; a run without
     repetitions stands for its own median."""
-    runs, context = {}, {}
+    runs, context, errors = {}, {}, []
     for file in ("bench.json", "bench-host.json"):
         with open(os.path.join(folder, file)) as f:
             data = json.load(f)
@@ -24,12 +24,14 @@ def load(folder):
         for run in data["benchmarks"]:
             name = re.sub(r"(/(\w+:\d+|manual_time))+$", "", run["run_name"])
             runs.setdefault(name, {})[run.get("aggregate_name", "median")] = run
-    return runs, context
+            if run.get("error_occurred"):
+                errors.append(f"{folder}: {name}: {run.get('error_message')}")
+    return runs, context, errors
 
 
 def ns(runs, name, aggregate="median"):
     run = runs.get(name, {}).get(aggregate)
-    if run is None or run.get("error_occurred"):
+    if run is None:
         return None
     wall = name.startswith(("check/", "host/"))
     return run["real_time" if wall else "cpu_time"] * UNIT[run["time_unit"]]
@@ -161,7 +163,11 @@ def main():
     parser.add_argument("--command", default="./scripts/bench.sh")
     parser.add_argument("--machine", default="")
     args = parser.parse_args()
-    block = report([load(folder) for folder in args.folders], args)
+    loaded = [load(folder) for folder in args.folders]
+    errors = [error for _, _, folder_errors in loaded for error in folder_errors]
+    if errors:
+        raise SystemExit("report.py: benchmarks failed:\n" + "\n".join(errors))
+    block = report([(runs, context) for runs, context, _ in loaded], args)
     print(block)
     if args.markdown:
         with open(args.markdown) as f:

@@ -18,7 +18,7 @@ while [ $# -gt 0 ]; do
     --quick) mode=quick ;;
     --qt) [[ "${2:-}" =~ ^[56]$ ]] || { echo "bench.sh: --qt takes 5 or 6" >&2; exit 64; }
         qts=("$2"); shift ;;
-    -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench.sh: unknown argument '$1' (see --help)" >&2; exit 64 ;;
     esac
     shift
