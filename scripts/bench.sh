@@ -42,7 +42,7 @@ done
 # Repetitions are interleaved at random, so that a burst of load elsewhere spreads over
 # all the benchmarks instead of landing on one. Each host figure is one check per repetition.
 if [ "$mode" = full ]; then
-    run=(--benchmark_repetitions=5 --benchmark_min_time=0.2 --host_repetitions=15)
+    run=(--benchmark_repetitions=5 --benchmark_min_time=0.1 --host_repetitions=15)
 else
     run=(--benchmark_repetitions=1 --benchmark_min_time=0.01 --host_repetitions=3)
 fi
