@@ -77,13 +77,6 @@ void updateVersion(benchmark::State &state)
     timeCalls(state, [&] { return offer(catalogue); });
 }
 
-// What a check does after the parse.
-void getApplicationsUpdateVersion(benchmark::State &state)
-{
-    const QJsonDocument &document = input(Kind::Releases, int(state.range(0))).document;
-    timeCalls(state, [&] { return offer(MZU::getApplications(document)); });
-}
-
 void getFileUpdates(benchmark::State &state)
 {
     const QJsonDocument &document = input(Kind::Files, int(state.range(0))).document;
@@ -114,8 +107,6 @@ void registerModelBenchmarks()
     }
     sized(benchmark::RegisterBenchmark("model/getApplications", getApplications));
     sized(benchmark::RegisterBenchmark("model/updateVersion", updateVersion));
-    sized(benchmark::RegisterBenchmark(
-        "model/getApplications+updateVersion", getApplicationsUpdateVersion));
     sized(benchmark::RegisterBenchmark("model/getFileUpdates", getFileUpdates));
     sized(benchmark::RegisterBenchmark("model/getSettingUpdates", getSettingUpdates));
 }
