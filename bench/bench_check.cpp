@@ -1,15 +1,11 @@
-#include "benchmarks.h"
+#include "bench.h"
 
-#include "downloadjson.h"
-#include "eventprobe.h"
-#include "manifests.h"
+#include "mzu.h"
 #include "mzupdater.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QFutureWatcher>
 #include <QHash>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
@@ -20,17 +16,14 @@
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <ctime>
 
 namespace {
 
@@ -54,9 +47,9 @@ public:
         wait();
     }
 
-    QString address(const char *path) const
+    QString address(const QByteArray &path) const
     {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(QLatin1String(path));
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(QString::fromLatin1(path));
     }
 
 protected:
@@ -83,16 +76,9 @@ private:
             if (!request->contains("\r\n\r\n"))
                 return;
             const QByteArray path = request->left(request->indexOf("\r\n")).split(' ').value(1);
-            const auto found = bodies.constFind(path);
-            if (found == bodies.constEnd()) {
-                socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n"
-                              "Connection: close\r\n\r\n");
-            } else {
-                socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
-                              "Content-Length: "
-                    + QByteArray::number(found->size()) + "\r\nConnection: close\r\n\r\n");
-                socket->write(*found);
-            }
+            const QByteArray body = bodies.value(path);
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
+                + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
             socket->disconnectFromHost();
         });
     }
@@ -102,25 +88,22 @@ private:
     quint16 port = 0;
 };
 
-// The ten-application, three-platform manifests, named by their size.
-const std::pair<const char *, int> spreadSizes[] = { { "100KB", 100 * 1024 },
-    { "1MB", 1024 * 1024 }, { "10MB", 10 * 1024 * 1024 } };
+// Ten applications on three platforms, by size; the path is "/" + the name.
+const std::pair<const char *, int> sizes[] = { { "100KB", 100 * 1024 }, { "1MB", 1024 * 1024 },
+    { "10MB", 10 * 1024 * 1024 } };
 
 struct Served
 {
-    QHash<QByteArray, QByteArray> bodies; // by path
-    QHash<QByteArray, int> releases; // of the spread manifests
+    QHash<QByteArray, QByteArray> bodies;
+    QHash<QByteArray, int> releases;
 };
 
 const Served &served()
 {
     static const Served made = [] {
         Served s;
-        s.bodies.insert("/10KB.json", Manifests::releasesOfSize(10 * 1024));
-        s.bodies.insert("/1MB.json", Manifests::releasesOfSize(1024 * 1024));
-        s.bodies.insert("/1MB-mixed.json", Manifests::mixedOfSize(1024 * 1024));
-        for (const auto &size : spreadSizes) {
-            const QByteArray path = "/" + QByteArray(size.first) + "-spread.json";
+        for (const auto &size : sizes) {
+            const QByteArray path = '/' + QByteArray(size.first);
             int releases = 0;
             s.bodies.insert(path, Manifests::spreadOfSize(size.second, &releases));
             s.releases.insert(path, releases);
@@ -142,28 +125,26 @@ QString settingsPath()
 }
 
 // The updater reads its address from the maintenance tool's settings on every check.
-void pointUpdaterAt(const QString &address)
+void pointUpdaterAt(const QByteArray &path)
 {
     QFile file(settingsPath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         qFatal("Cannot write %s", qPrintable(settingsPath()));
-    file.write("[URL]\nVersions=" + address.toUtf8() + "\n");
+    file.write("[URL]\nVersions=" + server().address(path).toUtf8() + "\n");
 }
 
-// The previous check frees what it used on the pool after answering; a host checks far
-// apart, so that teardown never overlaps its next check. Not waitForDone(): that also ends
-// the pool's threads, and the next check would time a new thread's first allocations.
+// A host checks far apart, so the previous check's teardown on the pool never overlaps the
+// next one. Not waitForDone(): that ends the pool's threads too.
 void awaitTeardown()
 {
     while (QThreadPool::globalInstance()->activeThreadCount() > 0)
         QThread::msleep(1);
 }
 
-// From checkUpdates() to checked(): the download on the pool thread, the parse, the
-// name test and the catalogue, as the host waits for them.
-void checkWithUpdater(benchmark::State &state, const char *path)
+// checkUpdates() to checked(), by the wall clock.
+void checkWithUpdater(benchmark::State &state, const QByteArray &path)
 {
-    pointUpdaterAt(server().address(path));
+    pointUpdaterAt(path);
     MzUpdater updater(QStringLiteral("0.0.1"));
     QEventLoop loop;
     QElapsedTimer clock;
@@ -190,166 +171,22 @@ void checkWithUpdater(benchmark::State &state, const char *path)
     }
 }
 
-struct Offer
-{
-    QString version;
-    QString changelog;
-};
-
-// What a check must offer, from the public functions on the same bytes.
-Offer expectedOffer(const char *path)
-{
-    const MZU::Catalogue catalogue =
-        MZU::getApplications(QJsonDocument::fromJson(served().bodies.value(path)));
-    MZU::Version newVersion;
-    Offer offer;
-    MZU::updateVersion(catalogue, QCoreApplication::applicationName(),
-        MZU::Version(QStringLiteral("0.0.1")), newVersion, offer.changelog);
-    offer.version = newVersion.toString();
-    return offer;
-}
-
-// The time this thread has spent runnable but waiting for a CPU, from the kernel's
-// scheduler statistics; -1 where there are none.
-qint64 runQueueWaitNs()
-{
-    static const int file = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
-    char text[96] = {};
-    if (file < 0 || ::pread(file, text, sizeof text - 1, 0) <= 0)
-        return -1;
-    long long running = 0;
-    long long waiting = -1;
-    return std::sscanf(text, "%lld %lld", &running, &waiting) == 2 ? waiting : -1;
-}
-
-struct HostCheck
-{
-    qint64 checkNs = -1; // checkUpdates() to the end of the dispatch that offered the update
-    qint64 checkUpdatesNs = 0;
-    qint64 largestGapNs = 0;
-    qint64 largestGapWaitNs = 0; // of that gap, how long the thread waited for a CPU
-    EventProbe::Blocks blocks;
-    Offer offer;
-};
-
-// One check as a host's thread lives it: a 1 ms timer runs throughout, checkUpdates() is
-// called from the loop, and the check ends once the dispatch that emitted the last signal
-// has returned, so that whatever the updater does after emitting is counted too.
-HostCheck checkOnHostThread(MzUpdater &updater)
-{
-    HostCheck check;
-    QEventLoop loop;
-    QElapsedTimer clock;
-    qint64 lastTick = 0;
-    qint64 lastWait = runQueueWaitNs();
-    const auto tick = [&] {
-        const qint64 now = clock.nsecsElapsed();
-        const qint64 wait = runQueueWaitNs();
-        if (now - lastTick > check.largestGapNs) {
-            check.largestGapNs = now - lastTick;
-            check.largestGapWaitNs = wait - lastWait;
-        }
-        lastTick = now;
-        lastWait = wait;
-        return now;
-    };
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(1);
-    QObject::connect(&ticker, &QTimer::timeout, &loop, tick);
-    const QMetaObject::Connection checked =
-        QObject::connect(&updater, &MzUpdater::checked, &loop, EventProbe::mark);
-    const QMetaObject::Connection offered = QObject::connect(&updater, &MzUpdater::updateAvailable,
-        &loop, [&](const QString &version, const QString &changelog) {
-            EventProbe::mark();
-            check.offer = { version, changelog };
-            QMetaObject::invokeMethod(
-                &loop,
-                [&] {
-                    check.checkNs = tick();
-                    check.blocks = EventProbe::stop();
-                    loop.quit();
-                },
-                Qt::QueuedConnection);
-        });
-    QTimer::singleShot(0, &loop, [&] {
-        const qint64 began = clock.nsecsElapsed();
-        updater.checkUpdates();
-        check.checkUpdatesNs = clock.nsecsElapsed() - began;
-    });
-    QTimer::singleShot(guardMs, &loop, &QEventLoop::quit);
-
-    EventProbe::start();
-    clock.start();
-    ticker.start();
-    loop.exec();
-    EventProbe::stop();
-    QObject::disconnect(checked);
-    QObject::disconnect(offered);
-    return check;
-}
-
-// The longest time the host's event loop is blocked during one check: each repetition is
-// one check, on an updater that has already checked once, so that the check also drops
-// the previous manifest as a host checking periodically would.
-void checkHostThread(benchmark::State &state, const char *path)
-{
-    static QHash<QByteArray, Offer> expected;
-    if (!expected.contains(path))
-        expected.insert(path, expectedOffer(path));
-    const Offer &offer = expected[path];
-
-    pointUpdaterAt(server().address(path));
-    MzUpdater updater(QStringLiteral("0.0.1"));
-    if (checkOnHostThread(updater).checkNs < 0) {
-        state.SkipWithError("no updateAvailable() in time");
-        return;
-    }
-    HostCheck check;
-    for (auto _ : state) {
-        awaitTeardown();
-        check = checkOnHostThread(updater);
-        if (check.checkNs < 0) {
-            state.SkipWithError("no updateAvailable() in time");
-            return;
-        }
-        state.SetIterationTime(double(check.checkNs) / 1e9);
-    }
-    if (check.offer.version != offer.version || check.offer.changelog != offer.changelog) {
-        state.SkipWithError("the updater offered other than the public functions give");
-        return;
-    }
-    state.counters["block_ms"] = double(check.blocks.longestNs) / 1e6;
-    state.counters["block_cpu_ms"] = double(check.blocks.longestCpuNs) / 1e6;
-    state.counters["gap_ms"] = double(check.largestGapNs) / 1e6;
-    state.counters["gap_own_ms"] = double(check.largestGapNs - check.largestGapWaitNs) / 1e6;
-    state.counters["checkUpdates_ms"] = double(check.checkUpdatesNs) / 1e6;
-    state.counters["signals_ms"] = double(check.blocks.markedNs) / 1e6;
-    state.counters["releases"] = served().releases.value(path);
-}
-
-// The floor: one GET of the same address, then the parse. @p fresh: on an access manager
-// built for that GET, the floor of any one-shot download that shares nothing; its
-// destruction, which joins Qt 5's network thread, is left out of the time, as the updater
-// tears its manager down after answering. Otherwise on one ready manager.
-void bareGet(benchmark::State &state, const char *path, bool fresh)
+// The floor: one GET of the same address on a ready access manager, then the parse.
+void bareGet(benchmark::State &state, const QByteArray &path)
 {
     const QNetworkRequest request(QUrl(server().address(path)));
-    const auto ready = fresh ? nullptr : std::make_unique<QNetworkAccessManager>();
+    QNetworkAccessManager manager;
     QElapsedTimer clock;
     for (auto _ : state) {
         clock.start();
-        auto own = fresh ? std::make_unique<QNetworkAccessManager>() : nullptr;
-        QNetworkReply *reply = (fresh ? own : ready)->get(request);
+        const std::unique_ptr<QNetworkReply> reply(manager.get(request));
         QEventLoop loop;
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
         QTimer::singleShot(guardMs, &loop, &QEventLoop::quit);
         loop.exec();
-        const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
+        const bool parsed = !QJsonDocument::fromJson(reply->readAll()).isNull();
         const qint64 elapsed = clock.nsecsElapsed();
-        delete reply;
-        own.reset();
-        if (document.isNull()) {
+        if (!parsed) {
             state.SkipWithError("no document in time");
             break;
         }
@@ -357,37 +194,94 @@ void bareGet(benchmark::State &state, const char *path, bool fresh)
     }
 }
 
-void checkBare(benchmark::State &state, const char *path)
+// The main thread's outermost dispatches while recording; touched by that thread only.
+struct Probe
 {
-    bareGet(state, path, false);
-}
-
-void checkBareFresh(benchmark::State &state, const char *path)
-{
-    bareGet(state, path, true);
-}
-
-// The download alone, run on the pool as the updater runs it: what the updater adds on top
-// is the settings file, the maintenance tool's path and the catalogue.
-void checkDownload(benchmark::State &state, const char *path)
-{
-    const QString address = server().address(path);
-    QFutureWatcher<QJsonDocument> watcher;
-    QEventLoop loop;
-    QObject::connect(&watcher, &QFutureWatcher<QJsonDocument>::finished, &loop, &QEventLoop::quit);
+    bool recording = false;
+    bool counting = false; // the running outermost dispatch began while recording
+    int depth = 0;
+    qint64 beganNs = 0;
+    qint64 beganCpuNs = 0;
+    qint64 longestNs = 0;
+    qint64 longestCpuNs = 0; // the thread's CPU time during the longest
     QElapsedTimer clock;
-    for (auto _ : state) {
-        clock.start();
-        watcher.setFuture(QtConcurrent::run(
-            QThreadPool::globalInstance(), [address] { return downloadJSon(address); }));
-        loop.exec();
-        const qint64 elapsed = clock.nsecsElapsed();
-        if (watcher.future().resultAt(0).isNull()) {
-            state.SkipWithError("no document");
-            break;
-        }
-        state.SetIterationTime(double(elapsed) / 1e9);
+} probe;
+
+qint64 threadCpuNs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+struct Offer
+{
+    QString version;
+    QString changelog;
+    bool operator!=(const Offer &other) const
+    {
+        return version != other.version || changelog != other.changelog;
     }
+};
+
+// One check as a host's thread lives it: checkUpdates() called from the loop, until the
+// dispatch that emitted updateAvailable() has returned. Returns the wall time, or -1.
+qint64 checkOnHostThread(MzUpdater &updater, Offer &offer)
+{
+    QEventLoop loop;
+    qint64 took = -1;
+    const QMetaObject::Connection offered = QObject::connect(&updater, &MzUpdater::updateAvailable,
+        &loop, [&](const QString &version, const QString &changelog) {
+            offer = { version, changelog };
+            QMetaObject::invokeMethod(
+                &loop,
+                [&] {
+                    took = probe.clock.nsecsElapsed();
+                    probe.recording = false;
+                    loop.quit();
+                },
+                Qt::QueuedConnection);
+        });
+    QTimer::singleShot(0, &loop, [&] { updater.checkUpdates(); });
+    QTimer::singleShot(guardMs, &loop, &QEventLoop::quit);
+    probe.longestNs = probe.longestCpuNs = 0;
+    probe.clock.start();
+    probe.recording = true;
+    loop.exec();
+    probe.recording = false;
+    QObject::disconnect(offered);
+    return took;
+}
+
+// The longest block of the host's event loop during one check, one check per repetition,
+// by an updater that has checked once already and so also drops the previous result.
+void checkHostThread(benchmark::State &state, const QByteArray &path)
+{
+    // What the check must offer: the public functions on the same bytes.
+    Offer expected;
+    MZU::Version newVersion;
+    MZU::updateVersion(MZU::getApplications(QJsonDocument::fromJson(served().bodies.value(path))),
+        Manifests::appName(), MZU::Version(QStringLiteral("0.0.1")), newVersion,
+        expected.changelog);
+    expected.version = newVersion.toString();
+
+    pointUpdaterAt(path);
+    MzUpdater updater(QStringLiteral("0.0.1"));
+    Offer offer;
+    if (checkOnHostThread(updater, offer) < 0)
+        return state.SkipWithError("no updateAvailable() in time");
+    for (auto _ : state) {
+        awaitTeardown();
+        const qint64 took = checkOnHostThread(updater, offer);
+        if (took < 0)
+            return state.SkipWithError("no updateAvailable() in time");
+        state.SetIterationTime(double(took) / 1e9);
+    }
+    if (offer != expected)
+        return state.SkipWithError("the updater offered other than the public functions give");
+    state.counters["block_ms"] = double(probe.longestNs) / 1e6;
+    state.counters["block_cpu_ms"] = double(probe.longestCpuNs) / 1e6;
+    state.counters["releases"] = served().releases.value(path);
 }
 
 double maximum(const std::vector<double> &values)
@@ -397,24 +291,41 @@ double maximum(const std::vector<double> &values)
 
 } // namespace
 
-void registerCheckBenchmarks(int hostRepetitions)
+bool ProbedApplication::notify(QObject *receiver, QEvent *event)
 {
-    for (const char *size : { "10KB", "1MB", "1MB-mixed", "1MB-spread", "10MB-spread" }) {
-        const std::string path = std::string("/") + size + ".json";
-        for (const auto &way : { std::make_pair("check/MzUpdater/", checkWithUpdater),
-                 std::make_pair("check/downloadJSon/", checkDownload),
-                 std::make_pair("check/bare/", checkBare),
-                 std::make_pair("check/bare-fresh/", checkBareFresh) }) {
-            benchmark::RegisterBenchmark((way.first + std::string(size)).c_str(),
-                [path, call = way.second](benchmark::State &state) { call(state, path.c_str()); })
-                ->UseManualTime()
-                ->Unit(benchmark::kMillisecond);
+    // Qt 5 calls notify() for every thread; only the main thread's loop is the host's.
+    if (QThread::currentThread() != thread())
+        return QCoreApplication::notify(receiver, event);
+    if (probe.depth == 0 && (probe.counting = probe.recording)) {
+        probe.beganNs = probe.clock.nsecsElapsed();
+        probe.beganCpuNs = threadCpuNs();
+    }
+    ++probe.depth;
+    const bool handled = QCoreApplication::notify(receiver, event);
+    if (--probe.depth == 0 && probe.counting && probe.recording) {
+        const qint64 took = probe.clock.nsecsElapsed() - probe.beganNs;
+        if (took > probe.longestNs) {
+            probe.longestNs = took;
+            probe.longestCpuNs = threadCpuNs() - probe.beganCpuNs;
         }
     }
-    for (const auto &size : spreadSizes) {
-        const std::string path = std::string("/") + size.first + "-spread.json";
+    return handled;
+}
+
+void registerCheckBenchmarks(int hostRepetitions)
+{
+    for (const auto &size : sizes) {
+        const QByteArray path = '/' + QByteArray(size.first);
+        benchmark::RegisterBenchmark((std::string("check/MzUpdater/") + size.first).c_str(),
+            [path](benchmark::State &state) { checkWithUpdater(state, path); })
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("check/bare/") + size.first).c_str(),
+            [path](benchmark::State &state) { bareGet(state, path); })
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark((std::string("host/") + size.first).c_str(),
-            [path](benchmark::State &state) { checkHostThread(state, path.c_str()); })
+            [path](benchmark::State &state) { checkHostThread(state, path); })
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond)
             ->Iterations(1)

@@ -1,4 +1,4 @@
-#include "manifests.h"
+#include "bench.h"
 
 #include "mzu.h"
 
@@ -7,6 +7,16 @@
 namespace Manifests {
 
 namespace {
+
+// Distinct, ascending, one in eight with a suffix.
+QString entryVersion(int index)
+{
+    QString text =
+        QStringLiteral("%1.%2.%3").arg(1 + index / 10000).arg(index / 100 % 100).arg(index % 100);
+    if (index % 8 == 7)
+        text += QLatin1String("-rc1");
+    return text;
+}
 
 QByteArray releaseEntry(int i, const QByteArray &os, const QByteArray &name = "BenchApp",
     const char *news = "fixes the crash on start and speeds up the sync of large folders.")
@@ -39,16 +49,6 @@ QString appName()
     return QStringLiteral("BenchApp");
 }
 
-// Distinct, ascending, one in eight with a suffix.
-QString entryVersion(int index)
-{
-    QString text =
-        QStringLiteral("%1.%2.%3").arg(1 + index / 10000).arg(index / 100 % 100).arg(index % 100);
-    if (index % 8 == 7)
-        text += QLatin1String("-rc1");
-    return text;
-}
-
 QByteArray generate(Kind kind, int entries)
 {
     const QByteArray os = MZU::osString().toLatin1();
@@ -66,40 +66,6 @@ QByteArray generate(Kind kind, int entries)
     }
     if (kind != Kind::Releases)
         body += "]}]}";
-    return body + "]}";
-}
-
-QByteArray releasesOfSize(int bytes)
-{
-    const QByteArray os = MZU::osString().toLatin1();
-    QByteArray body = "{\"name\":\"Versions.json\",\"apps\":[";
-    for (int i = 0; body.size() < bytes - 2; ++i) {
-        if (i > 0)
-            body += ',';
-        body += releaseEntry(i, os);
-    }
-    return body + "]}";
-}
-
-QByteArray mixedOfSize(int bytes)
-{
-    const QByteArray os = MZU::osString().toLatin1();
-    QByteArray body = "{\"name\":\"Versions.json\",\"apps\":[{\"name\":\"BenchApp\",\"os\":[";
-    const QByteArray systems[] = { os, "other-os-a", "other-os-b" };
-    for (int s = 0; s < 2; ++s) {
-        body += (s > 0 ? ",{\"name\":\"" : "{\"name\":\"") + systems[s] + "\",\"files\":[";
-        const int start = body.size();
-        for (int i = 0; body.size() - start < bytes / 6; ++i)
-            body += (i > 0 ? "," : "") + fileEntry(i);
-        body += "],\"settings\":[";
-        const int settingsStart = body.size();
-        for (int i = 0; body.size() - settingsStart < bytes / 12; ++i)
-            body += (i > 0 ? "," : "") + settingEntry(i);
-        body += "]}";
-    }
-    body += "]}";
-    for (int i = 0; body.size() < bytes - 2; ++i)
-        body += ',' + releaseEntry(i / 3, systems[i % 3]);
     return body + "]}";
 }
 
