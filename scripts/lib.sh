@@ -32,3 +32,28 @@ mzu_configure()
     cmake -S "$here" -B "$build" "$@" >"$build/configure.log" 2>&1 \
         || { cat "$build/configure.log"; echo "configure failed" >&2; exit 1; }
 }
+
+# mzu_clang_tidy BUILD_DIR: holds the library and the tool to .clang-tidy, using the build's
+# compile_commands.json; fails on any finding. Skipped, with a note, without clang-tidy.
+mzu_clang_tidy()
+{
+    local build=$1 log=$1/clang-tidy.log
+    if ! command -v clang-tidy >/dev/null; then
+        echo "== clang-tidy is not installed: skipped"
+        return 0
+    fi
+    echo "== clang-tidy: src/ and tools/"
+    local status=0
+    if command -v run-clang-tidy >/dev/null; then
+        run-clang-tidy -quiet -j "$(nproc)" -p "$build" "^$here/(src|tools)/.*\\.cpp\$" \
+            >"$log" 2>&1 || status=$?
+    else
+        (cd "$here" && git ls-files 'src/*.cpp' 'tools/*.cpp') | sed "s|^|$here/|" \
+            | xargs -P "$(nproc)" -n 1 clang-tidy --quiet -p "$build" >"$log" 2>&1 || status=$?
+    fi
+    if [ $status -ne 0 ]; then
+        grep -E -A3 '(warning|error):' "$log" || cat "$log"
+        echo "clang-tidy: findings above (whole log: $log)" >&2
+        exit 1
+    fi
+}

@@ -4,6 +4,7 @@
 #   ./scripts/test.sh              plain builds and test runs (build/qt5-plain, build/qt6-plain)
 #   ./scripts/test.sh --sanitize   the same under Address-, UndefinedBehavior- and LeakSanitizer
 #   ./scripts/test.sh --qt 5|6     one Qt major only (combines with --sanitize)
+# The plain Qt 6 run also holds src/ and tools/ to .clang-tidy when clang-tidy is installed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/scripts/lib.sh"
@@ -26,7 +27,7 @@ while [ $# -gt 0 ]; do
 done
 
 mzu_require_packages minisign # the signature tests sign with it; without it they use committed signatures
-args=(-DMZUPDATER_DEVELOPER=ON -DBUILD_TESTING=ON)
+args=(-DMZUPDATER_DEVELOPER=ON -DBUILD_TESTING=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
 if [ "$mode" = sanitize ]; then
     args+=(-DCMAKE_BUILD_TYPE=Debug -DMZUPDATER_SANITIZE=ON)
     export ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1
@@ -46,5 +47,8 @@ for major in "${majors[@]}"; do
     cmake --build "$build" --parallel "$(nproc)" -- --no-print-directory >"$build/build.log" 2>&1 \
         || { cat "$build/build.log"; echo "test.sh: Qt $major build failed" >&2; exit 1; }
     (cd "$build" && ctest --output-on-failure --parallel "$(nproc)")
+    if [ "$mode" = plain ] && [ "$major" = 6 ]; then
+        mzu_clang_tidy "$build"
+    fi
     previous=$build
 done
