@@ -94,8 +94,6 @@ private:
 };
 
 /// The category of every warning the library logs, "mzupdater", so that hosts can filter it.
-/// Written qCWarning(lcMzupdater, ): the empty argument keeps clang's -Wpedantic from
-/// refusing the variadic macro called without one.
 Q_DECLARE_LOGGING_CATEGORY(lcMzupdater)
 
 /// One log line as qWarning() would print these items (spaces, quotes and all).

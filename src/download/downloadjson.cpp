@@ -424,9 +424,9 @@ Downloaded parse(const QString &address, const Fetched &fetched, int transferTim
             // Qt's error text says only that the handshake failed, not why.
             result.failure = logLine("Cannot download from ", address,
                 " - certificate problems:", fetched.sslErrors.join(QLatin1String("; ")));
-            qCWarning(lcMzupdater, ).noquote() << result.failure;
+            qCWarning(lcMzupdater).noquote() << result.failure;
         }
-        qCWarning(lcMzupdater, ).noquote()
+        qCWarning(lcMzupdater).noquote()
             << logLine("(MZUpdater JSON) NAM error ", fetched.errorText);
         if (result.failure.isEmpty())
             result.failure = logLine("(MZUpdater JSON) NAM error ", fetched.errorText);
@@ -445,7 +445,7 @@ Downloaded parse(const QString &address, const Fetched &fetched, int transferTim
         break;
     }
     if (!result.failure.isEmpty())
-        qCWarning(lcMzupdater, ).noquote() << result.failure;
+        qCWarning(lcMzupdater).noquote() << result.failure;
     return result;
 }
 

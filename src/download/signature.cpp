@@ -69,7 +69,7 @@ struct KeyStore
             if (parsePublicKey(text, key, why))
                 keys.append(key);
             else
-                qCWarning(lcMzupdater, ).noquote()
+                qCWarning(lcMzupdater).noquote()
                     << QStringLiteral("Compiled-in trusted key \"%1\" ignored - %2").arg(text, why);
         }
     }
@@ -269,7 +269,7 @@ bool setTrustedKeys(const QStringList &keys)
         Internal::PublicKey key;
         QString why;
         if (!Internal::parsePublicKey(text, key, why)) {
-            qCWarning(Internal::lcMzupdater, ).noquote()
+            qCWarning(Internal::lcMzupdater).noquote()
                 << QStringLiteral("Trusted key \"%1\" refused - %2; the trusted keys are unchanged")
                        .arg(text, why);
             return false;

@@ -72,7 +72,7 @@ MzUpdater::MzUpdater(const QString &currentVersion, QObject *parent)
     connect(&watcher, SIGNAL(finished()), this, SLOT(asyncFinished()));
     MZU::Version parsed;
     if (!parsed.fromString(currentVersion) || parsed.isNull())
-        qCWarning(MZU::Internal::lcMzupdater, ).noquote()
+        qCWarning(MZU::Internal::lcMzupdater).noquote()
             << MZU::Internal::logLine("Current version ", currentVersion,
                    " is not a version (MAJOR.MINOR.PATCH[-suffix]); every release will look newer");
 }
@@ -91,7 +91,7 @@ MzUpdater::~MzUpdater()
     // The transfer stops within a few tens of milliseconds. Parsing a large body cannot be
     // interrupted; then the task finishes on its own, holding nothing of ours.
     for (int pass = 1; pass <= 3 && !future.isFinished(); ++pass) {
-        qCWarning(MZU::Internal::lcMzupdater, ).noquote() << stillRunning;
+        qCWarning(MZU::Internal::lcMzupdater).noquote() << stillRunning;
         while (!future.isFinished() && clock.elapsed() < qMin(pass * 100, 250))
             QThread::msleep(2);
     }
@@ -104,7 +104,7 @@ void MzUpdater::checkUpdates()
         address = QStringLiteral(MZUPDATER_DEFAULT_MANIFEST_URL);
 
     if (watcher.isRunning()) {
-        qCWarning(MZU::Internal::lcMzupdater, ) << "Cannot check for updates - busy";
+        qCWarning(MZU::Internal::lcMzupdater) << "Cannot check for updates - busy";
         return;
     }
     cancel = std::make_shared<std::atomic_bool>(false);
@@ -149,7 +149,7 @@ MzUpdater::Outcome MzUpdater::check(MZU::Internal::Session &session, const QStri
         outcome.failure =
             MZU::Internal::logLine("Cannot read ", address, " - not a \"Versions.json\" document:")
             + QLatin1Char(' ') + why;
-        qCWarning(MZU::Internal::lcMzupdater, ).noquote() << outcome.failure;
+        qCWarning(MZU::Internal::lcMzupdater).noquote() << outcome.failure;
         return outcome;
     }
     outcome.checked = true;
