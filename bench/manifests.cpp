@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bench.h"
 
 #include "mzu.h"

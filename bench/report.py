@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Reads the benchmarks' JSON for Qt 5 and Qt 6 and prints the tables side by side; with
 --markdown FILE, also rewrites the generated block of FILE.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef FUZZ_H
 #define FUZZ_H
 

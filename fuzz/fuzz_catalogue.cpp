@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Catalogue and update resolution. The catalogue must hold exactly the release entries for
 // the system with a name and a version; the version offered must be the oldest newer
 // release marked "tip", else the newest one, and the change log must hold the blocks of the

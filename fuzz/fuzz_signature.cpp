@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // minisign signature files as a server may send them, checked against a manifest and the
 // key that signed it (tests/data/signature): never a crash, and a verdict that is either a
 // verification or a stated cause. Input: the bytes of a signature file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Version texts: the fast parser against the regular expression that defines the syntax,
 // the order laws over three parsed versions, and printing then parsing again.
 // Input: a JSON array of texts, or else up to three lines of bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file and setting walks against a plain model of them: the entry list chosen, and for
 // each entry in array order either the record, a faithful copy of the entry, or the one
 // reason it was skipped for.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Structure-aware mutation shared by every target: an input that parses as JSON gets one of
 // its nodes changed the way manifest authors get things wrong, then is written back. Bytes
 // that are not JSON, and one input in eight anyway, go to libFuzzer's own byte mutation so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef DOWNLOADJSON_H
 #define DOWNLOADJSON_H
 

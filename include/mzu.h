@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef MZU_H
 #define MZU_H
 

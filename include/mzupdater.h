@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef MZUPDATER_H
 #define MZUPDATER_H
 

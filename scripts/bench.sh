@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and runs the benchmarks for Qt 5 and Qt 6 (Release, in build/bench-qt5 and
 # build/bench-qt6) and prints their figures side by side; the full run also rewrites the
 # generated block of docs/performance.md. On a fresh Debian machine, run as root, it first
@@ -18,7 +19,7 @@ while [ $# -gt 0 ]; do
     --quick) mode=quick ;;
     --qt) [[ "${2:-}" =~ ^[56]$ ]] || { echo "bench.sh: --qt takes 5 or 6" >&2; exit 64; }
         qts=("$2"); shift ;;
-    -h | --help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '3,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench.sh: unknown argument '$1' (see --help)" >&2; exit 64 ;;
     esac
     shift

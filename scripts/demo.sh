@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the example host (build/demo, Release, against the Qt a plain build picks: Qt 6
 # when it is installed, else Qt 5) and runs it as if DemoApp 1.0.0 were installed, against
 # examples/Versions.json served on a loopback port (python3's http.server; without python3
@@ -10,7 +11,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/scripts/lib.sh"
 
 case "${1:-}" in
--h | --help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+-h | --help) sed -n '3,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
 esac
 installed=${1:-1.0.0}
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets with clang (against the Qt a plain build picks: Qt 6 when it
 # is installed) and runs each for SECONDS (default 60) on a copy of its seed corpus in
 # fuzz/corpus/, so that the repository stays clean. Fails on any
@@ -11,7 +12,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 
 seconds=${1:-60}
 case "$seconds" in
--h | --help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+-h | --help) sed -n '3,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
 *[!0-9]* | '') echo "fuzz.sh: SECONDS must be a number, not '$seconds'" >&2; exit 64 ;;
 esac
 targets=(version catalogue walks signature)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the scripts: installs missing Debian packages and configures a build.
 
 mzu_packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools qt6-base-dev zlib1g-dev

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds mzupdater with warnings as errors against Qt 5 and Qt 6 and runs every test.
 # On a fresh Debian machine, run as root, it first installs what is missing.
 #   ./scripts/test.sh              plain builds and test runs (build/qt5-plain, build/qt6-plain)
@@ -20,13 +21,12 @@ while [ $# -gt 0 ]; do
         *) echo "test.sh: --qt takes 5 or 6, not '${2:-}'" >&2; exit 64 ;;
         esac
         ;;
-    -h | --help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '3,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test.sh: unknown argument '$1' (see --help)" >&2; exit 64 ;;
     esac
     shift
 done
 
-mzu_require_packages minisign # the signature tests sign with it; without it they use committed signatures
 args=(-DMZUPDATER_DEVELOPER=ON -DBUILD_TESTING=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
 if [ "$mode" = sanitize ]; then
     args+=(-DCMAKE_BUILD_TYPE=Debug -DMZUPDATER_SANITIZE=ON)

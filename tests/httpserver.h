@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef HTTPSERVER_H
 #define HTTPSERVER_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef MANIFESTBUILDER_H
 #define MANIFESTBUILDER_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef MESSAGELOG_H
 #define MESSAGELOG_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef REFERENCEVERSION_H
 #define REFERENCEVERSION_H
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """docs/manifest.schema.json against the manifests we ship and document, and against
 mutations of a small manifest: it must refuse what hosts skip (lint's errors) and accept
 what hosts read, even where lint warns.

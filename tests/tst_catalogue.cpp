@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "manifest/manifest_p.h"
 #include "manifestbuilder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The keys of MZUPDATER_TRUSTED_KEYS are trusted from the start. Built from the signature
 // code alone, with two keys compiled in, since the library under test has none.
 #include "download/signature_p.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "download/download_p.h"
 #include "downloadjson.h"
 #include "httpserver.h"

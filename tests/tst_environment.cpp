@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "environment/environment_p.h"
 #include "mzu.h"
 

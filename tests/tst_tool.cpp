@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "httpserver.h"
 #include "lint.h"
 #include "source.h"

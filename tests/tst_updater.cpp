@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "downloadjson.h"
 #include "httpserver.h"
 #include "messagelog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef FORMAT_H
 #define FORMAT_H
 

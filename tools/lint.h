@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef LINT_H
 #define LINT_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mzupdater: shows manifest authors what every host sees in a manifest, and why.
 
 #include "format.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef SIMILAR_H
 #define SIMILAR_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "source.h"
 
 #include "download/download_p.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef SOURCE_H
 #define SOURCE_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef VERIFY_H
 #define VERIFY_H
 

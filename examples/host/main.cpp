@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mzupdater-host: the smallest application that asks mzupdater whether a newer release of
 // itself is published, and what the move to it involves. Copy it into your application
 // and replace the printing with your own user interface.

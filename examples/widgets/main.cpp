@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mzupdater-widgets: a window whose Help menu asks mzupdater whether a newer release is
 // published. The updater is a child of the main window, so closing the window (which
 // deletes it) may happen at any moment of a check.

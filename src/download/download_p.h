@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef DOWNLOAD_P_H
 #define DOWNLOAD_P_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "downloadjson.h"
 
 #include "download_p.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef SIGNATURE_P_H
 #define SIGNATURE_P_H
 

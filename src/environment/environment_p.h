@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef ENVIRONMENT_P_H
 #define ENVIRONMENT_P_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mzu.h"
 
 #include "manifest_p.h"

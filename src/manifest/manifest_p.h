@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef MANIFEST_P_H
 #define MANIFEST_P_H
 

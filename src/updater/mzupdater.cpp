@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mzupdater.h"
 
 #include "download/download_p.h"

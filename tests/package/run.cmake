@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the built library into fresh prefixes and builds and runs outside projects against
 # it: the consumer through find_package, and a program through pkg-config.
 # With OTHER_BUILD_DIR (a build for the other Qt major), both are installed into one prefix
