@@ -27,6 +27,7 @@ while [ $# -gt 0 ]; do
     shift
 done
 
+mzu_require_packages
 args=(-DMZUPDATER_DEVELOPER=ON -DBUILD_TESTING=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
 if [ "$mode" = sanitize ]; then
     args+=(-DCMAKE_BUILD_TYPE=Debug -DMZUPDATER_SANITIZE=ON)
