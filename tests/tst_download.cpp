@@ -11,8 +11,6 @@
 #include <QTcpServer>
 #include <QtTest>
 
-Q_DECLARE_METATYPE(HttpServer::Response)
-
 namespace {
 
 constexpr qint64 cap = 64 * 1024 * 1024;
@@ -28,7 +26,7 @@ HttpServer::Response spaces(qint64 size, bool declared = false)
     return response;
 }
 
-QByteArray read(const QString &name)
+QByteArray read(const QString &name) // in the signature folder
 {
     QFile file(MZUPDATER_TEST_DATA "/signature/" + name);
     if (!file.open(QIODevice::ReadOnly))
@@ -42,16 +40,12 @@ QString key(const QString &name)
 }
 
 // Resident memory in KiB, "VmRSS" now or "VmHWM" the peak since the last reset.
-qint64 memoryKiB(const QByteArray &field)
+qint64 memoryKiB(const QString &field)
 {
     QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
+    const QString text =
+        QString::fromLatin1(status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray());
+    return QRegularExpression(field + ":\\s*(\\d+)").match(text).captured(1).toLongLong();
 }
 
 // Presents a self-signed certificate; served by the download's own event loop.
@@ -90,11 +84,8 @@ private:
 
 void tst_Download::initTestCase()
 {
-    QFile cert(MZUPDATER_TEST_DATA "/selfsigned.crt");
-    QFile key(MZUPDATER_TEST_DATA "/selfsigned.key");
-    QVERIFY(cert.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly));
-    tls.config.setLocalCertificate(QSslCertificate(cert.readAll()));
-    tls.config.setPrivateKey(QSslKey(key.readAll(), QSsl::Rsa));
+    tls.config.setLocalCertificate(QSslCertificate(read("../selfsigned.crt")));
+    tls.config.setPrivateKey(QSslKey(read("../selfsigned.key"), QSsl::Rsa));
     QVERIFY(tls.listen(QHostAddress::LocalHost));
 }
 
@@ -279,8 +270,7 @@ void tst_Download::download()
     QElapsedTimer clock;
     clock.start();
     const int defaultLimit = MZU::Internal::transferLimitMs;
-    if (limitMs >= 0)
-        MZU::Internal::transferLimitMs = limitMs;
+    MZU::Internal::transferLimitMs = limitMs < 0 ? defaultLimit : limitMs;
     const QJsonDocument document = timeoutMs < 0 ? downloadJSon(url) : downloadJSon(url, timeoutMs);
     MZU::Internal::transferLimitMs = defaultLimit;
     const qint64 elapsed = clock.elapsed();

@@ -66,12 +66,11 @@ void tst_Environment::maintenanceToolPathFor()
     QVERIFY(temporary.isValid());
     const QDir root(QFileInfo(temporary.path()).canonicalFilePath());
     for (const QString &item : tree) {
-        const QString path = item.section('=', 0, 0);
-        const QString target = item.section('=', 1);
-        QFile file(root.filePath(path));
-        QVERIFY(root.mkpath(QFileInfo(path).path()));
-        QVERIFY(target.isEmpty() ? file.open(QIODevice::WriteOnly)
-                                 : QFile::link(root.filePath(target), file.fileName()));
+        QFile file(root.filePath(item.section('=', 0, 0)));
+        QVERIFY(root.mkpath(QFileInfo(file).path()));
+        QVERIFY(item.contains('=')
+                ? QFile::link(root.filePath(item.section('=', 1)), file.fileName())
+                : file.open(QIODevice::WriteOnly));
     }
     QVERIFY(root.mkpath(appDir));
     QCOMPARE(MZU::Internal::maintenanceToolPathFor(root.filePath(appDir), platform),
