@@ -43,10 +43,9 @@ HttpServer::Response HttpServer::Response::redirect(int status, const QString &l
 HttpServer::Response HttpServer::Response::encoded(
     const QByteArray &encoding, const QByteArray &head, qint64 fill, const QByteArray &tail)
 {
-    Response response = json(head);
-    response.fillSize = fill;
-    response.tail = tail;
-    response.headers.append({ QByteArray("Content-Encoding"), encoding });
+    Response response { 200,
+        { { "Content-Type", "application/json" }, { "Content-Encoding", encoding } }, head, fill,
+        tail };
     if (encoding != "gzip" && encoding != "deflate")
         return response;
     QByteArray input = bodyPart(response, 0, response.size());

@@ -7,8 +7,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonObject>
 #include <QNetworkProxy>
 #include <QPointer>
 #include <QProcess>
@@ -44,10 +42,8 @@ void record(MzUpdater *updater, QStringList *events, const QString &deleteOn = Q
             delete updater;
     };
     QObject::connect(updater, &MzUpdater::checked, [=] { note("checked"); });
-    QObject::connect(
-        updater, &MzUpdater::updateAvailable, [=](const QString &newver, const QString &log) {
-            note("updateAvailable " + newver + " | " + log);
-        });
+    QObject::connect(updater, &MzUpdater::updateAvailable,
+        [=](const QString &v, const QString &log) { note("updateAvailable " + v + " | " + log); });
     QObject::connect(
         updater, &MzUpdater::checkFailed, [=](const QString &why) { note("checkFailed " + why); });
 }
@@ -121,9 +117,7 @@ void tst_Updater::initTestCase()
     settingsPath = QCoreApplication::applicationDirPath() + QLatin1String("/maintenancetool.ini");
     const HttpServer::Response fast = manifest({ release("2.0.0", "Faster.") });
     server.setResponse("/fast", fast);
-    HttpServer::Response stalled;
-    stalled.silent = true;
-    server.setResponse("/stalled", stalled);
+    server.setResponse("/stalled", { 200, {}, {}, 0, {}, -1, true }); // silent
     // Never silent for the 30 s inactivity timeout: only cancelling ends it.
     HttpServer::Response trickle = fast;
     trickle.trickleMs = 5000;
@@ -154,7 +148,7 @@ void tst_Updater::check_data()
     QTest::addColumn<QString>("current");
     QTest::addColumn<bool>("signedOnly"); // key a trusted
     QTest::addColumn<QString>("deleteOn"); // the signal whose slot deletes the updater
-    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QStringList>("events"); // empty: checkFailed with the one warning
     QTest::addColumn<QStringList>("warnings"); // %1: the address
 
     using R = HttpServer::Response;
@@ -166,13 +160,6 @@ void tst_Updater::check_data()
                          const QString &deleteOn = {}, bool signedOnly = false) {
         QTest::newRow(name) << address << settings << response << current << signedOnly << deleteOn
                             << events << warnings;
-    };
-    // A failed check logs one warning and emits it as checkFailed's reason.
-    const auto failed = [&](const char *name, const QString &address, const R &response,
-                            const QString &warning, const QString &deleteOn = {},
-                            bool signedOnly = false) {
-        row(name, address, response, { "checkFailed " + warning }, { warning }, "1.0.0", pointAt,
-            deleteOn, signedOnly);
     };
     const QJsonArray apps { release("1.1.0", "Faster start."),
         release("2.0.0-rc1", "New look.\nDark mode."), release("1.5.0"),
@@ -199,17 +186,19 @@ void tst_Updater::check_data()
     row("no settings file", "", two, offered, {}, "1.0.0", QByteArray());
     row("empty value keeps the default", "", two, offered, {}, "1.0.0", "[URL]\nVersions=\n");
     row("deleted in checked's slot", "/two", two, { "checked" }, {}, "1.0.0", pointAt, "checked");
-    failed("document name in other case", "/versions", manifest(apps, "versions.json"),
-        "Cannot read  \"%1\"  - not a \"Versions.json\" document: its root \"name\" is "
-        "\"versions.json\"");
-    failed("array root", "/array", R::json(R"([{"name": "Versions.json"}])"),
-        "Cannot read  \"%1\"  - not a \"Versions.json\" document: its root is an array");
-    failed("invalid address", "http://bad host/Versions.json", R(),
-        "Cannot download from  \"%1\"  - invalid address");
-    failed("HTTP error, deleted in checkFailed's slot", "/gone", R::json("{}", 404),
-        namError("Error transferring %1 - server replied: Not Found"), "checkFailed");
-    failed("unsigned, a key trusted", "/two", two,
-        "Refusing the manifest from %1 - signature missing: ...", {}, true);
+    // A failed check logs one warning and emits it as checkFailed's reason.
+    row("document name in other case", "/versions", manifest(apps, "versions.json"), {},
+        { "Cannot read  \"%1\"  - not a \"Versions.json\" document: its root \"name\" is "
+          "\"versions.json\"" });
+    row("array root", "/array", R::json(R"([{"name": "Versions.json"}])"), {},
+        { "Cannot read  \"%1\"  - not a \"Versions.json\" document: its root is an array" });
+    row("invalid address", "http://bad host/Versions.json", R(), {},
+        { "Cannot download from  \"%1\"  - invalid address" });
+    row("HTTP error, deleted in checkFailed's slot", "/gone", R::json("{}", 404), {},
+        { namError("Error transferring %1 - server replied: Not Found") }, "1.0.0", pointAt,
+        "checkFailed");
+    row("unsigned, a key trusted", "/two", two, {},
+        { "Refusing the manifest from %1 - signature missing: ..." }, "1.0.0", pointAt, {}, true);
 }
 
 void tst_Updater::check()
@@ -250,6 +239,8 @@ void tst_Updater::check()
     settle();
     delete updater; // the destructor of a delivered updater is silent
     QVERIFY(MZU::setTrustedKeys({}));
+    if (events.isEmpty())
+        events << "checkFailed " + warnings.value(0);
     events.replaceInStrings(QLatin1String("%1"), url);
     warnings.replaceInStrings(QLatin1String("%1"), url);
     QCOMPARE(cut(seen, events), events);
@@ -274,12 +265,10 @@ void tst_Updater::busy()
         updaters.back()->checkUpdates();
     }
     settle();
-    const QStringList warnings = MessageLog::take();
-    QCOMPARE(warnings.count("Cannot check for updates - busy"), count);
-    QCOMPARE(warnings.size(), count);
-    QCOMPARE(seen.count("checked"), count);
-    QCOMPARE(seen.count("updateAvailable 2.0.0 | 2.0.0:\nFaster."), count);
-    QCOMPARE(seen.size(), 2 * count);
+    QCOMPARE(MessageLog::take().join('|'),
+        QString("Cannot check for updates - busy|").repeated(count).chopped(1));
+    QCOMPARE(seen.join('|'),
+        QString("checked|updateAvailable 2.0.0 | 2.0.0:\nFaster.|").repeated(count).chopped(1));
     QCOMPARE(server.requestCount("/fast"), count);
     updaters.front()->checkUpdates(); // once delivered, the next check is accepted
     settle();
@@ -370,8 +359,7 @@ void tst_Updater::shutdown()
     QVERIFY(child.waitForFinished(10000));
     QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
     output += child.readAllStandardOutput();
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), 0);
+    QCOMPARE(child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1, 0);
     QVERIFY2(!output.contains("signal"), output.constData());
 }
 
