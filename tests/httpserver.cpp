@@ -33,28 +33,20 @@ QByteArray bodyPart(const HttpServer::Response &response, qint64 offset, qint64 
 
 HttpServer::Response HttpServer::Response::json(const QByteArray &body, int status)
 {
-    Response response;
-    response.status = status;
-    response.body = body;
-    response.headers.append({ QByteArray("Content-Type"), QByteArray("application/json") });
-    return response;
+    return { status, { { "Content-Type", "application/json" } }, body };
 }
 
 HttpServer::Response HttpServer::Response::redirect(int status, const QString &location)
 {
-    Response response;
-    response.status = status;
-    response.headers.append({ QByteArray("Location"), location.toUtf8() });
-    return response;
+    return { status, { { "Location", location.toUtf8() } } };
 }
 
 HttpServer::Response HttpServer::Response::encoded(
     const QByteArray &encoding, const QByteArray &head, qint64 fill, const QByteArray &tail)
 {
-    Response response = json(head);
-    response.fillSize = fill;
-    response.tail = tail;
-    response.headers.append({ QByteArray("Content-Encoding"), encoding });
+    Response response { 200,
+        { { "Content-Type", "application/json" }, { "Content-Encoding", encoding } }, head, fill,
+        tail };
     if (encoding != "gzip" && encoding != "deflate")
         return response;
     QByteArray input = bodyPart(response, 0, response.size());
@@ -140,12 +132,11 @@ void HttpServer::serve(QTcpSocket *socket)
         QString target;
         Response response;
         qint64 offset = 0;
-        bool pumping = false;
     };
     const auto c = std::make_shared<Connection>();
     // Writes only a little ahead of the peer, so that a huge body is made as fast as it is read.
     const auto pump = [socket, c] {
-        const qint64 chunk = c->pumping ? 64 * 1024 : 1;
+        const qint64 chunk = c->response.trickleMs > 0 ? 1 : 64 * 1024;
         if (socket->state() != QAbstractSocket::ConnectedState)
             return;
         do {
@@ -160,7 +151,7 @@ void HttpServer::serve(QTcpSocket *socket)
         QMutexLocker locker(&mutex);
         sent[c->target] += n;
         locker.unlock();
-        if (c->pumping)
+        if (c->response.trickleMs == 0)
             pump();
     });
     QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -169,12 +160,10 @@ void HttpServer::serve(QTcpSocket *socket)
         if (!c->target.isNull() || !c->request.contains("\r\n\r\n"))
             return;
         c->target = QString::fromUtf8(c->request.split(' ').value(1));
-        Response notFound;
-        notFound.status = 404;
         {
             QMutexLocker locker(&mutex);
             ++requests[c->target];
-            c->response = responses.value(c->target, notFound);
+            c->response = responses.value(c->target, Response { 404 });
         }
         const Response &response = c->response;
         if (response.silent)
@@ -189,13 +178,10 @@ void HttpServer::serve(QTcpSocket *socket)
         for (const auto &header : response.headers)
             head += header.first + ": " + header.second + "\r\n";
         socket->write(head + "Connection: close\r\n\r\n");
-        if (response.trickleMs > 0) {
-            auto *timer = new QTimer(socket);
-            QObject::connect(timer, &QTimer::timeout, socket, pump);
-            timer->start(response.trickleMs);
-        } else {
-            c->pumping = true;
-            pump();
-        }
+        if (response.trickleMs == 0)
+            return pump();
+        auto *timer = new QTimer(socket);
+        QObject::connect(timer, &QTimer::timeout, socket, pump);
+        timer->start(response.trickleMs);
     });
 }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QMetaType>
 #include <QMutex>
 #include <QPair>
 #include <QString>
@@ -24,11 +25,11 @@ public:
         static constexpr qint64 NoLength = -2; // the close ends the body
 
         int status = 200;
-        QList<QPair<QByteArray, QByteArray>> headers;
+        QList<QPair<QByteArray, QByteArray>> headers {};
         // `body`, fillSize spaces, then `tail`: made as the socket drains, never held whole.
-        QByteArray body;
+        QByteArray body {};
         qint64 fillSize = 0;
-        QByteArray tail;
+        QByteArray tail {};
         qint64 contentLength = -1; // -1: the real size; larger: closes mid-body
         bool silent = false; // no answer at all
         int trickleMs = 0; // > 0: one body byte per interval, the first after one
@@ -45,7 +46,6 @@ public:
     HttpServer();
     ~HttpServer();
 
-    quint16 port() const { return serverPort; }
     QString url(const QString &target) const;
     void setResponse(const QString &target, const Response &response);
     int requestCount(const QString &target) const;
@@ -62,5 +62,7 @@ private:
     QHash<QString, int> requests;
     QHash<QString, qint64> sent;
 };
+
+Q_DECLARE_METATYPE(HttpServer::Response)
 
 #endif // HTTPSERVER_H

@@ -10,21 +10,15 @@
 // left out (QJsonObject drops it on insertion).
 namespace ManifestBuilder {
 
-// JSON text with ' standing for ". A typo is a broken test, not a case: it aborts.
-inline QJsonValue json(const char *text)
-{
-    QByteArray bytes = QByteArray("[") + text + ']';
-    bytes.replace('\'', '"');
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError)
-        qFatal("Bad JSON in a test table: %s (%s)", text, qPrintable(error.errorString()));
-    return document.array().at(0);
-}
-
+// JSON object text with ' standing for ". A typo is a broken test, not a case: it aborts.
 inline QJsonObject object(const char *text)
 {
-    return json(text).toObject();
+    QJsonParseError error;
+    const QJsonDocument document =
+        QJsonDocument::fromJson(QByteArray(text).replace('\'', '"'), &error);
+    if (error.error != QJsonParseError::NoError)
+        qFatal("Bad JSON in a test table: %s (%s)", text, qPrintable(error.errorString()));
+    return document.object();
 }
 
 // @p base with the members of @p extra added, replaced or (when Undefined) removed.

@@ -38,10 +38,9 @@ private:
 // @p lines, each cut short where the line expected in its place ends in "...".
 inline QStringList cut(QStringList lines, const QStringList &expected)
 {
-    for (int i = 0; i < qMin(lines.size(), expected.size()); ++i) {
+    for (int i = 0; i < qMin(lines.size(), expected.size()); ++i)
         if (expected.at(i).endsWith(QLatin1String("...")))
             lines[i] = lines.at(i).left(expected.at(i).size() - 3) + QLatin1String("...");
-    }
     return lines;
 }
 

@@ -33,26 +33,25 @@ void tst_Environment::maintenanceToolPathFor_data()
     QTest::addColumn<QString>("appDir");
     QTest::addColumn<Platform>("platform");
     QTest::addColumn<QString>("expected");
-    const auto row = [](const char *name, const QStringList &tree, const char *appDir,
+    const auto row = [](const char *name, const QStringList &tree, const QString &appDir,
                          Platform platform, const QString &expected) {
-        QTest::newRow(name) << tree << QString(appDir) << platform << expected;
+        QTest::newRow(name) << tree << appDir << platform << expected;
     };
     const QString tool = "MaintenanceTool.app/Contents/MacOS/MaintenanceTool";
+    const QString bundle = "Apps/My.app/Contents/MacOS";
     // A tool in each place, so that a wrong choice shows.
-    const QStringList both { "Apps/" + tool, "Apps/My.app/Contents/MacOS/" + tool };
-    row("mac bundle", both, "Apps/My.app/Contents/MacOS", Platform::Mac, "Apps/" + tool);
-    row("mac bundle, tool missing", { "Apps/My.app/Contents/MacOS/" + tool },
-        "Apps/My.app/Contents/MacOS", Platform::Mac, "Apps/" + tool);
+    const QStringList both { "Apps/" + tool, bundle + "/" + tool };
+    row("mac bundle", both, bundle, Platform::Mac, "Apps/" + tool);
+    row("mac bundle, tool missing", { bundle + "/" + tool }, bundle, Platform::Mac, "Apps/" + tool);
     row("mac plain directory", both, "Apps", Platform::Mac, "Apps/" + tool);
     row("mac lower-case macos", { "Apps/" + tool, "Apps/My.app/Contents/macos/" + tool },
         "Apps/My.app/Contents/macos", Platform::Mac, "Apps/My.app/Contents/macos/" + tool);
     row("mac name merely ending in MacOS", { "a/" + tool, "a/b/c/NotMacOS/" + tool },
         "a/b/c/NotMacOS", Platform::Mac, "a/" + tool);
-    row("mac symlinked tool", { "real/Tool", "Apps/" + tool + "=real/Tool" },
-        "Apps/My.app/Contents/MacOS", Platform::Mac, "real/Tool");
-    row("linux ignores bundles", { "Apps/" + tool, "Apps/My.app/Contents/MacOS/MaintenanceTool" },
-        "Apps/My.app/Contents/MacOS", Platform::Linux,
-        "Apps/My.app/Contents/MacOS/MaintenanceTool");
+    row("mac symlinked tool", { "real/Tool", "Apps/" + tool + "=real/Tool" }, bundle, Platform::Mac,
+        "real/Tool");
+    row("linux ignores bundles", { "Apps/" + tool, bundle + "/MaintenanceTool" }, bundle,
+        Platform::Linux, bundle + "/MaintenanceTool");
     row("windows", { "bin/MaintenanceTool.exe", "bin/MaintenanceTool" }, "bin", Platform::Windows,
         "bin/MaintenanceTool.exe");
 }
@@ -67,12 +66,11 @@ void tst_Environment::maintenanceToolPathFor()
     QVERIFY(temporary.isValid());
     const QDir root(QFileInfo(temporary.path()).canonicalFilePath());
     for (const QString &item : tree) {
-        const QString path = item.section('=', 0, 0);
-        const QString target = item.section('=', 1);
-        QFile file(root.filePath(path));
-        QVERIFY(root.mkpath(QFileInfo(path).path()));
-        QVERIFY(target.isEmpty() ? file.open(QIODevice::WriteOnly)
-                                 : QFile::link(root.filePath(target), file.fileName()));
+        QFile file(root.filePath(item.section('=', 0, 0)));
+        QVERIFY(root.mkpath(QFileInfo(file).path()));
+        QVERIFY(item.contains('=')
+                ? QFile::link(root.filePath(item.section('=', 1)), file.fileName())
+                : file.open(QIODevice::WriteOnly));
     }
     QVERIFY(root.mkpath(appDir));
     QCOMPARE(MZU::Internal::maintenanceToolPathFor(root.filePath(appDir), platform),

@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "downloadjson.h"
 #include "httpserver.h"
+#include "manifestbuilder.h"
 #include "messagelog.h"
 #include "mzu.h"
 #include "mzupdater.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonObject>
 #include <QNetworkProxy>
 #include <QPointer>
 #include <QProcess>
@@ -19,26 +18,20 @@
 #include <cstdio>
 #include <memory>
 
-Q_DECLARE_METATYPE(HttpServer::Response)
-
 namespace {
 
 const QString appName = QStringLiteral("TestApp");
-const QString canceled = namError(QStringLiteral("Operation canceled"));
 
-QJsonObject release(const QString &version, const QString &changelog = QString(),
+QJsonObject release(const QString &version, const QJsonValue &changelog = QJsonValue::Undefined,
     const QString &name = appName, const QString &os = MZU::osString())
 {
-    QJsonObject entry { { "name", name }, { "os", os }, { "version", version } };
-    if (!changelog.isEmpty())
-        entry.insert("changelog", changelog);
-    return entry;
+    return ManifestBuilder::release(name, os, version, { { "changelog", changelog } });
 }
 
 HttpServer::Response manifest(const QJsonArray &apps, const QString &name = "Versions.json")
 {
-    const QJsonObject root { { "name", name }, { "apps", apps } };
-    return HttpServer::Response::json(QJsonDocument(root).toJson(QJsonDocument::Compact));
+    return HttpServer::Response::json(
+        ManifestBuilder::manifest(apps, name).toJson(QJsonDocument::Compact));
 }
 
 // Records the signals of `updater` in order; the slot of the one named `deleteOn` deletes it.
@@ -50,10 +43,8 @@ void record(MzUpdater *updater, QStringList *events, const QString &deleteOn = Q
             delete updater;
     };
     QObject::connect(updater, &MzUpdater::checked, [=] { note("checked"); });
-    QObject::connect(
-        updater, &MzUpdater::updateAvailable, [=](const QString &newver, const QString &log) {
-            note("updateAvailable " + newver + " | " + log);
-        });
+    QObject::connect(updater, &MzUpdater::updateAvailable,
+        [=](const QString &v, const QString &log) { note("updateAvailable " + v + " | " + log); });
     QObject::connect(
         updater, &MzUpdater::checkFailed, [=](const QString &why) { note("checkFailed " + why); });
 }
@@ -63,11 +54,6 @@ void settle()
 {
     QVERIFY(QThreadPool::globalInstance()->waitForDone(10000));
     QCoreApplication::processEvents();
-}
-
-int openDescriptors()
-{
-    return QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size();
 }
 
 // Run as a child process: leaves main with a check in flight, as `kind` says.
@@ -109,7 +95,6 @@ private Q_SLOTS:
     void check_data();
     void check();
     void busy();
-    void noResult();
     void destroy_data();
     void destroy();
     void shutdown_data();
@@ -133,9 +118,7 @@ void tst_Updater::initTestCase()
     settingsPath = QCoreApplication::applicationDirPath() + QLatin1String("/maintenancetool.ini");
     const HttpServer::Response fast = manifest({ release("2.0.0", "Faster.") });
     server.setResponse("/fast", fast);
-    HttpServer::Response stalled;
-    stalled.silent = true;
-    server.setResponse("/stalled", stalled);
+    server.setResponse("/stalled", { 200, {}, {}, 0, {}, -1, true }); // silent
     // Never silent for the 30 s inactivity timeout: only cancelling ends it.
     HttpServer::Response trickle = fast;
     trickle.trickleMs = 5000;
@@ -166,63 +149,57 @@ void tst_Updater::check_data()
     QTest::addColumn<QString>("current");
     QTest::addColumn<bool>("signedOnly"); // key a trusted
     QTest::addColumn<QString>("deleteOn"); // the signal whose slot deletes the updater
-    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QStringList>("events"); // empty: checkFailed with the one warning
     QTest::addColumn<QStringList>("warnings"); // %1: the address
 
-    const auto row = [](const char *name, const QString &address, const QByteArray &settings,
-                         const HttpServer::Response &response, const QString &current,
+    using R = HttpServer::Response;
+    const QByteArray pointAt = "[URL]\nVersions=%1\n";
+    const auto row = [](const char *name, const QString &address, const R &response,
                          const QStringList &events, const QStringList &warnings = {},
-                         bool signedOnly = false, const QString &deleteOn = {}) {
+                         const QString &current = "1.0.0",
+                         const QByteArray &settings = "[URL]\nVersions=%1\n",
+                         const QString &deleteOn = {}, bool signedOnly = false) {
         QTest::newRow(name) << address << settings << response << current << signedOnly << deleteOn
                             << events << warnings;
-    };
-    // A failed check logs one warning and emits it as checkFailed's reason.
-    const auto failed = [&](const char *name, const QString &address,
-                            const HttpServer::Response &response, const QString &warning,
-                            bool signedOnly = false, const QString &deleteOn = {}) {
-        row(name, address, "[URL]\nVersions=%1\n", response, "1.0.0", { "checkFailed " + warning },
-            { warning }, signedOnly, deleteOn);
     };
     const QJsonArray apps { release("1.1.0", "Faster start."),
         release("2.0.0-rc1", "New look.\nDark mode."), release("1.5.0"),
         release("9.0.0", "Not our OS.", appName, "other-os"),
         release("7.0.0", "Not ours.", "OtherApp") };
-    const QByteArray pointAt = "[URL]\nVersions=%1\n";
-    const HttpServer::Response two = manifest({ release("2.0.0") });
+    const R two = manifest({ release("2.0.0") });
     const QStringList offered { "checked", "updateAvailable 2.0.0 | " };
 
-    row("update with suffix", "/newer", pointAt, manifest(apps), "1.0.0",
+    row("update with suffix", "/newer", manifest(apps),
         { "checked",
             "updateAvailable 2.0.0-rc1 | 2.0.0-rc1:\nNew look.\nDark mode.\n1.1.0:\nFaster "
             "start." });
-    row("no newer release", "/newer", pointAt, manifest(apps), "2.0.0-rc1", { "checked" });
+    row("no newer release", "/newer", manifest(apps), { "checked" }, {}, "2.0.0-rc1");
     // Null, as before, so every release is newer; but the host is told at construction.
-    row("current version not a version", "/two", pointAt, two, "v2.0.0", offered,
+    row("current version not a version", "/two", two, offered,
         { "Current version  \"v2.0.0\"  is not a version (MAJOR.MINOR.PATCH[-suffix]); every "
-          "release will look newer" });
+          "release will look newer" },
+        "v2.0.0");
     // The settings file is UTF-8; an unquoted value with commas is taken as written.
-    row("UTF-8 address", "/caf\u00e9/Versions.json", pointAt, two, "1.0.0", offered);
-    row("address with a comma", "/list?channels=stable, beta", pointAt, two, "1.0.0", offered);
-    // The built-in address, served by the loopback server as a proxy.
-    row("no settings file", "", QByteArray(), two, "1.0.0", offered);
-    row("empty value keeps the default", "", "[URL]\nVersions=\n", two, "1.0.0", offered);
-    row("deleted in checked's slot", "/two", pointAt, two, "1.0.0", { "checked" }, {}, false,
-        "checked");
-    row("deleted in updateAvailable's slot", "/two", pointAt, two, "1.0.0", offered, {}, false,
+    row("UTF-8 address", "/caf\u00e9/Versions.json", two, offered);
+    row("address with a comma", "/list?channels=stable, beta", two, offered, {}, "1.0.0", pointAt,
         "updateAvailable");
-    failed("document name in other case", "/versions", manifest(apps, "versions.json"),
-        "Cannot read  \"%1\"  - not a \"Versions.json\" document: its root \"name\" is "
-        "\"versions.json\"");
-    failed("array root", "/array", HttpServer::Response::json(R"([{"name": "Versions.json"}])"),
-        "Cannot read  \"%1\"  - not a \"Versions.json\" document: its root is an array");
-    failed("HTTP error", "/gone", HttpServer::Response::json("{}", 404),
-        namError("Error transferring %1 - server replied: Not Found"));
-    failed("invalid address", "http://bad host/Versions.json", HttpServer::Response(),
-        "Cannot download from  \"%1\"  - invalid address");
-    failed("deleted in checkFailed's slot", "/gone", HttpServer::Response::json("{}", 404),
-        namError("Error transferring %1 - server replied: Not Found"), false, "checkFailed");
-    failed("unsigned, a key trusted", "/two", two,
-        "Refusing the manifest from %1 - signature missing: ...", true);
+    // The built-in address, served by the loopback server as a proxy.
+    row("no settings file", "", two, offered, {}, "1.0.0", QByteArray());
+    row("empty value keeps the default", "", two, offered, {}, "1.0.0", "[URL]\nVersions=\n");
+    row("deleted in checked's slot", "/two", two, { "checked" }, {}, "1.0.0", pointAt, "checked");
+    // A failed check logs one warning and emits it as checkFailed's reason.
+    row("document name in other case", "/versions", manifest(apps, "versions.json"), {},
+        { "Cannot read  \"%1\"  - not a \"Versions.json\" document: its root \"name\" is "
+          "\"versions.json\"" });
+    row("array root", "/array", R::json(R"([{"name": "Versions.json"}])"), {},
+        { "Cannot read  \"%1\"  - not a \"Versions.json\" document: its root is an array" });
+    row("invalid address", "http://bad host/Versions.json", R(), {},
+        { "Cannot download from  \"%1\"  - invalid address" });
+    row("HTTP error, deleted in checkFailed's slot", "/gone", R::json("{}", 404), {},
+        { namError("Error transferring %1 - server replied: Not Found") }, "1.0.0", pointAt,
+        "checkFailed");
+    row("unsigned, a key trusted", "/two", two, {},
+        { "Refusing the manifest from %1 - signature missing: ..." }, "1.0.0", pointAt, {}, true);
 }
 
 void tst_Updater::check()
@@ -241,8 +218,8 @@ void tst_Updater::check()
     // server as a proxy, which receives the absolute URL and never resolves its host.
     if (address.isEmpty()) {
         address = QStringLiteral(MZUPDATER_DEFAULT_MANIFEST_URL);
-        QNetworkProxy::setApplicationProxy(
-            QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", server.port()));
+        QNetworkProxy::setApplicationProxy(QNetworkProxy(
+            QNetworkProxy::HttpProxy, "127.0.0.1", quint16(QUrl(server.url("")).port())));
     }
     const QString url = address.startsWith(QLatin1Char('/')) ? server.url(address) : address;
     // The target as it goes over the wire, percent-encoded.
@@ -252,11 +229,8 @@ void tst_Updater::check()
     server.setResponse(address, response);
     writeSettings(settings.isNull() ? settings : settings.replace("%1", url.toUtf8()));
     const int before = server.requestCount(address);
-    QFile key(QStringLiteral(MZUPDATER_TEST_DATA "/signature/a.pub"));
-    QVERIFY(key.open(QIODevice::ReadOnly));
-    QVERIFY(MZU::setTrustedKeys(signedOnly
-            ? QStringList { QString::fromLatin1(key.readAll().split('\n').value(1)) }
-            : QStringList()));
+    const QString keyA = "RWQ5bGBgjcMWTBAPbw6n6FFOP0TGlI3RSmgfiYFCOgAqi3iyF1sP3NQi";
+    QVERIFY(MZU::setTrustedKeys(signedOnly ? QStringList { keyA } : QStringList()));
 
     QStringList seen;
     MessageLog log;
@@ -264,9 +238,10 @@ void tst_Updater::check()
     record(updater, &seen, deleteOn);
     updater->checkUpdates();
     settle();
-    QCOMPARE(updater.isNull(), !deleteOn.isEmpty());
     delete updater; // the destructor of a delivered updater is silent
     QVERIFY(MZU::setTrustedKeys({}));
+    if (events.isEmpty())
+        events << "checkFailed " + warnings.value(0);
     events.replaceInStrings(QLatin1String("%1"), url);
     warnings.replaceInStrings(QLatin1String("%1"), url);
     QCOMPARE(cut(seen, events), events);
@@ -285,32 +260,20 @@ void tst_Updater::busy()
     for (int i = 0; i < count; ++i) {
         updaters.push_back(std::make_unique<MzUpdater>("1.0.0"));
         record(updaters.back().get(), &seen);
+        // Before any check the watcher has no result: there is nothing to deliver.
+        QVERIFY(QMetaObject::invokeMethod(updaters.back().get(), "asyncFinished"));
         updaters.back()->checkUpdates();
         updaters.back()->checkUpdates();
     }
     settle();
-    const QStringList warnings = MessageLog::take();
-    QCOMPARE(warnings.count("Cannot check for updates - busy"), count);
-    QCOMPARE(warnings.size(), count);
-    QCOMPARE(seen.count("checked"), count);
-    QCOMPARE(seen.count("updateAvailable 2.0.0 | 2.0.0:\nFaster."), count);
+    QCOMPARE(MessageLog::take().join('|'),
+        QString("Cannot check for updates - busy|").repeated(count).chopped(1));
+    QCOMPARE(seen.join('|'),
+        QString("checked|updateAvailable 2.0.0 | 2.0.0:\nFaster.|").repeated(count).chopped(1));
     QCOMPARE(server.requestCount("/fast"), count);
     updaters.front()->checkUpdates(); // once delivered, the next check is accepted
     settle();
     QCOMPARE(server.requestCount("/fast"), count + 1);
-}
-
-// The watcher of an updater that never checked has no result; there is nothing to wait for.
-void tst_Updater::noResult()
-{
-    QStringList seen;
-    MessageLog log;
-    {
-        MzUpdater updater("1.0.0");
-        record(&updater, &seen);
-        QVERIFY(QMetaObject::invokeMethod(&updater, "asyncFinished"));
-    }
-    QCOMPARE(seen + MessageLog::take(), QStringList());
 }
 
 void tst_Updater::destroy_data()
@@ -331,6 +294,10 @@ void tst_Updater::destroy()
     QFETCH(bool, resultIn);
 
     pointAt(target);
+    const auto openDescriptors = [] {
+        return QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size();
+    };
+    MessageLog log;
     int descriptors = 0;
     for (int i = 0; i < 20; ++i) {
         if (i == 1) // after a warm-up: Qt opens some once per process
@@ -348,21 +315,18 @@ void tst_Updater::destroy()
         bool hostEventRan = false;
         QTimer::singleShot(0, [&] { hostEventRan = true; });
 
+        MessageLog::take();
         QElapsedTimer clock;
         clock.start();
-        QStringList messages;
-        {
-            MessageLog log;
-            delete host;
-            messages = MessageLog::take();
-        }
+        delete host;
+        QStringList messages = MessageLog::take();
         QVERIFY2(clock.elapsed() < 300, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!hostEventRan);
-        messages.removeAll(canceled); // the pool thread's, which may come first
+        messages.removeAll(
+            namError("Operation canceled")); // the pool thread's, which may come first
         QCOMPARE(messages.isEmpty(), resultIn);
         QCOMPARE(messages.count("Updagter async task is still running - wait"), messages.size());
-        QVERIFY(QThreadPool::globalInstance()->waitForDone(1000));
-        QCoreApplication::processEvents();
+        settle();
         QCOMPARE(seen, QStringList());
     }
     QTRY_VERIFY2_WITH_TIMEOUT(openDescriptors() <= descriptors,
@@ -396,8 +360,7 @@ void tst_Updater::shutdown()
     QVERIFY(child.waitForFinished(10000));
     QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
     output += child.readAllStandardOutput();
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), 0);
+    QCOMPARE(child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1, 0);
     QVERIFY2(!output.contains("signal"), output.constData());
 }
 

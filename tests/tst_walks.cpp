@@ -16,6 +16,9 @@ private Q_SLOTS:
     void walks_data();
     void walks();
     void isValid();
+    void compareIgnoresValues();
+    void updateVersion_data();
+    void updateVersion();
 };
 
 static const QStringList reasons { "NotObject", "OtherOs", "EmptyName", "NullVersion",
@@ -158,11 +161,68 @@ void tst_Walks::walks()
 // Non-strings read as text, and "version" of the values is not used.
 void tst_Walks::isValid()
 {
-    const auto entry = [](const char *version, const char *values) {
-        return MZU::UpdateFile { Version(version), object(values).toVariantHash() };
+    const auto values = object("{'version':0,'filename':7,'location':true,'url':'a b'}");
+    QVERIFY(MZU::UpdateFile({ Version("1.0.0"), values.toVariantHash() }).isValid());
+    QVERIFY(!MZU::UpdateFile({ Version("0.0.0-x"), values.toVariantHash() }).isValid());
+}
+
+void tst_Walks::compareIgnoresValues()
+{
+    // Values that would order the other way round if they were compared.
+    const MZU::ApplicationInfo a { Version("1.0.0-b"), { { "changelog", "b" } } };
+    const MZU::ApplicationInfo b { Version("1.0.0-b"), { { "changelog", "a" } } };
+    QVERIFY(a == b && !(a < b) && !(b < a));
+}
+
+void tst_Walks::updateVersion_data()
+{
+    QTest::addColumn<QJsonArray>("releases"); // of A unless named
+    QTest::addColumn<Version>("current");
+    QTest::addColumn<Version>("newVersion"); // null when none is found
+    QTest::addColumn<QString>("changelog");
+    const auto rel = [](const char *version, const char *extra = "{}") {
+        return release("A", "os", version, object(extra));
     };
-    QVERIFY(entry("1.0.0", "{'version':0,'filename':7,'location':true,'url':'a b'}").isValid());
-    QVERIFY(!entry("0.0.0-x", "{'filename':'f','location':'l','url':'u'}").isValid());
+    const auto example = [&](const char *tip) {
+        return QJsonArray { rel("1.3.0", "{'changelog':'C'}"), rel("1.1.0", "{'changelog':'A'}"),
+            rel("1.2.0", tip) };
+    };
+    const auto row = [](const char *name, const QJsonArray &releases, const char *current,
+                         const char *newVersion, const QString &changelog = {}) {
+        QTest::newRow(name) << releases << Version(current) << Version(newVersion) << changelog;
+    };
+    row("tip true", example("{'tip':true}"), "1.0.0", "1.2.0", "1.1.0:\nA");
+    row("tip only when 'true'",
+        { rel("1.1.0", "{'tip':'True'}"), rel("1.2.0", "{'tip':1}"), rel("1.3.0", "{'tip':'true'}"),
+            rel("1.4.0") },
+        "1.0.0", "1.3.0");
+    row("tip equal to current", example("{'tip':true}"), "1.2.0", "1.3.0", "1.3.0:\nC");
+    row("suffix sorts last",
+        { rel("1.1.0-rc1", "{'changelog':'R'}"), rel("1.1.0", "{'changelog':'F'}") }, "1.0.0",
+        "1.1.0-rc1", "1.1.0-rc1:\nR\n1.1.0:\nF");
+    row("empty change logs", { rel("1.1.0"), rel("1.2.0", "{'changelog':''}") }, "1.0.0", "1.2.0");
+    row("texts as they are",
+        { rel("1.1.0", "{'changelog':'A\\n'}"), rel("1.2.0", "{'changelog':2}") }, "1.0.0", "1.2.0",
+        "1.2.0:\n2\n1.1.0:\nA\n");
+    row("other names ignored, case too",
+        { rel("1.1.0", "{'name':'B'}"), rel("1.2.0", "{'name':'a'}"), rel("1.0.5") }, "1.0.0",
+        "1.0.5");
+}
+
+void tst_Walks::updateVersion()
+{
+    QFETCH(QJsonArray, releases);
+    QFETCH(Version, current);
+    QFETCH(Version, newVersion);
+    QFETCH(QString, changelog);
+    const MZU::Catalogue catalogue = getApplications(manifest(releases), "os");
+    Version resultVersion("9.9.9-stale");
+    QString resultLog = "stale";
+    QCOMPARE(MZU::updateVersion(catalogue, "A", current, resultVersion, resultLog),
+        !newVersion.isNull());
+    QCOMPARE(resultVersion, newVersion);
+    QCOMPARE(resultLog, changelog);
+    QCOMPARE(resultLog.isNull(), changelog.isEmpty());
 }
 
 QTEST_APPLESS_MAIN(tst_Walks)
