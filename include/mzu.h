@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <cstdio>
+
 QT_BEGIN_NAMESPACE
 class QCoreApplication;
 class QJsonDocument;
@@ -65,10 +67,15 @@ inline bool operator>=(const Version &a, const Version &b)
 
 QString Version::toString() const
 {
-    // The suffix is appended, not an argument: a "%1" in it stays as written.
-    QString text = QStringLiteral("%1.%2.%3").arg(major).arg(minor).arg(patch);
+    // One allocation, as callers print in bulk; the suffix is appended, so a "%" in it stays.
+    char numbers[36];
+    const int length = std::snprintf(
+        numbers, sizeof numbers, "%u.%u.%u", unsigned(major), unsigned(minor), unsigned(patch));
+    QString text;
+    text.reserve(length + (suffix.isEmpty() ? 0 : 1 + int(suffix.size())));
+    text.append(QLatin1String(numbers, length));
     if (!suffix.isEmpty())
-        text += QLatin1Char('-') + suffix;
+        text.append(QLatin1Char('-')).append(suffix);
     return text;
 }
 

@@ -41,9 +41,11 @@ for qt in "${qts[@]}"; do
 done
 
 # Repetitions are interleaved at random, so that a burst of load elsewhere spreads over
-# all the benchmarks instead of landing on one. Each host figure is one check per repetition.
+# all the benchmarks instead of landing on one. Half a second each, so that the heap a
+# previous benchmark freed (glibc tidies it during the next allocations) is spread over many
+# calls: at 0.1 s it doubled some model figures. Each host figure is one check per repetition.
 if [ "$mode" = full ]; then
-    run=(--benchmark_repetitions=5 --benchmark_min_time=0.1 --host_repetitions=15)
+    run=(--benchmark_repetitions=5 --benchmark_min_time=0.5 --host_repetitions=15)
 else
     run=(--benchmark_repetitions=1 --benchmark_min_time=0.01 --host_repetitions=3)
 fi

@@ -65,8 +65,9 @@ int leaveMain(int argc, char *argv[])
     {
         QCoreApplication app(argc, argv);
         MzUpdater *updater = kind == "child" ? new MzUpdater("1.0.0", &app)
-            : kind == "after"                ? (late = std::make_unique<MzUpdater>("1.0.0")).get()
-                                             : nullptr;
+            : kind == "after" || kind == "late"
+            ? (late = std::make_unique<MzUpdater>("1.0.0")).get()
+            : nullptr;
         if (!updater) // Qt 6 asks that the future be used; the task runs regardless
             static_cast<void>(QtConcurrent::run([url] { downloadJSon(url); }));
         if (updater) {
@@ -79,6 +80,8 @@ int leaveMain(int argc, char *argv[])
         std::puts("leaving");
         std::fflush(stdout);
     }
+    if (kind == "late")
+        late->checkUpdates(); // refused: the application object is gone
     return 0;
 }
 
@@ -339,6 +342,7 @@ void tst_Updater::shutdown_data()
     QTest::newRow("updater child of the application") << QByteArray("child");
     QTest::newRow("updater destroyed after the application") << QByteArray("after");
     QTest::newRow("host's own downloadJSon on the pool") << QByteArray("downloadJSon");
+    QTest::newRow("check after the application is gone") << QByteArray("late");
 }
 
 // Against a silent server the process still ends soon after leaving main, and nothing is
@@ -362,6 +366,8 @@ void tst_Updater::shutdown()
     output += child.readAllStandardOutput();
     QCOMPARE(child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1, 0);
     QVERIFY2(!output.contains("signal"), output.constData());
+    if (kind == "late")
+        QVERIFY(child.readAllStandardError().contains("Cannot check for updates - no application"));
 }
 
 int main(int argc, char *argv[])

@@ -5,6 +5,26 @@
 
 namespace MZU {
 
+namespace {
+
+// QString::toUInt() on a run of digits, without its allocation for ASCII ones: every walk
+// parses a version per entry. 0 past 32 bits.
+quint32 number(const QString &text, int start, int end)
+{
+    quint64 value = 0;
+    for (int i = start; i < end; ++i) {
+        const ushort unit = text.at(i).unicode();
+        if (unit < '0' || unit > '9')
+            return text.mid(start, end - start).toUInt(); // other scripts' digits, as Qt reads them
+        value = value * 10 + (unit - '0');
+        if (value > 0xffffffffu)
+            return 0;
+    }
+    return quint32(value);
+}
+
+} // namespace
+
 Version::Version(const QString &text)
 {
     fromString(text);
@@ -24,7 +44,7 @@ bool Version::fromString(const QString &text)
         while (pos < size && data[pos].isDigit())
             ++pos;
         matched = pos > start;
-        numbers[group] = matched ? text.mid(start, pos - start).toUInt() : 0; // 0 past 32 bits
+        numbers[group] = matched ? number(text, start, pos) : 0;
         if (group < 2) {
             matched = matched && pos < size && data[pos] == QLatin1Char('.');
             ++pos;

@@ -100,6 +100,14 @@ MzUpdater::~MzUpdater()
 
 void MzUpdater::checkUpdates()
 {
+    // Called while the application object is destroyed, or once it is gone (from the
+    // destructor of an object it owned, say): there is no pool to run the check on, nor a
+    // loop to deliver it.
+    if (!QCoreApplication::instance() || QCoreApplication::closingDown()
+        || !QThreadPool::globalInstance()) {
+        qCWarning(MZU::Internal::lcMzupdater) << "Cannot check for updates - no application object";
+        return;
+    }
     QString address = manifestAddress();
     if (address.isEmpty())
         address = QStringLiteral(MZUPDATER_DEFAULT_MANIFEST_URL);
