@@ -59,8 +59,7 @@ for qt in "${qts[@]}"; do
     echo "Running the benchmarks for Qt $qt ($mode; the log is $build/bench.log) ..."
     # The host figures and the model functions in processes of their own: the other
     # benchmarks free hundreds of MiB of small blocks, and glibc sorts them in whichever
-    # allocations come next, a debt that a host's process does not carry (on Qt 6 it made
-    # getApplications at 10,000 entries read 67 ms instead of 16).
+    # allocations come next, a debt that a host's process does not carry.
     { "$build/bench/mzupdater_bench" "${run[@]}" --benchmark_filter='-(host|model)/' \
         --benchmark_out="$build/bench.json" \
         && "$build/bench/mzupdater_bench" "${run[@]}" --benchmark_filter=^model/ \
