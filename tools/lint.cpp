@@ -527,20 +527,19 @@ void Linter::files(
 
 void Linter::fileRules(const QString &at, const QJsonObject &entry, const Version &version)
 {
-    // isValid() of a copy with the other members mended tells whether this one fails.
-    const QString members[] = { QStringLiteral("filename"), QStringLiteral("location"),
-        QStringLiteral("url") };
-    for (const QString &member : members) {
-        UpdateFile file { version, entry.toVariantHash() };
-        for (const QString &other : members) {
-            if (other != member)
-                file.values.insert(other, QStringLiteral("http://localhost/"));
-        }
-        if (file.isValid())
-            continue;
+    // checkFile() names the first rule broken; mend each in a copy to learn the next.
+    UpdateFile file { version, entry.toVariantHash() };
+    for (int round = 0; round < 4; ++round) {
+        const FileCheck check = checkFile(file);
+        const QString member = check == FileCheck::NoFilename ? QStringLiteral("filename")
+            : check == FileCheck::NoLocation                  ? QStringLiteral("location")
+            : check == FileCheck::BadUrl                      ? QStringLiteral("url")
+                                                              : QString();
+        if (member.isEmpty())
+            return;
         const QJsonValue value = entry.value(member);
         QString why = notText(member, value);
-        if (member == QLatin1String("url") && value.isString() && !value.toString().isEmpty())
+        if (check == FileCheck::BadUrl && value.isString() && !value.toString().isEmpty())
             why = QStringLiteral("\"url\" %1 is not a valid URL (%2)")
                       .arg(quoted(value.toString()),
                           QUrl(value.toString(), QUrl::TolerantMode)
@@ -549,6 +548,7 @@ void Linter::fileRules(const QString &at, const QJsonObject &entry, const Versio
         else if (!value.isUndefined() && !value.isString())
             why = quoted(member) + " is " + typeOf(value) + " and reads as empty text";
         error(at + '/' + member, "file-dropped", why + "; the file entry is dropped");
+        file.values.insert(member, QStringLiteral("http://localhost/"));
     }
 }
 
