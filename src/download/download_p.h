@@ -64,7 +64,7 @@ Fetched fetch(Session &session, const QString &address, int transferTimeoutMs,
 /// The result of downloadJSon(), with the one-line warning already logged on failure.
 struct Downloaded
 {
-    QJsonDocument document; // null on failure, or when the caller's reader took the body
+    QJsonDocument document; // null on failure
     QString failure; // empty on success
 };
 
