@@ -123,6 +123,11 @@ MZUPDATER_EXPORT QString osString();
 /// is not used; the application directory is read from QCoreApplication.
 MZUPDATER_EXPORT QString maintenanceToolPath(QCoreApplication *application);
 
+/// True when @p manifest is a manifest the updater reads: its root "name" is
+/// "Versions.json". The functions below do not test it; a host calling them on a document
+/// it fetched itself should.
+MZUPDATER_EXPORT bool isManifest(const QJsonDocument &manifest);
+
 /// Application name to its releases for this operating system. Entries of the wrong
 /// shape are left out; a manifest of the wrong shape gives an empty catalogue.
 MZUPDATER_EXPORT QMultiHash<QString, ApplicationInfo> getApplications(

@@ -49,13 +49,13 @@ QMultiHash<QString, ApplicationInfo> getApplications(
     return catalogue;
 }
 
+} // namespace Internal
+
 bool isManifest(const QJsonDocument &manifest)
 {
     return manifest.object().value(QLatin1String("name")).toString()
         == QLatin1String("Versions.json");
 }
-
-} // namespace Internal
 
 QMultiHash<QString, ApplicationInfo> getApplications(const QJsonDocument &manifest)
 {

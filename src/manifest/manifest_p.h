@@ -57,9 +57,6 @@ QList<UpdateFile> getFileUpdates(const QJsonDocument &manifest, const QString &a
 QList<SettingValue> getSettingUpdates(const QJsonDocument &manifest, const QString &appName,
     const Version &from, const Version &to, const QString &os, WalkObserver *observer = nullptr);
 
-/// True when hosts read @p manifest at all: its root "name" is "Versions.json".
-bool isManifest(const QJsonDocument &manifest);
-
 /// The first rule of UpdateFile::isValid() that @p file breaks, or nothing.
 enum class FileCheck { Valid, NoFilename, NullVersion, NoLocation, BadUrl };
 FileCheck checkFile(const UpdateFile &file);
