@@ -169,7 +169,9 @@ void HttpServer::serve(QTcpSocket *socket)
         if (response.silent)
             return;
         QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status)
-            + (response.status == 404 ? " Not Found\r\n" : " OK\r\n");
+            + (response.status == 200        ? " OK\r\n"
+                    : response.status == 404 ? " Not Found\r\n"
+                                             : " \r\n");
         if (response.contentLength != Response::NoLength)
             head += "Content-Length: "
                 + QByteArray::number(

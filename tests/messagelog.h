@@ -55,8 +55,8 @@ inline QString notJson(const QByteArray &body)
 {
     QJsonParseError error;
     QJsonDocument::fromJson(body, &error);
-    return QStringLiteral("Cannot read  \"%1\"  - not JSON: \"") + error.errorString()
-        + "\" at offset " + QString::number(error.offset);
+    return QStringLiteral("Cannot read %1 - not JSON: ") + error.errorString() + " at offset "
+        + QString::number(error.offset);
 }
 
 #endif // MESSAGELOG_H

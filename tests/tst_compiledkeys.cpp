@@ -10,7 +10,7 @@ Q_LOGGING_CATEGORY(MZU::Internal::lcMzupdater, "mzupdater")
 // Nothing here may download.
 std::atomic<int> MZU::Internal::transferLimitMs { 0 };
 MZU::Internal::Fetched MZU::Internal::fetch(
-    const QString &address, int, qint64, const MZU::Internal::CancelToken &)
+    MZU::Internal::Session &, const QString &address, int, qint64)
 {
     qFatal("unexpected download of %s", qPrintable(address));
 }

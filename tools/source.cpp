@@ -22,7 +22,8 @@ using MZU::Internal::maximumManifestSize;
 QString tooLarge(const QString &what)
 {
     // As the library says it of a download.
-    return QStringLiteral("%1 is larger than 64 MiB; hosts refuse it").arg(what);
+    return QStringLiteral("%1 is larger than %2; hosts refuse it")
+        .arg(what, MZU::Internal::sizeText(maximumManifestSize));
 }
 
 // The text of a string's contents that hold escapes; the scanner has checked them.
@@ -402,48 +403,15 @@ bool readFile(const QString &path, QByteArray &text, LoadError &error)
 
 // Why a fetch of @p address brought back no manifest hosts read, in one line; empty when
 // it did.
-QString fetchProblem(const MZU::Internal::Fetched &fetched, const QString &address)
-{
-    using MZU::Internal::Fetched;
-    switch (fetched.outcome) {
-    case Fetched::InvalidAddress:
-        return QStringLiteral("%1 is not a valid address").arg(address);
-    case Fetched::NoReply:
-        return QStringLiteral("cannot download %1: Qt gave no reply").arg(address);
-    case Fetched::TooLarge:
-        return tooLarge(address);
-    case Fetched::TooSlow:
-        return QStringLiteral("%1 did not arrive within %2 s; hosts give up")
-            .arg(address)
-            .arg(MZU::Internal::transferLimitMs.load() / 1000);
-    case Fetched::Undecodable:
-        return QStringLiteral("cannot decode the %1 body of %2")
-            .arg(QString::fromLatin1(fetched.encoding), address);
-    case Fetched::NetworkError:
-        return fetched.status >= 400
-            ? QStringLiteral("the server answers %1 with HTTP %2").arg(address).arg(fetched.status)
-            : QStringLiteral("cannot download %1: %2").arg(address, fetched.errorText);
-    case Fetched::Received:
-        break;
-    }
-    if (fetched.status >= 300 && fetched.status < 400 && !fetched.location.isEmpty())
-        return QStringLiteral("the server answers %1 with a redirect (HTTP %2) to %3; hosts do "
-                              "not follow redirects, so publish the manifest at this address")
-            .arg(address)
-            .arg(fetched.status)
-            .arg(QUrl(address, QUrl::TolerantMode)
-                     .resolved(QUrl::fromEncoded(fetched.location))
-                     .toString());
-    return QString();
-}
-
 // The library's own GET, so that the tool sees exactly what hosts get, with the cause of a
 // failure that hosts only log.
 bool fetch(const QString &address, QByteArray &text, LoadError &error)
 {
+    MZU::Internal::Session session;
     const MZU::Internal::Fetched fetched =
-        MZU::Internal::fetch(address, MZU::Internal::defaultTransferTimeoutMs);
-    error.message = fetchProblem(fetched, address);
+        MZU::Internal::fetch(session, address, MZU::Internal::defaultTransferTimeoutMs);
+    if (!fetched.problem.isEmpty())
+        error.message = QStringLiteral("cannot download %1: %2").arg(address, fetched.problem);
     text = fetched.body;
     return error.message.isEmpty();
 }

@@ -41,16 +41,16 @@ bool verifyText(const QString &source, const QByteArray &text, const QVector<Pub
     QByteArray signature;
     QString cause;
     if (source.contains(QLatin1String("://"))) {
-        cause = fetchSignature(source, defaultTransferTimeoutMs, signature);
+        Session session;
+        cause = fetchSignature(session, source, defaultTransferTimeoutMs, signature);
     } else {
         QFile file(source + QLatin1String(".minisig"));
         if (!file.open(QIODevice::ReadOnly))
             cause = QStringLiteral("signature missing: cannot read %1: %2")
                         .arg(file.fileName(), file.errorString());
         else if (file.size() > maximumSignatureSize)
-            cause =
-                QStringLiteral("signature unreadable: %1 is larger than 64 KiB; hosts refuse it")
-                    .arg(file.fileName());
+            cause = QStringLiteral("signature unreadable: %1 is larger than %2; hosts refuse it")
+                        .arg(file.fileName(), sizeText(maximumSignatureSize));
         else
             signature = file.readAll();
     }

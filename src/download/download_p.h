@@ -18,7 +18,8 @@ namespace MZU {
 namespace Internal {
 
 constexpr int defaultTransferTimeoutMs = 30000;
-constexpr qint64 maximumManifestSize = 64 * 1024 * 1024;
+// 16 MiB is about 100,000 releases; a parsed document takes up to eight times its text.
+constexpr qint64 maximumManifestSize = 16 * 1024 * 1024;
 
 /// A whole transfer is given up after this long, however steadily the bytes come.
 /// Not constant only so that tests need not wait 5 minutes.
@@ -32,61 +33,63 @@ using CancelToken = std::shared_ptr<std::atomic_bool>;
 struct Fetched
 {
     enum Outcome {
-        Received,
+        Received, // a body to read, from a 2xx or a 304 answer
         InvalidAddress,
         NoReply,
-        NetworkError,
+        NetworkError, // Qt's error, HTTP errors included
+        Redirected, // any other 3xx: not followed
+        Cut, // fewer bytes than Content-Length announced
         TooLarge,
         TooSlow, // not finished within transferLimitMs
         Undecodable, // a Content-Encoding we cannot or could not decode
     };
     Outcome outcome = InvalidAddress;
+    QString problem; // the cause in words, fit to show; empty when Received
     QByteArray body; // decoded; complete only when Received
+    bool lengthDeclared = false; // a Content-Length held the body to its size
     int status = 0; // the HTTP status, 0 when none arrived
-    QByteArray location; // the Location header, as sent
-    QByteArray encoding; // the Content-Encoding header, as sent
     QString errorText; // Qt's text, for NetworkError
-    QStringList sslErrors; // the certificate problems Qt saw, for NetworkError
 };
-
-/// The GET that downloadJSon() makes: no redirect followed, a fresh access manager, the
-/// body decoded as it arrives and refused once it would pass @p maximumSize decoded bytes.
-/// Stops when @p cancel is set, and when the application object is destroyed.
-Fetched fetch(const QString &address, int transferTimeoutMs,
-    qint64 maximumSize = maximumManifestSize, const CancelToken &cancel = {});
 
 class Session;
 
-/// The same GET on @p session's access manager, stopped by @p session's token.
+/// The GET that downloadJSon() makes on @p session's access manager: no redirect followed,
+/// the body decoded as it arrives and refused once it would pass @p maximumSize decoded
+/// bytes. Stops when the session's token is set, and when the application object is
+/// destroyed.
 Fetched fetch(Session &session, const QString &address, int transferTimeoutMs,
     qint64 maximumSize = maximumManifestSize);
 
-/// The result of downloadJSon(), with the one-line warning already logged on failure.
+/// The result of downloadJSon(), with the failure already logged.
 struct Downloaded
 {
     QJsonDocument document; // null on failure
-    QString failure; // empty on success
+    QString failure; // one line naming the address and the cause; empty on success
 };
 
-/// Fetches and parses @p address, logging why it failed.
-Downloaded download(const QString &address, int transferTimeoutMs, const CancelToken &cancel = {});
-
-/// The same on @p session's access manager, which the caller tears down when it chooses.
+/// Fetches and parses @p address on @p session's access manager (the signature too, so
+/// that a kept-alive connection serves both), logging why it failed.
 Downloaded download(Session &session, const QString &address, int transferTimeoutMs);
+
+/// "16 MiB", "64 KiB", "100 bytes".
+QString sizeText(qint64 bytes);
 
 /// An access manager for one download that its caller tears down after the call, as the
 /// updater does once its host has the answer (Qt 5 joins the manager's network thread on
 /// destruction). Until destroyed it counts as a transfer in flight under @p cancel: the
 /// application's exit waits for the teardown while Qt can still run it.
 /// The manager is built on the thread that first asks for it, and must be torn down there.
+/// @p pooled: the caller runs on a thread of the global pool, which it hands back to the
+/// host while it waits on the network.
 class Session
 {
 public:
-    explicit Session(const CancelToken &cancel = {}); // none: a token of its own
+    explicit Session(const CancelToken &cancel = {}, bool pooled = false); // none: own token
     ~Session();
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
     const CancelToken &token() const;
+    bool pooled() const;
     QNetworkAccessManager &manager(); // built on first use
 
 private:

@@ -10,6 +10,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QSslError>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 
@@ -86,18 +87,20 @@ private:
 
 struct Session::Parts
 {
-    explicit Parts(const CancelToken &cancel)
+    Parts(const CancelToken &cancel, bool pooled)
         : token(cancel ? cancel : std::make_shared<std::atomic_bool>(false))
         , registration(token)
+        , pooled(pooled)
     {
     }
     const CancelToken token;
     const InFlight registration; // outlives the manager
+    const bool pooled;
     std::unique_ptr<QNetworkAccessManager> manager;
 };
 
-Session::Session(const CancelToken &cancel)
-    : parts(std::make_unique<Parts>(cancel))
+Session::Session(const CancelToken &cancel, bool pooled)
+    : parts(std::make_unique<Parts>(cancel, pooled))
 {
 }
 
@@ -106,6 +109,11 @@ Session::~Session() = default;
 const CancelToken &Session::token() const
 {
     return parts->token;
+}
+
+bool Session::pooled() const
+{
+    return parts->pooled;
 }
 
 QNetworkAccessManager &Session::manager()
@@ -239,23 +247,96 @@ bool bodiless(int status)
 
 } // namespace
 
-Fetched fetch(
-    const QString &address, int transferTimeoutMs, qint64 maximumSize, const CancelToken &cancel)
+QString sizeText(qint64 bytes)
 {
-    Session session(cancel);
-    return fetch(session, address, transferTimeoutMs, maximumSize);
+    if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)
+        return QStringLiteral("%1 MiB").arg(bytes / (1024 * 1024));
+    if (bytes >= 1024 && bytes % 1024 == 0)
+        return QStringLiteral("%1 KiB").arg(bytes / 1024);
+    return QStringLiteral("%1 bytes").arg(bytes);
 }
+
+namespace {
+
+QString durationText(int ms)
+{
+    if (ms >= 60000 && ms % 60000 == 0)
+        return ms == 60000 ? QStringLiteral("1 minute")
+                           : QStringLiteral("%1 minutes").arg(ms / 60000);
+    if (ms % 1000 == 0)
+        return QStringLiteral("%1 s").arg(ms / 1000);
+    return QStringLiteral("%1 ms").arg(ms);
+}
+
+// No byte counts: Qt does not always say how much arrived before the close.
+QString cutOff()
+{
+    return QStringLiteral("cut off before the body ended");
+}
+
+// "HTTP 404 Not Found"; HTTP/2 sends no phrase.
+QString statusText(const QNetworkReply &reply)
+{
+    const QString phrase =
+        reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().trimmed();
+    const QString number = QStringLiteral("HTTP %1").arg(
+        reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
+    return phrase.isEmpty() ? number : number + QLatin1Char(' ') + phrase;
+}
+
+// Qt's error in words a host can show: Qt's own text names neither the address nor, over
+// HTTP/2, the status.
+QString networkProblem(
+    const QNetworkReply &reply, const QStringList &sslErrors, bool canceled, int transferTimeoutMs)
+{
+    switch (reply.error()) {
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("connection refused");
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("host %1 not found").arg(reply.url().host());
+    case QNetworkReply::TimeoutError:
+        return QStringLiteral("the connection timed out");
+    case QNetworkReply::RemoteHostClosedError:
+        if (reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+            return cutOff();
+        return QStringLiteral("the server closed the connection without an answer");
+    case QNetworkReply::OperationCanceledError:
+        // Qt's own inactivity timeout cancels too.
+        return canceled ? QStringLiteral("canceled before it finished")
+                        : QStringLiteral("no data for %1").arg(durationText(transferTimeoutMs));
+    case QNetworkReply::SslHandshakeFailedError:
+        return sslErrors.isEmpty()
+            ? QStringLiteral("TLS handshake failed: ") + reply.errorString()
+            : QStringLiteral("certificate problem: ") + sslErrors.join(QLatin1String("; "));
+    case QNetworkReply::ProxyConnectionRefusedError:
+        return QStringLiteral("the proxy refused the connection");
+    case QNetworkReply::ProxyNotFoundError:
+        return QStringLiteral("proxy host not found");
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+        return QStringLiteral("the proxy demands authentication (HTTP 407)");
+    default:
+        if (reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400)
+            return QStringLiteral("answered ") + statusText(reply);
+        return reply.errorString();
+    }
+}
+
+} // namespace
 
 Fetched fetch(Session &session, const QString &address, int transferTimeoutMs, qint64 maximumSize)
 {
     Fetched fetched;
-    if (!QUrl(address, QUrl::TolerantMode).isValid())
+    if (!QUrl(address, QUrl::TolerantMode).isValid()) {
+        fetched.problem = address.isEmpty() ? QStringLiteral("the address is empty")
+                                            : QStringLiteral("not a valid address");
         return fetched;
+    }
 
     const CancelToken &token = session.token();
     if (token->load()) { // cancelled already, or no application object to run the transfer
         fetched.outcome = Fetched::NetworkError;
         fetched.errorText = QStringLiteral("Operation canceled"); // Qt's words for an abort
+        fetched.problem = QStringLiteral("canceled before it finished");
         return fetched;
     }
     QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
@@ -269,6 +350,7 @@ Fetched fetch(Session &session, const QString &address, int transferTimeoutMs, q
     QNetworkReply *reply = session.manager().get(request);
     if (!reply) {
         fetched.outcome = Fetched::NoReply;
+        fetched.problem = QStringLiteral("Qt gave no reply");
         return fetched;
     }
 
@@ -279,14 +361,16 @@ Fetched fetch(Session &session, const QString &address, int transferTimeoutMs, q
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::errorOccurred, &loop, &QEventLoop::quit);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QStringList sslErrors; // Qt's error text says only that the handshake failed, not why
 #if QT_CONFIG(ssl)
     QObject::connect(reply, &QNetworkReply::sslErrors, &loop, [&](const QList<QSslError> &errors) {
         for (const QSslError &error : errors)
-            fetched.sslErrors.append(error.errorString());
+            sslErrors.append(error.errorString());
     });
 #endif
 
     Decoder decoder;
+    QByteArray encoding; // the Content-Encoding header, as sent
     qint64 received = 0; // encoded bytes, to hold against Content-Length
     Fetched::Outcome stopped = Fetched::Received;
     const auto stop = [&](Fetched::Outcome why) {
@@ -313,11 +397,11 @@ Fetched fetch(Session &session, const QString &address, int transferTimeoutMs, q
     };
     QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
         fetched.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        fetched.encoding = reply->rawHeader("Content-Encoding");
+        encoding = reply->rawHeader("Content-Encoding");
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         if (!bodiless(fetched.status) && length.isValid() && length.toLongLong() > maximumSize)
             stop(Fetched::TooLarge);
-        else if (!decoder.start(fetched.encoding, length.isValid() ? length.toLongLong() : -1))
+        else if (!decoder.start(encoding, length.isValid() ? length.toLongLong() : -1))
             stop(Fetched::Undecodable);
     });
     QObject::connect(reply, &QIODevice::readyRead, &loop, takeBody);
@@ -335,134 +419,141 @@ Fetched fetch(Session &session, const QString &address, int transferTimeoutMs, q
     QObject::connect(&limit, &QTimer::timeout, &loop, [&] { stop(Fetched::TooSlow); });
     limit.start(transferLimitMs.load());
 
+    // A check waiting on the network must not hold one of the few threads the host's pool has.
+    if (session.pooled())
+        QThreadPool::globalInstance()->releaseThread();
     loop.exec(QEventLoop::AllEvents);
+    if (session.pooled())
+        QThreadPool::globalInstance()->reserveThread();
     // QCoreApplication::exit() also ends this loop on the main thread: a partial body
     // must not pass for a whole one.
     if (reply->error() == QNetworkReply::NoError && !reply->isFinished())
-        reply->abort();
+        stop(Fetched::NetworkError);
     if (reply->error() == QNetworkReply::NoError)
         takeBody(); // what arrived after the last readyRead
 
-    // Qt sometimes takes a connection closed early for the end of the body: hold the body
-    // to its declared length.
-    const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
-    const bool truncated = stopped == Fetched::Received && reply->error() == QNetworkReply::NoError
-        && !bodiless(fetched.status) && declared.isValid() && received < declared.toLongLong();
-
     fetched.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    fetched.location = reply->rawHeader("Location");
-    if (stopped != Fetched::Received && stopped != Fetched::NetworkError) {
+    const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
+    fetched.lengthDeclared = declared.isValid() && encoding.isEmpty();
+    const QString encodingName = QString::fromLatin1(encoding);
+    if (stopped == Fetched::TooLarge) {
         fetched.outcome = stopped;
+        fetched.problem = QStringLiteral("larger than ") + sizeText(maximumSize);
+    } else if (stopped == Fetched::TooSlow) {
+        fetched.outcome = stopped;
+        fetched.problem = QStringLiteral("not finished within ") + durationText(transferLimitMs);
+    } else if (stopped == Fetched::Undecodable
+        || (reply->error() == QNetworkReply::NoError && !decoder.complete())) {
+        fetched.outcome = Fetched::Undecodable;
+        fetched.problem = QStringLiteral("cannot decode its %1 body").arg(encodingName);
     } else if (reply->error() != QNetworkReply::NoError) {
         fetched.outcome = Fetched::NetworkError;
         fetched.errorText = reply->errorString();
-    } else if (truncated) {
-        fetched.outcome = Fetched::NetworkError;
+        fetched.problem =
+            networkProblem(*reply, sslErrors, stopped == Fetched::NetworkError, transferTimeoutMs);
+    } else if (fetched.status >= 300 && fetched.status < 400 && fetched.status != 304) {
+        fetched.outcome = Fetched::Redirected;
+        const QByteArray location = reply->rawHeader("Location");
+        fetched.problem = location.isEmpty()
+            ? QStringLiteral("answered %1 without a Location").arg(statusText(*reply))
+            : QStringLiteral("redirected (%1) to %2; redirects are not followed")
+                  .arg(statusText(*reply),
+                      reply->url().resolved(QUrl::fromEncoded(location)).toString());
+    } else if (!bodiless(fetched.status) && declared.isValid()
+        && received < declared.toLongLong()) {
+        // Qt sometimes takes a connection closed early for the end of the body.
+        fetched.outcome = Fetched::Cut;
         fetched.errorText = QStringLiteral("Connection closed"); // what Qt says when it notices
-    } else if (!decoder.complete()) {
-        fetched.outcome = Fetched::Undecodable;
+        fetched.problem = cutOff();
     } else {
         fetched.outcome = Fetched::Received;
-    }
-    if (fetched.outcome == Fetched::Received)
         fetched.body = decoder.take();
-    if (fetched.outcome != Fetched::NetworkError)
-        fetched.sslErrors.clear();
+    }
     delete reply;
     return fetched;
 }
 
 namespace {
 
-// Why a body is not JSON, as far as a reader of the log can act on it.
-QString notJson(const QString &address, const QByteArray &body, const QJsonParseError &error)
+// Qt sometimes takes a close for the end of a chunked body, which it hands over cut.
+// True when the JSON of @p body stops at the body's end, as it does when cut anywhere.
+bool endsEarly(const QByteArray &body, const QJsonParseError &error)
 {
+    const QByteArray text = body.trimmed();
+    switch (error.error) {
+    case QJsonParseError::IllegalValue:
+        if (error.offset
+            < text.size()) { // within true, false or null: Qt stops at its second letter
+            const QByteArray word = text.mid(qMax(0, error.offset - 1));
+            return QByteArray("true").startsWith(word) || QByteArray("false").startsWith(word)
+                || QByteArray("null").startsWith(word);
+        }
+        return true;
+    case QJsonParseError::UnterminatedObject:
+    case QJsonParseError::UnterminatedArray:
+    case QJsonParseError::UnterminatedString:
+    case QJsonParseError::TerminationByNumber:
+        return error.offset >= text.size();
+    case QJsonParseError::IllegalEscapeSequence:
+    case QJsonParseError::IllegalUTF8String:
+        return !text.mid(error.offset).contains('"'); // the string never closes
+    default:
+        return false;
+    }
+}
+
+// Why a body is not JSON, as far as a reader of the log can act on it.
+QString notJson(const QByteArray &body, const QJsonParseError &error)
+{
+    if (body.trimmed().isEmpty())
+        return QStringLiteral("not JSON: the body is empty");
+    const QString why =
+        QStringLiteral("not JSON: %1 at offset %2").arg(error.errorString()).arg(error.offset);
     const QByteArray start = body.left(512).trimmed().toLower();
     const bool html = start.startsWith("<!doctype html") || start.startsWith("<html")
         || start.contains("<head") || start.contains("<body");
-    if (html)
-        return logLine("Cannot read ", address, " - not JSON:", error.errorString(), "at offset",
-            error.offset, "(the body looks like HTML)");
-    return logLine(
-        "Cannot read ", address, " - not JSON:", error.errorString(), "at offset", error.offset);
+    return html ? why + QStringLiteral("; the body looks like HTML") : why;
 }
 
 } // namespace
 
-namespace {
-
-// What downloadJSon() makes of @p fetched.
-Downloaded parse(const QString &address, const Fetched &fetched, int transferTimeoutMs,
-    const CancelToken &cancel)
+Downloaded download(Session &session, const QString &address, int transferTimeoutMs)
 {
     Downloaded result;
-    switch (fetched.outcome) {
-    case Fetched::Received:
-        if (fetched.status >= 300 && fetched.status < 400 && !fetched.location.isEmpty()) {
-            const QUrl target =
-                QUrl(address, QUrl::TolerantMode).resolved(QUrl::fromEncoded(fetched.location));
-            result.failure = logLine("Cannot download from ", address, " - redirected (HTTP",
-                fetched.status, ") to", target.toString(), "- redirects are not followed");
-        } else if (const QString problem =
-                       signatureProblem(address, fetched.body, transferTimeoutMs, cancel);
-                   !problem.isEmpty()) {
+    Fetched fetched = fetch(session, address, transferTimeoutMs);
+    const QString from = QStringLiteral("Cannot download from %1 - ").arg(address);
+    if (fetched.outcome == Fetched::Received) {
+        if (const QString problem =
+                signatureProblem(session, address, fetched.body, transferTimeoutMs);
+            !problem.isEmpty()) {
             result.failure = problem; // nothing of an unverified manifest is parsed
         } else {
             QJsonParseError error;
             result.document = QJsonDocument::fromJson(fetched.body, &error);
-            if (error.error != QJsonParseError::NoError)
-                result.failure = notJson(address, fetched.body, error);
+            if (error.error == QJsonParseError::NoError)
+                return result;
+            if (!fetched.lengthDeclared && endsEarly(fetched.body, error)) {
+                fetched.errorText = QStringLiteral("Connection closed"); // as if Qt had noticed
+                result.failure = from + cutOff();
+            } else {
+                result.failure =
+                    QStringLiteral("Cannot read %1 - ").arg(address) + notJson(fetched.body, error);
+            }
         }
-        break;
-    case Fetched::InvalidAddress:
-        result.failure = logLine("Cannot download from ", address, " - invalid address");
-        break;
-    case Fetched::NoReply:
-        result.failure = logLine("NetworkAccessManager - NULL reply");
-        break;
-    case Fetched::NetworkError:
-        if (!fetched.sslErrors.isEmpty()) {
-            // Qt's error text says only that the handshake failed, not why.
-            result.failure = logLine("Cannot download from ", address,
-                " - certificate problems:", fetched.sslErrors.join(QLatin1String("; ")));
-            qCWarning(lcMzupdater).noquote() << result.failure;
-        }
-        qCWarning(lcMzupdater).noquote()
-            << logLine("(MZUpdater JSON) NAM error ", fetched.errorText);
-        if (result.failure.isEmpty())
-            result.failure = logLine("(MZUpdater JSON) NAM error ", fetched.errorText);
-        return result;
-    case Fetched::TooLarge:
-        result.failure =
-            logLine("Cannot download from ", address, " - manifest larger than 64 MiB");
-        break;
-    case Fetched::TooSlow:
-        result.failure = logLine("Cannot download from ", address, " - not finished within",
-            transferLimitMs.load() / 1000, "s");
-        break;
-    case Fetched::Undecodable:
-        result.failure = logLine("Cannot download from ", address, " - cannot decode its",
-            QString::fromLatin1(fetched.encoding), "body");
-        break;
+    } else {
+        result.failure = address.isEmpty()
+            ? QStringLiteral("Cannot download: the manifest address is empty")
+            : from + fetched.problem;
     }
-    if (!result.failure.isEmpty())
-        qCWarning(lcMzupdater).noquote() << result.failure;
+    // The lines hosts have always seen, QDebug quoting and all; the reason says more.
+    if (fetched.outcome == Fetched::InvalidAddress)
+        qCWarning(lcMzupdater) << "Cannot download from " << address << " - invalid address";
+    else if (fetched.outcome == Fetched::NoReply)
+        qCWarning(lcMzupdater) << "NetworkAccessManager - NULL reply";
+    else if (!fetched.errorText.isEmpty())
+        qCWarning(lcMzupdater) << "(MZUpdater JSON) NAM error " << fetched.errorText;
+    qCWarning(lcMzupdater).noquote() << result.failure;
     return result;
-}
-
-} // namespace
-
-Downloaded download(const QString &address, int transferTimeoutMs, const CancelToken &cancel)
-{
-    // The manager is gone before the parse, as the caller waits for both.
-    return parse(address, fetch(address, transferTimeoutMs, maximumManifestSize, cancel),
-        transferTimeoutMs, cancel);
-}
-
-Downloaded download(Session &session, const QString &address, int transferTimeoutMs)
-{
-    return parse(
-        address, fetch(session, address, transferTimeoutMs), transferTimeoutMs, session.token());
 }
 
 } // namespace Internal
@@ -475,5 +566,6 @@ QJsonDocument downloadJSon(const QString &address)
 
 QJsonDocument downloadJSon(const QString &address, int transferTimeoutMs)
 {
-    return MZU::Internal::download(address, transferTimeoutMs).document;
+    MZU::Internal::Session session;
+    return MZU::Internal::download(session, address, transferTimeoutMs).document;
 }

@@ -199,61 +199,28 @@ QString signatureAddress(const QString &address)
 }
 
 QString fetchSignature(
-    const QString &address, int transferTimeoutMs, QByteArray &signature, const CancelToken &cancel)
+    Session &session, const QString &address, int transferTimeoutMs, QByteArray &signature)
 {
     const QString where = signatureAddress(address);
-    const Fetched fetched = fetch(where, transferTimeoutMs, maximumSignatureSize, cancel);
-    QString cause;
-    switch (fetched.outcome) {
-    case Fetched::InvalidAddress:
-        cause = QStringLiteral("%1 is not a valid address").arg(where);
-        break;
-    case Fetched::NoReply:
-        cause = QStringLiteral("no reply for %1").arg(where);
-        break;
-    case Fetched::TooLarge:
-        cause = QStringLiteral("%1 is larger than 64 KiB").arg(where);
-        break;
-    case Fetched::TooSlow:
-        cause = QStringLiteral("%1 not finished within %2 s")
-                    .arg(where)
-                    .arg(transferLimitMs.load() / 1000);
-        break;
-    case Fetched::Undecodable:
-        cause = QStringLiteral("cannot decode the %1 body of %2")
-                    .arg(QString::fromLatin1(fetched.encoding), where);
-        break;
-    case Fetched::NetworkError:
-        cause = fetched.status >= 400
-            ? QStringLiteral("%1 answered HTTP %2").arg(where).arg(fetched.status)
-            : QStringLiteral("%1: %2").arg(where, fetched.errorText);
-        break;
-    case Fetched::Received:
-        if (fetched.status >= 300 && fetched.status < 400 && !fetched.location.isEmpty())
-            cause = QStringLiteral("%1 redirected (HTTP %2) to %3")
-                        .arg(where)
-                        .arg(fetched.status)
-                        .arg(QUrl(where, QUrl::TolerantMode)
-                                 .resolved(QUrl::fromEncoded(fetched.location))
-                                 .toString());
-        break;
+    const Fetched fetched = fetch(session, where, transferTimeoutMs, maximumSignatureSize);
+    if (fetched.outcome == Fetched::Received) {
+        signature = fetched.body;
+        return QString();
     }
-    if (fetched.status == 404 || fetched.status == 410)
-        return QStringLiteral("signature missing: ") + cause;
-    if (!cause.isEmpty())
-        return QStringLiteral("signature unreadable: ") + cause;
-    signature = fetched.body;
-    return QString();
+    return (fetched.status == 404 || fetched.status == 410
+                   ? QStringLiteral("signature missing: ")
+                   : QStringLiteral("signature unreadable: "))
+        + where + QStringLiteral(" - ") + fetched.problem;
 }
 
-QString signatureProblem(const QString &address, const QByteArray &body, int transferTimeoutMs,
-    const CancelToken &cancel)
+QString signatureProblem(
+    Session &session, const QString &address, const QByteArray &body, int transferTimeoutMs)
 {
     const QVector<PublicKey> keys = trustedPublicKeys();
     if (keys.isEmpty())
         return QString();
     QByteArray signature;
-    QString cause = fetchSignature(address, transferTimeoutMs, signature, cancel);
+    QString cause = fetchSignature(session, address, transferTimeoutMs, signature);
     if (cause.isEmpty())
         cause = verifySignature(body, signature, keys).problem;
     if (cause.isEmpty())

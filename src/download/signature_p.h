@@ -48,17 +48,17 @@ QVector<PublicKey> trustedPublicKeys();
 /// @p address with ".minisig" appended to its path, the query kept.
 QString signatureAddress(const QString &address);
 
-/// Fetches the signature published beside @p address into @p signature, as manifests are
-/// fetched but capped at maximumSignatureSize. Returns the cause ("signature missing: ...",
-/// "signature unreadable: ...") when that fails, else an empty text.
-QString fetchSignature(const QString &address, int transferTimeoutMs, QByteArray &signature,
-    const CancelToken &cancel = {});
+/// Fetches the signature published beside @p address into @p signature on @p session, as
+/// manifests are fetched but capped at maximumSignatureSize. Returns the cause ("signature
+/// missing: ...", "signature unreadable: ...") when that fails, else an empty text.
+QString fetchSignature(
+    Session &session, const QString &address, int transferTimeoutMs, QByteArray &signature);
 
 /// Empty when no key is trusted (then nothing is fetched) or when the signature published
-/// beside @p address verifies @p body; otherwise the one-line warning naming the address
-/// and the cause.
-QString signatureProblem(const QString &address, const QByteArray &body,
-    int transferTimeoutMs = defaultTransferTimeoutMs, const CancelToken &cancel = {});
+/// beside @p address verifies @p body; otherwise the one line naming the address and the
+/// cause.
+QString signatureProblem(
+    Session &session, const QString &address, const QByteArray &body, int transferTimeoutMs);
 
 } // namespace Internal
 } // namespace MZU

@@ -126,7 +126,7 @@ void MzUpdater::checkUpdates()
             // Torn down once the host has its answer: freeing a large document and its
             // catalogue takes a while, and the manager's destructor joins its network thread.
             // None of them is shared with any other check.
-            MZU::Internal::Session session(token);
+            MZU::Internal::Session session(token, true);
             QJsonDocument manifest;
             MZU::Catalogue catalogue;
             promise.reportResult(check(session, address, appName, current, manifest, catalogue));
@@ -149,18 +149,19 @@ MzUpdater::Outcome MzUpdater::check(MZU::Internal::Session &session, const QStri
         outcome.failure = downloaded.failure;
         return outcome;
     }
-    if (!MZU::Internal::isManifest(manifest)) {
+    if (!MZU::isManifest(manifest)) {
         const QJsonValue name = manifest.object().value(QLatin1String("name"));
         const QString why = manifest.isArray() ? QStringLiteral("its root is an array")
             : name.isUndefined()               ? QStringLiteral("its root has no \"name\"")
             : !name.isString()                 ? QStringLiteral("its root \"name\" is not text")
-                               : MZU::Internal::logLine("its root \"name\" is", name.toString());
-        outcome.failure =
-            MZU::Internal::logLine("Cannot read ", address, " - not a \"Versions.json\" document:")
-            + QLatin1Char(' ') + why;
+                               : QStringLiteral("its root \"name\" is \"%1\"").arg(name.toString());
+        outcome.failure = QStringLiteral("Cannot read %1 - not a \"Versions.json\" document: %2")
+                              .arg(address, why);
         qCWarning(MZU::Internal::lcMzupdater).noquote() << outcome.failure;
         return outcome;
     }
+    if (session.token()->load())
+        return outcome; // stopped: nobody waits for the answer, and the exit waits for us
     outcome.checked = true;
     catalogue = MZU::Internal::getApplications(manifest, MZU::osString());
     MZU::Version newVersion;
