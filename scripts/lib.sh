@@ -2,7 +2,7 @@
 # Shared by the scripts: installs missing Debian packages and configures a build.
 
 mzu_packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools qt6-base-dev zlib1g-dev
-    python3-jsonschema libsodium-dev)
+    python3-jsonschema libsodium-dev nginx-light tinyproxy)
 
 # Installs what is missing when run as root; otherwise names it and stops.
 mzu_require_packages()
