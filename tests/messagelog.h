@@ -2,8 +2,10 @@
 #ifndef MESSAGELOG_H
 #define MESSAGELOG_H
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QtGlobal>
 
@@ -58,5 +60,34 @@ inline QString notJson(const QByteArray &body)
     return QStringLiteral("Cannot read %1 - not JSON: ") + error.errorString() + " at offset "
         + QString::number(error.offset);
 }
+
+// How far the process's resident memory peaks above where it stood at construction.
+class PeakMemory
+{
+public:
+    PeakMemory()
+    {
+        QFile reset(QStringLiteral("/proc/self/clear_refs"));
+        measured =
+            reset.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && reset.write("5") == 1;
+        before = kib(QStringLiteral("VmRSS"));
+    }
+    // 0 where the kernel cannot reset the peak.
+    qint64 grownKiB() const { return measured ? kib(QStringLiteral("VmHWM")) - before : 0; }
+
+private:
+    static qint64 kib(const QString &field)
+    {
+        QFile status(QStringLiteral("/proc/self/status"));
+        const QString text =
+            QString::fromLatin1(status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray());
+        return QRegularExpression(field + QStringLiteral(":\\s*(\\d+)"))
+            .match(text)
+            .captured(1)
+            .toLongLong();
+    }
+    bool measured = false;
+    qint64 before = 0;
+};
 
 #endif // MESSAGELOG_H

@@ -210,7 +210,7 @@ void tst_Tool::exitCodes_data()
     server.setResponse("/r", HttpServer::Response::redirect(301, "/moved"));
     // Sparse: hosts refuse it by its size, and so must the tool, before reading it.
     QFile big(dir.filePath(QStringLiteral("big.json")));
-    if (!big.open(QIODevice::WriteOnly) || !big.resize(16 * 1024 * 1024 + 1))
+    if (!big.open(QIODevice::WriteOnly) || !big.resize(4 * 1024 * 1024 + 1))
         qFatal("cannot write %s", qPrintable(big.fileName()));
     const char *rows[][4] = {
         // name, command, exit code, words
@@ -238,7 +238,7 @@ void tst_Tool::exitCodes_data()
             "Versions.json:1:1: error|<stdin>:1:1:" },
         { "not json", "lint @ < {'a':}", "3", "Versions.json:1:6: error: not JSON" },
         { "missing file", "lint --manifest no/such", "3", "no/such: error: cannot read no/such" },
-        { "over 16 MiB", "lint --manifest big.json", "3", "big.json is larger than 16 MiB" },
+        { "over 4 MiB", "lint --manifest big.json", "3", "big.json is larger than 4 MiB" },
         { "redirect", "lint --manifest SERVER/r", "3", "redirected (HTTP 301) to SERVER/moved" },
         { "HTTP error", "check --manifest SERVER/none --app A --current 1.0.0", "3", "HTTP 404" },
         { "help", "--help", "0", "Commands:" },

@@ -170,7 +170,7 @@ private:
 const char lintCodes[] = "  0   no findings\n"
                          "  1   warnings only\n"
                          "  2   errors (hosts skip, drop or cannot read something)\n"
-                         "  3   a manifest cannot be read, is not JSON, or is over 16 MiB\n"
+                         "  3   a manifest cannot be read, is not JSON, or is over 4 MiB\n"
                          "  4   a manifest's signature does not verify with the --key/--key-file\n"
                          "      keys\n"
                          "  64  bad usage";

@@ -18,8 +18,9 @@ namespace MZU {
 namespace Internal {
 
 constexpr int defaultTransferTimeoutMs = 30000;
-// 16 MiB is about 100,000 releases; a parsed document takes up to eight times its text.
-constexpr qint64 maximumManifestSize = 16 * 1024 * 1024;
+// A check holds the parsed text and its catalogue, which on Qt 6 takes some 3 KB a release
+// (a QVariantHash never takes less): 4 MiB of short releases peaks below 256 MiB.
+constexpr qint64 maximumManifestSize = 4 * 1024 * 1024;
 
 /// A whole transfer is given up after this long, however steadily the bytes come.
 /// Not constant only so that tests need not wait 5 minutes.
@@ -71,7 +72,7 @@ struct Downloaded
 /// that a kept-alive connection serves both), logging why it failed.
 Downloaded download(Session &session, const QString &address, int transferTimeoutMs);
 
-/// "16 MiB", "64 KiB", "100 bytes".
+/// "4 MiB", "64 KiB", "100 bytes".
 QString sizeText(qint64 bytes);
 
 /// An access manager for one download that its caller tears down after the call, as the
