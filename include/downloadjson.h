@@ -9,7 +9,7 @@
 
 /// Fetches @p address with one HTTP GET on the calling thread (which must be able to run
 /// a Qt event loop) and parses the body as JSON. Redirects are not followed. A transfer
-/// that stays silent for 30 s or is unfinished after 5 minutes, or a body over 64 MiB once
+/// that stays silent for 30 s or is unfinished after 5 minutes, or a body over 4 MiB once
 /// decoded, is given up; so is every transfer when the application object is destroyed.
 /// Returns a null document on any failure (a body that is not JSON included); the reason
 /// is logged as a warning of the category "mzupdater".
