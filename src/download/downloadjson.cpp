@@ -274,6 +274,11 @@ QString cutOff()
     return QStringLiteral("cut off before the body ended");
 }
 
+QString canceled()
+{
+    return QStringLiteral("canceled before it finished");
+}
+
 // "HTTP 404 Not Found"; HTTP/2 sends no phrase.
 QString statusText(const QNetworkReply &reply)
 {
@@ -287,7 +292,7 @@ QString statusText(const QNetworkReply &reply)
 // Qt's error in words a host can show: Qt's own text names neither the address nor, over
 // HTTP/2, the status.
 QString networkProblem(
-    const QNetworkReply &reply, const QStringList &sslErrors, bool canceled, int transferTimeoutMs)
+    const QNetworkReply &reply, const QStringList &sslErrors, bool stopped, int transferTimeoutMs)
 {
     switch (reply.error()) {
     case QNetworkReply::ConnectionRefusedError:
@@ -302,8 +307,8 @@ QString networkProblem(
         return QStringLiteral("the server closed the connection without an answer");
     case QNetworkReply::OperationCanceledError:
         // Qt's own inactivity timeout cancels too.
-        return canceled ? QStringLiteral("canceled before it finished")
-                        : QStringLiteral("no data for %1").arg(durationText(transferTimeoutMs));
+        return stopped ? canceled()
+                       : QStringLiteral("no data for %1").arg(durationText(transferTimeoutMs));
     case QNetworkReply::SslHandshakeFailedError:
         return sslErrors.isEmpty()
             ? QStringLiteral("TLS handshake failed: ") + reply.errorString()
@@ -327,8 +332,7 @@ Fetched fetch(Session &session, const QString &address, int transferTimeoutMs, q
 {
     Fetched fetched;
     if (!QUrl(address, QUrl::TolerantMode).isValid()) {
-        fetched.problem = address.isEmpty() ? QStringLiteral("the address is empty")
-                                            : QStringLiteral("not a valid address");
+        fetched.problem = QStringLiteral("not a valid address");
         return fetched;
     }
 
@@ -336,7 +340,7 @@ Fetched fetch(Session &session, const QString &address, int transferTimeoutMs, q
     if (token->load()) { // cancelled already, or no application object to run the transfer
         fetched.outcome = Fetched::NetworkError;
         fetched.errorText = QStringLiteral("Operation canceled"); // Qt's words for an abort
-        fetched.problem = QStringLiteral("canceled before it finished");
+        fetched.problem = canceled();
         return fetched;
     }
     QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
