@@ -91,7 +91,7 @@ private:
 
 // Ten applications on three platforms, by size; the path is "/" + the name.
 const std::pair<const char *, int> sizes[] = { { "100KB", 100 * 1024 }, { "1MB", 1024 * 1024 },
-    { "10MB", 10 * 1024 * 1024 } };
+    { "4MB", 4 * 1024 * 1024 } }; // the largest accepted
 
 struct Served
 {
