@@ -147,7 +147,7 @@ void tst_Download::download_data()
     row("chunk of 2^63-1 bytes, then the close", "/chunk",
         noLength({ 200, { { "Transfer-Encoding", "chunked" } },
             "7fffffffffffffff\r\n" + manifest.left(20) }),
-        cutOff);
+        { cutOff.first(), cutOff.last() + "..." });
     row("HTML page", "/html", R::json("\n<!DOCTYPE html><html></html>"),
         { notJson("\n<!DOCTYPE html><html></html>") + "; the body looks like HTML" });
     row("304 with Content-Length", "/304", notModified,
@@ -178,8 +178,7 @@ void tst_Download::download_data()
     row("1 GiB declared, not sent", "/declared", trickled(spaces(256 * cap, true), 60000),
         { tooLarge }, {}, 2000);
     row("1 GiB streamed", "/streamed", spaces(256 * cap), { tooLarge });
-    row("gzip decoding to 4 MiB + 1", "/bomb", R::encoded("gzip", "[", cap - 1, "]"),
-        { tooLarge });
+    row("gzip decoding to 4 MiB + 1", "/bomb", R::encoded("gzip", "[", cap - 1, "]"), { tooLarge });
     // Refused as the decoded bytes pass the cap, not once all are in.
     row("gzip decoding to 256 MiB", "/bigbomb", R::encoded("gzip", "[", 64 * cap, "]"),
         { tooLarge });

@@ -538,7 +538,8 @@ Downloaded download(Session &session, const QString &address, int transferTimeou
                 return result;
             if (!fetched.lengthDeclared && endsEarly(fetched.body, error)) {
                 fetched.errorText = QStringLiteral("Connection closed"); // as if Qt had noticed
-                result.failure = from + cutOff();
+                // Or the file itself ends early: nothing here tells the two apart.
+                result.failure = from + cutOff() + QStringLiteral(" (or the file is incomplete)");
             } else {
                 result.failure =
                     QStringLiteral("Cannot read %1 - ").arg(address) + notJson(fetched.body, error);
