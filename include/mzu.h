@@ -16,6 +16,7 @@
 
 QT_BEGIN_NAMESPACE
 class QCoreApplication;
+class QIODevice;
 class QJsonDocument;
 QT_END_NAMESPACE
 
@@ -102,6 +103,12 @@ struct UpdateFile
     /// "url" is a valid URL.
     MZUPDATER_EXPORT bool isValid() const;
 };
+
+/// True when @p content, read to its end, has the "size" and "sha256" of @p file (those
+/// present). An entry with neither, or with one of the wrong form, matches nothing. On false,
+/// @p why (when given) says which differs, with both values. Opens @p content if need be.
+MZUPDATER_EXPORT bool fileMatches(
+    const UpdateFile &file, QIODevice *content, QString *why = nullptr);
 
 /// One setting change selected by getSettingUpdates().
 struct SettingValue

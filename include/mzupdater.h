@@ -21,8 +21,8 @@ class Session;
 
 /// Checks whether a newer release of the running application is published.
 ///
-/// The manifest address is read from "URL/Versions" in the maintenance tool's
-/// "maintenancetool.ini", else a built-in address is used. The download runs on Qt's
+/// The manifest address is the one set with setManifestAddress(), else "URL/Versions" in
+/// the maintenance tool's "maintenancetool.ini", else a built-in address. The download runs on Qt's
 /// global thread pool; results arrive as signals on the thread that created the updater,
 /// which must run an event loop. A failed check emits checkFailed() with the reason it
 /// also logged as a warning of the category "mzupdater" (a host may filter it out with
@@ -36,6 +36,13 @@ public:
     explicit MzUpdater(const QString &currentVersion, QObject *parent = nullptr);
     /// Stops a running check and returns within 300 ms; emits nothing, runs no events.
     ~MzUpdater() override;
+
+    /// Checks @p address from the next checkUpdates() on, before the maintenance tool's
+    /// settings and the built-in address; an empty address restores those. An address that
+    /// is not an http or https URL is refused with a warning, and the previous one stays.
+    void setManifestAddress(const QString &address);
+    /// The address the next check will use.
+    QString manifestAddress() const;
 
 Q_SIGNALS:
     /// A newer release @p newver is offered; @p changelog holds the change logs of the
@@ -68,6 +75,7 @@ private:
 
     QFutureWatcher<Outcome> watcher;
     MZU::Version currentVersion;
+    QString chosenAddress; // set by the host; empty: the settings, else the built-in one
     std::shared_ptr<std::atomic_bool> cancel; // the running check's
 };
 

@@ -16,9 +16,7 @@
 #include <mzupdater.h>
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QFutureWatcher>
-#include <QSettings>
 #include <QTextStream>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
@@ -31,19 +29,6 @@ void printIndented(const QString &text)
 {
     for (const QString &line : text.split(QLatin1Char('\n')))
         out << "    " << line << '\n';
-}
-
-// The address the updater used, read the same way, to fetch the manifest ourselves.
-QString manifestAddress()
-{
-    const QString directory =
-        QFileInfo(MZU::maintenanceToolPath(QCoreApplication::instance())).absolutePath();
-    QSettings settings(directory + QLatin1String("/maintenancetool.ini"), QSettings::IniFormat);
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    settings.setIniCodec("UTF-8");
-#endif
-    // Write the address in double quotes when it holds ',' or ';'.
-    return settings.value(QStringLiteral("URL/Versions")).toString();
 }
 
 // What the host acts on: the files to fetch and the settings to change.
@@ -110,12 +95,8 @@ int main(int argc, char *argv[])
             }
             out << "Update available: " << offered << "\n\nChange log:\n";
             printIndented(changelog.isEmpty() ? QStringLiteral("(none)") : changelog);
-            const QString address = manifestAddress();
-            if (address.isEmpty()) {
-                out << "\nNo address in maintenancetool.ini: files and settings not listed.\n";
-                QCoreApplication::exit(0);
-                return;
-            }
+            // The address the check used, to fetch the manifest ourselves.
+            const QString address = updater.manifestAddress();
             // Off the main thread: a GUI must stay responsive while this runs.
             manifest.setFuture(QtConcurrent::run([address] { return downloadJSon(address); }));
         });

@@ -57,6 +57,15 @@ QList<UpdateFile> getFileUpdates(const QJsonDocument &manifest, const QString &a
 QList<SettingValue> getSettingUpdates(const QJsonDocument &manifest, const QString &appName,
     const Version &from, const Version &to, const QString &os, WalkObserver *observer = nullptr);
 
+/// The "size" and "sha256" members of a file entry, as fileMatches() reads them.
+struct FileDigest
+{
+    qint64 size = -1; // -1: absent
+    QByteArray sha256; // lower-case hex; empty: absent
+    QString problem; // a member of the wrong form, or neither present
+};
+FileDigest fileDigest(const QVariantHash &values);
+
 /// The first rule of UpdateFile::isValid() that @p file breaks, or nothing.
 enum class FileCheck { Valid, NoFilename, NullVersion, NoLocation, BadUrl };
 FileCheck checkFile(const UpdateFile &file);

@@ -15,6 +15,7 @@
 #include <QSettings>
 #include <QThread>
 #include <QThreadPool>
+#include <QUrl>
 
 namespace {
 
@@ -46,7 +47,8 @@ QString rawAddress(const QString &path)
     return value;
 }
 
-QString manifestAddress()
+// "URL/Versions" in the maintenance tool's settings, else the empty text.
+QString installedAddress()
 {
     const QString settingsPath =
         QFileInfo(MZU::maintenanceToolPath(QCoreApplication::instance())).absolutePath()
@@ -98,6 +100,30 @@ MzUpdater::~MzUpdater()
     }
 }
 
+void MzUpdater::setManifestAddress(const QString &address)
+{
+    const QUrl url(address, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!address.isEmpty()
+        && (!url.isValid() || url.host().isEmpty()
+            || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))) {
+        qCWarning(MZU::Internal::lcMzupdater).noquote()
+            << QStringLiteral("Manifest address %1 refused - not an http or https URL; the "
+                              "address stays %2")
+                   .arg(address, manifestAddress());
+        return;
+    }
+    chosenAddress = address;
+}
+
+QString MzUpdater::manifestAddress() const
+{
+    if (!chosenAddress.isEmpty())
+        return chosenAddress;
+    const QString installed = installedAddress();
+    return installed.isEmpty() ? QStringLiteral(MZUPDATER_DEFAULT_MANIFEST_URL) : installed;
+}
+
 void MzUpdater::checkUpdates()
 {
     // Called while the application object is destroyed, or once it is gone (from the
@@ -108,10 +134,7 @@ void MzUpdater::checkUpdates()
         qCWarning(MZU::Internal::lcMzupdater) << "Cannot check for updates - no application object";
         return;
     }
-    QString address = manifestAddress();
-    if (address.isEmpty())
-        address = QStringLiteral(MZUPDATER_DEFAULT_MANIFEST_URL);
-
+    const QString address = manifestAddress();
     if (watcher.isRunning()) {
         qCWarning(MZU::Internal::lcMzupdater) << "Cannot check for updates - busy";
         return;
