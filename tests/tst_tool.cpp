@@ -207,7 +207,7 @@ void tst_Tool::exitCodes_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("words");
-    server.setResponse("/r", HttpServer::Response::redirect(301, "/moved"));
+    server.setResponse("/r", { 301, { { "Location", "/moved" } } });
     // Sparse: hosts refuse it by its size, and so must the tool, before reading it.
     QFile big(dir.filePath(QStringLiteral("big.json")));
     if (!big.open(QIODevice::WriteOnly) || !big.resize(4 * 1024 * 1024 + 1))
