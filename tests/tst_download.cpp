@@ -113,7 +113,7 @@ void tst_Download::download_data()
         from + "cut off before the body ended" };
     // One body byte every `ms`, the first after one interval.
     const auto trickled = [](R response, int ms) { return response.trickleMs = ms, response; };
-    const R redirect { 301, { { "Location", server.url("/target").toUtf8() } }, "[\"moved\"]" };
+    const R redirect { 301, { { "Location", "/target" } }, "[\"moved\"]" }; // named resolved
     // These statuses have no body, whatever Content-Length says: not a cut connection.
     const R notModified { 304, {}, {}, 0, {}, 120 };
     const QByteArray manifest = R"({"name": "Versions.json", "apps": []})";
