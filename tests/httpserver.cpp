@@ -36,11 +36,6 @@ HttpServer::Response HttpServer::Response::json(const QByteArray &body, int stat
     return { status, { { "Content-Type", "application/json" } }, body };
 }
 
-HttpServer::Response HttpServer::Response::redirect(int status, const QString &location)
-{
-    return { status, { { "Location", location.toUtf8() } } };
-}
-
 HttpServer::Response HttpServer::Response::encoded(
     const QByteArray &encoding, const QByteArray &head, qint64 fill, const QByteArray &tail)
 {

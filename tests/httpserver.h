@@ -36,7 +36,6 @@ public:
 
         qint64 size() const { return body.size() + fillSize + tail.size(); }
         static Response json(const QByteArray &body, int status = 200);
-        static Response redirect(int status, const QString &location);
         // `head`, `fill` spaces and `tail` compressed as @p encoding says ("gzip" or
         // "deflate"; anything else is sent as is).
         static Response encoded(const QByteArray &encoding, const QByteArray &head, qint64 fill = 0,

@@ -70,21 +70,19 @@ public:
         QFile reset(QStringLiteral("/proc/self/clear_refs"));
         measured =
             reset.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && reset.write("5") == 1;
-        before = kib(QStringLiteral("VmRSS"));
+        before = kib("VmRSS");
     }
     // 0 where the kernel cannot reset the peak.
-    qint64 grownKiB() const { return measured ? kib(QStringLiteral("VmHWM")) - before : 0; }
+    qint64 grownKiB() const { return measured ? kib("VmHWM") - before : 0; }
 
 private:
-    static qint64 kib(const QString &field)
+    static qint64 kib(const char *field)
     {
         QFile status(QStringLiteral("/proc/self/status"));
-        const QString text =
-            QString::fromLatin1(status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray());
-        return QRegularExpression(field + QStringLiteral(":\\s*(\\d+)"))
-            .match(text)
-            .captured(1)
-            .toLongLong();
+        const QRegularExpression pattern(QLatin1String(field) + QLatin1String(":\\s*(\\d+)"));
+        return status.open(QIODevice::ReadOnly)
+            ? pattern.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong()
+            : 0;
     }
     bool measured = false;
     qint64 before = 0;

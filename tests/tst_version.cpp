@@ -22,9 +22,8 @@ void tst_Version::parse_data()
     const auto row = [](const QByteArray &name, const QString &text, const char *printed) {
         QTest::newRow(name) << text << QString(printed);
     };
-    row("dotted suffix", "2.0.0-beta.1", "2.0.0-beta.1");
     row("lone dash", "1.2.3-", "1.2.3");
-    row("suffix kept as is", "1.2.3--a %1\n", "1.2.3--a %1\n");
+    row("suffix kept as is", "1.2.3--a.1 %1\n", "1.2.3--a.1 %1\n");
     row("zero parses", "0.0.0", "0.0.0");
     row("leading zeros, 32 bits", "0000000000004294967295.01.7", "4294967295.1.7");
     row("overflow to 0", "4294967296.1.18446744073709551616-x", "0.1.0-x");
