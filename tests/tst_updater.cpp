@@ -165,17 +165,18 @@ void tst_Updater::check_data()
     QTest::addColumn<QString>("deleteOn"); // the signal whose slot deletes the updater
     QTest::addColumn<QStringList>("events"); // empty: checkFailed with the one warning
     QTest::addColumn<QStringList>("warnings"); // %1: the address
+    QTest::addColumn<QStringList>("chosen"); // given to setManifestAddress() in turn
 
     using R = HttpServer::Response;
     const QByteArray pointAt = "[URL]\nVersions=%1\n";
-    const auto row = [](const char *name, const QString &address, const R &response,
-                         const QStringList &events, const QStringList &warnings = {},
-                         const QString &current = "1.0.0",
-                         const QByteArray &settings = "[URL]\nVersions=%1\n",
-                         const QString &deleteOn = {}, bool signedOnly = false) {
-        QTest::newRow(name) << address << settings << response << current << signedOnly << deleteOn
-                            << events << warnings;
-    };
+    const auto row =
+        [](const char *name, const QString &address, const R &response, const QStringList &events,
+            const QStringList &warnings = {}, const QString &current = "1.0.0",
+            const QByteArray &settings = "[URL]\nVersions=%1\n", const QString &deleteOn = {},
+            bool signedOnly = false, const QStringList &chosen = {}) {
+            QTest::newRow(name) << address << settings << response << current << signedOnly
+                                << deleteOn << events << warnings << chosen;
+        };
     const QJsonArray apps { release("1.1.0", "Faster start."),
         release("2.0.0-rc1", "New look.\nDark mode."), release("1.5.0"),
         release("9.0.0", "Not our OS.", appName, "other-os"),
@@ -201,6 +202,16 @@ void tst_Updater::check_data()
     row("no settings file", "", two, offered, {}, "1.0.0", QByteArray());
     row("empty value keeps the default", "", two, offered, {}, "1.0.0", "[URL]\nVersions=\n");
     row("deleted in checked's slot", "/two", two, { "checked" }, {}, "1.0.0", pointAt, "checked");
+    // The host's address comes first; empty gives the settings back; a bad one changes nothing.
+    const QByteArray elsewhere = "[URL]\nVersions=%1/elsewhere\n";
+    row("address set by the host", "/two", two, offered, {}, "1.0.0", elsewhere, {}, false,
+        { "%1" });
+    row("empty address set", "/two", two, offered, {}, "1.0.0", pointAt, {}, false,
+        { "https://example.com/other.json", "" });
+    row("address set not http", "/two", two, offered,
+        { "Manifest address ftp://example.com/V.json refused - not an http or https URL; the "
+          "address stays %1" },
+        "1.0.0", elsewhere, {}, false, { "%1", "ftp://example.com/V.json" });
     // A failed check emits the last line it logged as checkFailed's reason.
     row("document name in other case", "/versions", manifest(apps, "versions.json"), {},
         { "Cannot read %1 - not a \"Versions.json\" document: its root \"name\" is "
@@ -231,6 +242,7 @@ void tst_Updater::check()
     QFETCH(QString, deleteOn);
     QFETCH(QStringList, events);
     QFETCH(QStringList, warnings);
+    QFETCH(QStringList, chosen);
 
     const bool onServer = address.isEmpty() || address.startsWith(QLatin1Char('/'));
     // The built-in address must not leave the machine: every request goes to the loopback
@@ -255,6 +267,9 @@ void tst_Updater::check()
     MessageLog log;
     const PeakMemory memory;
     QPointer<MzUpdater> updater = new MzUpdater(current);
+    for (const QString &address : chosen)
+        updater->setManifestAddress(QString(address).replace("%1", url));
+    QCOMPARE(updater->manifestAddress(), url);
     record(updater, &seen, deleteOn);
     updater->checkUpdates();
     settle();

@@ -2,6 +2,8 @@
 #include "manifest/manifest_p.h"
 #include "manifestbuilder.h"
 
+#include <QBuffer>
+#include <QCryptographicHash>
 #include <QtTest>
 
 using namespace ManifestBuilder;
@@ -16,6 +18,8 @@ private Q_SLOTS:
     void walks_data();
     void walks();
     void isValid();
+    void fileMatches_data();
+    void fileMatches();
     void compareIgnoresValues();
     void updateVersion_data();
     void updateVersion();
@@ -164,6 +168,52 @@ void tst_Walks::isValid()
     const auto values = object("{'version':0,'filename':7,'location':true,'url':'a b'}");
     QVERIFY(MZU::UpdateFile({ Version("1.0.0"), values.toVariantHash() }).isValid());
     QVERIFY(!MZU::UpdateFile({ Version("0.0.0-x"), values.toVariantHash() }).isValid());
+}
+
+void tst_Walks::fileMatches_data()
+{
+    QTest::addColumn<QString>("entry"); // %1: the sha256 of the content
+    QTest::addColumn<QByteArray>("content"); // null: a file that cannot be opened
+    QTest::addColumn<QString>("why"); // its start; empty: the content matches
+
+    // Larger than one read, so that a hash of the first piece alone differs.
+    const QByteArray big(100 * 1024, 'x');
+    QTest::newRow("matches") << "{'size':102400,'sha256':'%1'}" << big << QString();
+    QTest::newRow("size differs")
+        << "{'size':5,'sha256':'%1'}" << big
+        << "the size differs: the entry says 5 bytes, the content has 102400";
+    // The digest of "hello".
+    QTest::newRow("sha256 differs")
+        << "{'sha256':'2CF24DBA5FB0A30E26E83B2AC5B9E29E1B161E5C1FA7425E73043362938B9824'}"
+        << QByteArray("hello!")
+        << "the sha256 differs: the entry says "
+           "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824, the content has "
+           "ce06092fb948d9ffac7d1a376e404b26b7575bcc11ee05a4615fef4fec3a308b";
+    QTest::newRow("neither member")
+        << "{'url':'x'}" << big << "the entry has neither \"size\" nor \"sha256\" to check";
+    QTest::newRow("size of the wrong form")
+        << "{'size':'5'}" << big << "its \"size\" is not a whole number of bytes";
+    QTest::newRow("content unreadable")
+        << "{'size':0}" << QByteArray() << "the content cannot be read: ";
+}
+
+void tst_Walks::fileMatches()
+{
+    QFETCH(QString, entry);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, why);
+
+    const QString sha256 =
+        QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex().toUpper();
+    const MZU::UpdateFile file { Version("1.0.0"),
+        object(entry.arg(sha256).toUtf8().constData()).toVariantHash() };
+    QBuffer buffer;
+    buffer.setData(content);
+    QFile missing(QStringLiteral("/nonexistent/file"));
+    QIODevice *device = content.isNull() ? static_cast<QIODevice *>(&missing) : &buffer;
+    QString reason;
+    QCOMPARE(MZU::fileMatches(file, device, &reason), why.isEmpty());
+    QVERIFY2(why.isEmpty() ? reason.isEmpty() : reason.startsWith(why), qPrintable(reason));
 }
 
 void tst_Walks::compareIgnoresValues()
