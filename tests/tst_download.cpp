@@ -231,6 +231,9 @@ void tst_Download::download_data()
         "signature expired on 2026-01-30T23:59:59Z (this machine's clock says "
         "2026-02-01T00:00:00Z)");
     signedRow("expired a day ago, the skew", signedManifest, expiring("skew"), { c }, "");
+    signedRow("the earlier of two expiries", signedManifest, expiring("twice"), { c },
+        "signature expired on 2026-01-30T23:59:59Z (this machine's clock says "
+        "2026-02-01T00:00:00Z)");
     signedRow("expires in 2099", signedManifest, expiring("future"), { c }, "");
     signedRow("no expires= token", signedManifest, expiring("prose"), { c }, "");
     signedRow("expiry of an impossible date", signedManifest, expiring("baddate"), { c },
