@@ -269,6 +269,9 @@ void tst_Tool::exitCodes_data()
             "hosts refuse SIGNED - key not trusted" },
         { "verify, expires later", "verify --manifest future.json --key-file DATA/c.pub", "0",
             "\nexpires: 2099-12-31T23:59:59Z\n" },
+        { "verify, expires later, json",
+            "verify --manifest future.json --key-file DATA/c.pub --json", "0",
+            "\"expires\": \"2099-12-31T23:59:59Z\"" },
         { "verify, expired", "verify --manifest expired.json --key-file DATA/c.pub", "4",
             "hosts refuse expired.json - signature expired on 2026-01-30T23:59:59Z (this "
             "machine's clock says 20" },
