@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "download/download_p.h"
+#include "download/signature_p.h"
 #include "downloadjson.h"
 #include "httpserver.h"
 #include "messagelog.h"
@@ -54,7 +55,11 @@ class tst_Download : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(tls.listen(QHostAddress::LocalHost)); }
+    void initTestCase()
+    {
+        QVERIFY(tls.listen(QHostAddress::LocalHost));
+        MZU::Internal::nowOverride = 1769904000; // 2026-02-01T00:00:00Z
+    }
     void cleanup() { MZU::setTrustedKeys({}); }
     void download_data();
     void download();
@@ -209,6 +214,31 @@ void tst_Download::download_data()
         "signature of 64 KiB + 1", signedManifest, oversized, { a }, "signature unreadable: ...");
     signedRow("signature garbage", signedManifest, R::json("<html>\n\n\n</html>\n"), { a },
         "signature malformed: not a minisign signature file");
+    // Key c's, with an expires= in the trusted comment (README.md there).
+    const QString c = key("c.pub");
+    const auto expiring = [](const char *name) {
+        return R::json(read(QStringLiteral("Versions.json.%1.minisig").arg(name)));
+    };
+    R backdated = expiring("future");
+    backdated.body.replace("2099-12-31", "2025-12-31");
+    signedRow("expired a day and a second ago", signedManifest, expiring("expired"), { c },
+        "signature expired on 2026-01-30T23:59:59Z (this machine's clock says "
+        "2026-02-01T00:00:00Z)");
+    signedRow("expired a day ago, the skew", signedManifest, expiring("skew"), { c }, "");
+    signedRow("the earlier of two expiries", signedManifest, expiring("twice"), { c },
+        "signature expired on 2026-01-30T23:59:59Z (this machine's clock says "
+        "2026-02-01T00:00:00Z)");
+    signedRow("expires in 2099", signedManifest, expiring("future"), { c }, "");
+    signedRow("no expires= token", signedManifest, expiring("prose"), { c }, "");
+    signedRow("expiry of an impossible date", signedManifest, expiring("baddate"), { c },
+        "signature's expiry \"2026-02-30T00:00:00Z\" is not a date of the form "
+        "YYYY-MM-DDTHH:MM:SSZ");
+    signedRow("expiry with an offset", signedManifest, expiring("badform"), { c },
+        "signature's expiry \"2026-01-31T00:00:00+01:00\" is not a date of the form "
+        "YYYY-MM-DDTHH:MM:SSZ");
+    // Only a verified trusted comment is read.
+    signedRow("expiry backdated", signedManifest, backdated, { c },
+        "signature does not match: the trusted comment was altered");
     // Last: exit() also ends every later event loop of this thread. It ends ours too, and
     // the partial body must be reported, not parsed as if whole.
     row("application exits", "/exit", trickle, canceled, {}, -1, -1, 300);

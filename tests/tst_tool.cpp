@@ -211,6 +211,13 @@ void tst_Tool::exitCodes_data()
     QFile big(dir.filePath(QStringLiteral("big.json")));
     if (!big.open(QIODevice::WriteOnly) || !big.resize(4 * 1024 * 1024 + 1))
         qFatal("cannot write %s", qPrintable(big.fileName()));
+    // The signed manifest beside key c's signatures: one expired long ago, one in 2099.
+    for (const QString name : { "expired", "future" }) {
+        const QString data = MZUPDATER_TEST_DATA "/signature/Versions.json";
+        if (!QFile::copy(data, dir.filePath(name + ".json"))
+            || !QFile::copy(data + "." + name + ".minisig", dir.filePath(name + ".json.minisig")))
+            qFatal("cannot copy %s", qPrintable(name));
+    }
     const char *rows[][4] = {
         // name, command, exit code, words
         { "text", FORMATS("text"), "1",
@@ -258,6 +265,14 @@ void tst_Tool::exitCodes_data()
             "0", "key 4C16C38D60606C39|trusted comment: release 1.2.0\n" },
         { "verify, other key", "verify --manifest SIGNED --key-file DATA/b.pub", "4",
             "hosts refuse SIGNED - key not trusted" },
+        { "verify, expires later", "verify --manifest future.json --key-file DATA/c.pub", "0",
+            "\nexpires: 2099-12-31T23:59:59Z\n" },
+        { "verify, expires later, json",
+            "verify --manifest future.json --key-file DATA/c.pub --json", "0",
+            "\"expires\": \"2099-12-31T23:59:59Z\"" },
+        { "verify, expired", "verify --manifest expired.json --key-file DATA/c.pub", "4",
+            "hosts refuse expired.json - signature expired on 2026-01-30T23:59:59Z (this "
+            "machine's clock says 20" },
         { "check, verified",
             "check --manifest SIGNED --os linux-x86_64 --app A --current 1.0.0 --key-file "
             "DATA/a.pub",

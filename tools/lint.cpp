@@ -780,6 +780,9 @@ const QVector<Rule> &lintRules()
         { "bad-signature",
             "The manifest's signature does not verify with the --key/--key-file keys: hosts "
             "trusting them refuse it." },
+        { "signature-expiring",
+            "The manifest's signature expires in less than 7 days: hosts trusting the "
+            "--key/--key-file keys refuse it a day after that." },
         { "ignored-manifest",
             "Hosts ignore the whole manifest (root not an object, or its "
             "\"name\" is not \"Versions.json\")." },

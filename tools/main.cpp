@@ -149,7 +149,8 @@ private:
     }
     bool version(const QString &name, Version &version, QString &error) const;
     int load();
-    int read(const QString &source, Manifest &manifest, LoadError &error);
+    int read(
+        const QString &source, Manifest &manifest, LoadError &error, Verified *verified = nullptr);
     QString help(const Command &command);
     int list(bool files);
     QString emptyBecause(const EntryObserver &observer, const QString &what) const;
@@ -172,22 +173,25 @@ const char lintCodes[] = "  0   no findings\n"
                          "  2   errors (hosts skip, drop or cannot read something)\n"
                          "  3   a manifest cannot be read, is not JSON, or is over 4 MiB\n"
                          "  4   a manifest's signature does not verify with the --key/--key-file\n"
-                         "      keys\n"
+                         "      keys, or has expired\n"
                          "  64  bad usage";
 const char checkCodes[] = "  0   an update is offered\n"
                           "  2   nothing newer is offered\n"
                           "  3   the manifest cannot be read, or hosts ignore it\n"
-                          "  4   its signature does not verify with the --key/--key-file keys\n"
+                          "  4   its signature does not verify with the --key/--key-file keys,\n"
+                          "      or has expired\n"
                           "  64  bad usage (--current missing, not a version, or 0.0.0)";
 const char listCodes[] = "  0   the records were listed (even none)\n"
                          "  3   the manifest cannot be read, or hosts ignore it\n"
-                         "  4   its signature does not verify with the --key/--key-file keys\n"
+                         "  4   its signature does not verify with the --key/--key-file keys,\n"
+                         "      or has expired\n"
                          "  64  bad usage (--from or --to missing, not versions, 0.0.0, or\n"
                          "      --from later than --to)";
 const char verifyCodes[] = "  0   the signature verifies with one of the keys\n"
                            "  3   the manifest cannot be read\n"
                            "  4   the signature is missing, unreadable or malformed, is by a key\n"
-                           "      not given, or does not match the manifest\n"
+                           "      not given, does not match the manifest, or expired more than\n"
+                           "      24 hours ago\n"
                            "  64  bad usage (no --key or --key-file, a malformed key, \"-\")";
 
 const Command commands[] = {
@@ -213,7 +217,8 @@ const Command commands[] = {
     { "verify",
         "Checks the manifest's minisign signature (SOURCE with \".minisig\" appended to its\n"
         "path) against the --key/--key-file keys, as hosts trusting them do, and prints the\n"
-        "key that verified it and the signature's trusted comment.",
+        "key that verified it, the signature's trusted comment and its expiry (an\n"
+        "\"expires=YYYY-MM-DDTHH:MM:SSZ\" in the trusted comment).",
         { "manifest" }, { "key", "key-file", "format", "json" }, { "key", "key-file" }, false, true,
         verifyCodes, &Tool::verify },
 };
@@ -391,7 +396,7 @@ int Tool::run(const QStringList &all)
 // Reads a manifest as a host trusting the --key/--key-file keys does: the exact bytes,
 // then their signature, and only what verifies is parsed. Returns Clean, Unreadable or
 // Refused.
-int Tool::read(const QString &source, Manifest &manifest, LoadError &error)
+int Tool::read(const QString &source, Manifest &manifest, LoadError &error, Verified *verified)
 {
     if (keys.isEmpty())
         return loadManifest(source, manifest, error) ? Clean : Unreadable;
@@ -399,8 +404,8 @@ int Tool::read(const QString &source, Manifest &manifest, LoadError &error)
     QByteArray text;
     if (!readSource(source, text, error))
         return Unreadable;
-    Verified verified;
-    if (!verifyText(source, text, keys, verified, error.message))
+    Verified ignored;
+    if (!verifyText(source, text, keys, verified ? *verified : ignored, error.message))
         return Refused;
     return parseManifest(text, manifest, error) ? Clean : Unreadable;
 }
@@ -559,7 +564,8 @@ int Tool::lint()
     for (const QString &source : qAsConst(sources)) {
         Manifest loaded;
         LoadError error;
-        if (const int stopped = read(source, loaded, error)) {
+        Verified verified;
+        if (const int stopped = read(source, loaded, error, &verified)) {
             Finding finding = unreadable(error);
             if (stopped == Refused)
                 finding.rule = "bad-signature";
@@ -567,7 +573,18 @@ int Tool::lint()
             code = qMax(code, stopped);
             continue;
         }
-        const QVector<Finding> findings = lintManifest(loaded, os);
+        QVector<Finding> findings = lintManifest(loaded, os);
+        const qint64 now = Internal::secondsNow();
+        if (!verified.expires.isEmpty() && verified.expiresAt - now < 7 * 24 * 60 * 60) {
+            Finding expiring;
+            expiring.severity = Finding::Warning;
+            expiring.rule = "signature-expiring";
+            expiring.message = QStringLiteral("the signature expires on %1, in less than 7 days "
+                                              "(this machine's clock says %2); hosts refuse the "
+                                              "manifest a day after that: sign it again")
+                                   .arg(verified.expires, Internal::utcText(now));
+            findings.prepend(expiring);
+        }
         for (const Finding &finding : findings)
             code = qMax(code, finding.severity == Finding::Error ? int(Errors) : int(WarningsOnly));
         linted.append({ source, findings });
@@ -589,10 +606,16 @@ int Tool::verify()
     const QString id = Internal::keyIdText(verified.key.id);
     if (format == Format::Json)
         print(QJsonObject { { "manifest", source }, { "verified", true }, { "keyId", id },
-            { "key", verified.key.text }, { "trustedComment", verified.trustedComment } });
+            { "key", verified.key.text }, { "trustedComment", verified.trustedComment },
+            { "expires",
+                verified.expires.isEmpty() ? QJsonValue() : QJsonValue(verified.expires) } });
     else
         print("verified: signed with key " + id + " (" + verified.key.text + ")\n"
-            + "trusted comment: " + escaped(verified.trustedComment) + '\n');
+            + "trusted comment: " + escaped(verified.trustedComment) + '\n' + "expires: "
+            + (verified.expires.isEmpty() ? QStringLiteral("never (no expires= in the trusted "
+                                                           "comment)")
+                                          : verified.expires)
+            + '\n');
     return Clean;
 }
 

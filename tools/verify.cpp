@@ -59,6 +59,8 @@ bool verifyText(const QString &source, const QByteArray &text, const QVector<Pub
         if (verification.result == Verification::Verified) {
             verified.key = keys.at(verification.keyIndex);
             verified.trustedComment = verification.trustedComment;
+            verified.expires = verification.expires;
+            verified.expiresAt = verification.expiresAt;
             return true;
         }
         cause = verification.problem;

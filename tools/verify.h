@@ -14,6 +14,8 @@ struct Verified
 {
     MZU::Internal::PublicKey key;
     QString trustedComment;
+    QString expires; // the trusted comment's expires=, empty when none
+    qint64 expiresAt = 0; // seconds since 1970 (UTC)
 };
 
 /// The keys of --key (@p texts) and --key-file (@p files), in that order. On a malformed

@@ -3,8 +3,11 @@
 
 #include "mzu.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QReadWriteLock>
+#include <QRegularExpression>
+#include <QTimeZone>
 #include <QUrl>
 
 #include <sodium.h>
@@ -85,7 +88,56 @@ KeyStore &store()
     return instance;
 }
 
+// Read only once the trusted comment verified: before that anyone could have written it.
+void checkExpiry(Verification &verification)
+{
+    static const QRegularExpression token(QStringLiteral("(?:^|\\s)expires=(\\S*)"));
+    static const QRegularExpression form(
+        QStringLiteral("^([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})Z$"));
+    for (auto it = token.globalMatch(verification.trustedComment); it.hasNext();) {
+        const QString value = it.next().captured(1);
+        const QRegularExpressionMatch match = form.match(value);
+        const auto number = [&](int i) { return match.captured(i).toInt(); };
+        const QDate date(number(1), number(2), number(3));
+        const QTime time(number(4), number(5), number(6));
+        if (!match.hasMatch() || !date.isValid() || !time.isValid()) {
+            verification.result = Verification::Malformed;
+            verification.problem = QStringLiteral("signature's expiry \"%1\" is not a date of "
+                                                  "the form YYYY-MM-DDTHH:MM:SSZ")
+                                       .arg(value);
+            return;
+        }
+        const qint64 at = QDateTime(date, time, QTimeZone::utc()).toSecsSinceEpoch();
+        if (verification.expires.isEmpty() || at < verification.expiresAt) {
+            verification.expires = value;
+            verification.expiresAt = at;
+        }
+    }
+    const qint64 now = secondsNow();
+    if (!verification.expires.isEmpty() && now > verification.expiresAt + expirySkewSeconds) {
+        verification.result = Verification::Expired;
+        verification.problem =
+            QStringLiteral("signature expired on %1 (this machine's clock says %2)")
+                .arg(verification.expires, utcText(now));
+    }
+}
+
 } // namespace
+
+std::atomic<qint64> nowOverride { 0 };
+
+qint64 secondsNow()
+{
+    const qint64 now = nowOverride;
+    return now != 0 ? now : QDateTime::currentSecsSinceEpoch();
+}
+
+QString utcText(qint64 seconds)
+{
+    // Not Qt::ISODate: it writes "+00:00" for a QTimeZone's UTC.
+    return QDateTime::fromSecsSinceEpoch(seconds, QTimeZone::utc())
+        .toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"));
+}
 
 bool parsePublicKey(const QString &text, PublicKey &key, QString &why)
 {
@@ -163,8 +215,10 @@ Verification verifySignature(
             continue;
         }
         verification.result = Verification::Verified;
-        verification.keyIndex = i;
         verification.trustedComment = QString::fromUtf8(comment);
+        checkExpiry(verification);
+        if (verification.result == Verification::Verified)
+            verification.keyIndex = i;
         return verification;
     }
     if (!known) {

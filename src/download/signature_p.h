@@ -8,10 +8,24 @@
 #include <QString>
 #include <QVector>
 
+#include <atomic>
+
 namespace MZU {
 namespace Internal {
 
 constexpr qint64 maximumSignatureSize = 64 * 1024;
+
+/// How long after a signature's expiry hosts still accept it, for clocks that are off.
+constexpr qint64 expirySkewSeconds = 24 * 60 * 60;
+
+/// Seconds since 1970 (UTC) that expiry checks take for now; 0: the real clock. For tests.
+extern std::atomic<qint64> nowOverride;
+
+/// Now, in seconds since 1970 (UTC).
+qint64 secondsNow();
+
+/// @p seconds since 1970 as YYYY-MM-DDTHH:MM:SSZ.
+QString utcText(qint64 seconds);
 
 /// A minisign public key: the key id as stored (8 bytes, little-endian) and the Ed25519 key.
 struct PublicKey
@@ -30,15 +44,19 @@ QString keyIdText(const QByteArray &id);
 /// What checking a signature file against a body found.
 struct Verification
 {
-    enum Result { Verified, Malformed, KeyNotTrusted, Mismatch };
+    enum Result { Verified, Malformed, KeyNotTrusted, Mismatch, Expired };
     Result result = Malformed;
     QString problem; // the cause, empty when Verified
     int keyIndex = -1; // the key that verified, an index into the keys given
     QString trustedComment;
+    QString expires; // the earliest expires= of the trusted comment, empty when none
+    qint64 expiresAt = 0; // that moment in seconds since 1970 (UTC)
 };
 
 /// Checks minisign's signature file @p signature ("Ed" or "ED") over the exact bytes of
-/// @p body against @p keys: the key id, the signature, then the trusted comment's.
+/// @p body against @p keys: the key id, the signature, the trusted comment's, then each
+/// "expires=YYYY-MM-DDTHH:MM:SSZ" of the trusted comment, which must be readable and not
+/// more than expirySkewSeconds past.
 Verification verifySignature(
     const QByteArray &body, const QByteArray &signature, const QVector<PublicKey> &keys);
 
