@@ -143,7 +143,7 @@ void tst_Tool::lint_data()
             "value-not-text, 1:184 W value-not-text, 1:198 E null-version, 1:214 E not-object, "
             "1:218 E second-entry, 1:259 E unusable-member, 1:290 E unusable-member, "
             "1:304 E unusable-member" },
-        // Each level's own members; "date", "type" and "sha256" resemble none of them.
+        // Each level's own members; "date" and "type" resemble none of them.
         { "misspelled members",
             "{'nmae':'Versions.json','apps':[{'name':'A','os':[{'name':'win-arm64','settings':[{"
             "'verison':'1.0.0','key':'k','valeu':'v'}],'files':[{'version':'1.0.0','filname':'f',"
@@ -152,7 +152,8 @@ void tst_Tool::lint_data()
             "'chnagelog':'c','date':'d','type':'t'}," MAC("1.0.0") "]}",
             "1:1 E ignored-manifest, 1:9 W misspelled-member \"name\", 1:83 E null-version, 1:94 W "
             "misspelled-member \"version\", 1:120 W misspelled-member \"value\", 1:135 E "
-            "file-dropped, 1:164 W misspelled-member \"filename\", 1:248 W misspelled-member "
+            "file-dropped, 1:164 W misspelled-member \"filename\", 1:211 W file-digest "
+            "\"sha256\", 1:248 W misspelled-member "
             "\"settings\", 1:254 E unusable-member, 1:262 W misspelled-member \"name\", 1:329 W "
             "misspelled-member \"tip\", 1:346 W misspelled-member \"changelog\"" },
         { "similar names", APPS(MAC("1.0.0") "," MAC("1.1.0") "," ON_MAC("a", "1.0.0") ","
@@ -273,6 +274,9 @@ void tst_Tool::exitCodes_data()
         { "verify, expired", "verify --manifest expired.json --key-file DATA/c.pub", "4",
             "hosts refuse expired.json - signature expired on 2026-01-30T23:59:59Z (this "
             "machine's clock says 20" },
+        { "lint, signed, a file without sha256",
+            "lint --manifest DATA/files.json --key-file DATA/c.pub", "1",
+            "file entry without \"sha256\" in a signed manifest" },
         { "check, verified",
             "check --manifest SIGNED --os linux-x86_64 --app A --current 1.0.0 --key-file "
             "DATA/a.pub",

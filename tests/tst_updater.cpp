@@ -136,6 +136,9 @@ void tst_Updater::initTestCase()
     HttpServer::Response trickle = fast;
     trickle.trickleMs = 5000;
     server.setResponse("/trickle", trickle);
+    // Slow enough that the second of two calls in a row always finds the first running.
+    trickle.trickleMs = 2;
+    server.setResponse("/slow", trickle);
     server.setResponse("/objects", full(R"({"k": %1})"));
     // A task's thread goes back to the pool a moment after its result: let idle ones go.
     QThreadPool::globalInstance()->setExpiryTimeout(50);
@@ -290,7 +293,7 @@ void tst_Updater::check()
 // One check at a time for each updater, while many check at once.
 void tst_Updater::busy()
 {
-    pointAt("/fast");
+    pointAt("/slow");
     const int count = 30;
     std::vector<std::unique_ptr<MzUpdater>> updaters;
     QStringList seen;
@@ -308,10 +311,10 @@ void tst_Updater::busy()
         QString("Cannot check for updates - busy|").repeated(count).chopped(1));
     QCOMPARE(seen.join('|'),
         QString("checked|updateAvailable 2.0.0 | 2.0.0:\nFaster.|").repeated(count).chopped(1));
-    QCOMPARE(server.requestCount("/fast"), count);
+    QCOMPARE(server.requestCount("/slow"), count);
     updaters.front()->checkUpdates(); // once delivered, the next check is accepted
     settle();
-    QCOMPARE(server.requestCount("/fast"), count + 1);
+    QCOMPARE(server.requestCount("/slow"), count + 1);
 
     // Checks waiting on the network leave the host's pool to the host.
     pointAt("/stalled");

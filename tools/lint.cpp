@@ -124,7 +124,8 @@ const Known systemMembers[] = { { "name", "no host reads this OS entry" },
     { "files", "hosts get no files from it" }, { "settings", "hosts get no settings from it" } };
 const Known fileMembers[] = { { "version", "hosts skip this file entry" },
     { "filename", "hosts drop this file entry" }, { "location", "hosts drop this file entry" },
-    { "url", "hosts drop this file entry" } };
+    { "url", "hosts drop this file entry" }, { "size", "fileMatches() cannot check the size" },
+    { "sha256", "fileMatches() cannot check the content" } };
 const Known settingMembers[] = { { "version", "hosts skip this setting entry" },
     { "key", "hosts skip this setting entry" }, { "type", "hosts get an empty type" },
     { "value", "hosts get an empty value" } };
@@ -152,9 +153,10 @@ public:
 class Linter
 {
 public:
-    Linter(const QJsonDocument &manifest, const QString &hostOs)
+    Linter(const QJsonDocument &manifest, const QString &hostOs, bool signedManifest)
         : manifest(manifest)
         , hostOs(hostOs)
+        , signedManifest(signedManifest)
         , list(manifest.object().value(QLatin1String("apps")).toArray())
     {
     }
@@ -202,6 +204,7 @@ private:
         const QString &released);
     void fileRules(const QString &at, const QJsonObject &entry, const Version &version);
     void url(const QString &at, const QJsonValue &value);
+    void digest(const QString &at, const QJsonObject &entry);
     void settings(const QString &at, const QJsonObject &system, const Recorder &recorder,
         const QString &released);
     void unreleased(const QString &at, const QJsonValue &version, const QString &released);
@@ -218,6 +221,7 @@ private:
 
     const QJsonDocument &manifest;
     const QString hostOs;
+    const bool signedManifest; // checked against trusted keys
     const QJsonArray list;
     QVector<Finding> findings;
     QSet<QString> seen;
@@ -522,7 +526,23 @@ void Linter::files(
         misnamed(entryAt, entry, fileMembers);
         unreleased(entryAt + "/version", entry.value(QLatin1String("version")), released);
         url(entryAt + "/url", entry.value(QLatin1String("url")));
+        digest(entryAt, entry);
     }
+}
+
+void Linter::digest(const QString &at, const QJsonObject &entry)
+{
+    const bool hashed = entry.contains(QLatin1String("sha256"));
+    if (hashed || entry.contains(QLatin1String("size"))) {
+        const QString problem = fileDigest(entry.toVariantHash()).problem;
+        if (!problem.isEmpty())
+            warning(at + (problem.contains(QLatin1String("\"size\"")) ? "/size" : "/sha256"),
+                "file-digest", problem + "; fileMatches() matches no file against this entry");
+    }
+    if (signedManifest && !hashed)
+        warning(at, "unhashed-file",
+            QStringLiteral("file entry without \"sha256\" in a signed manifest: a host cannot tie "
+                           "the file it downloads to the signature"));
 }
 
 void Linter::fileRules(const QString &at, const QJsonObject &entry, const Version &version)
@@ -798,6 +818,8 @@ const QVector<Rule> &lintRules()
         { "entry-order", "An entry of a name stands before its application entry." },
         { "second-entry", "A second application or OS entry of one name is never read." },
         { "file-dropped", "A file entry hosts drop (filename, location or url unusable)." },
+        { "file-digest", "A \"size\" or \"sha256\" of the wrong form: fileMatches() fails." },
+        { "unhashed-file", "A file entry without \"sha256\" in a signed manifest." },
         { "unknown-platform", "A platform name that matches no known form." },
         { "misspelled-member", "A member name that almost spells one hosts read." },
         { "similar-name", "Application names that differ only slightly." },
@@ -815,14 +837,14 @@ const QVector<Rule> &lintRules()
     return rules;
 }
 
-QVector<Finding> lint(const QJsonDocument &manifest, const QString &hostOs)
+QVector<Finding> lint(const QJsonDocument &manifest, const QString &hostOs, bool signedManifest)
 {
-    return Linter(manifest, hostOs).run();
+    return Linter(manifest, hostOs, signedManifest).run();
 }
 
-QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs)
+QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs, bool signedManifest)
 {
-    QVector<Finding> findings = lint(manifest.document, hostOs);
+    QVector<Finding> findings = lint(manifest.document, hostOs, signedManifest);
     // Where the findings are: their pointers and every parent, for a missing member.
     QSet<QString> wanted;
     for (const Finding &finding : qAsConst(findings)) {

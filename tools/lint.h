@@ -34,11 +34,14 @@ const QVector<Rule> &lintRules();
 
 /// Every place where the library would skip, drop or misread something in @p manifest, in
 /// no particular order. @p hostOs counts as a known platform besides the usual forms.
-QVector<Finding> lint(const QJsonDocument &manifest, const QString &hostOs);
+/// @p signedManifest: its signature was checked, so file entries should carry "sha256".
+QVector<Finding> lint(
+    const QJsonDocument &manifest, const QString &hostOs, bool signedManifest = false);
 
 /// lint() of a manifest that was read, with its repeated keys, each finding placed in the
 /// text (a missing member at its object) and in document order.
-QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs);
+QVector<Finding> lintManifest(
+    const Manifest &manifest, const QString &hostOs, bool signedManifest = false);
 
 /// The finding for a manifest that could not be read, placed where its text stops being
 /// JSON when there is one.

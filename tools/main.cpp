@@ -573,7 +573,7 @@ int Tool::lint()
             code = qMax(code, stopped);
             continue;
         }
-        QVector<Finding> findings = lintManifest(loaded, os);
+        QVector<Finding> findings = lintManifest(loaded, os, !keys.isEmpty());
         const qint64 now = Internal::secondsNow();
         if (!verified.expires.isEmpty() && verified.expiresAt - now < 7 * 24 * 60 * 60) {
             Finding expiring;
