@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Builds the example host (build/demo, Release, against the Qt a plain build picks: Qt 6
 # when it is installed, else Qt 5) and runs it as if DemoApp 1.0.0 were installed, against
-# examples/Versions.json served on a loopback port (python3's http.server; without python3
-# the file is read through a file:// address).
+# examples/Versions.json served on a loopback port with examples/files/convert-db beside it
+# (python3's http.server; without python3 the file is read through a file:// address).
 # On a fresh Debian machine, run as root, it first installs what is missing.
 #   ./scripts/demo.sh [VERSION]    the installed release to pretend (default 1.0.0)
 set -euo pipefail
@@ -56,7 +56,12 @@ if command -v python3 >/dev/null 2>&1; then
     # so a server that dies at once is retried on a new port.
     for _ in 1 2 3 4 5; do
         port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-        python3 -m http.server --bind 127.0.0.1 --directory "$here/examples" "$port" \
+        # The sample's convert-db, which exists, served beside the manifest for the host
+        # to fetch and check against its entry; the other files are published nowhere.
+        rm -rf "$build/site" && mkdir -p "$build/site" && cp -r "$here/examples/files" "$build/site/"
+        sed -E "s#https://downloads\.example\.com/demoapp/[^\"]*/convert-db#http://127.0.0.1:$port/files/convert-db#" \
+            "$here/examples/Versions.json" >"$build/site/Versions.json"
+        python3 -m http.server --bind 127.0.0.1 --directory "$build/site" "$port" \
             >"$build/http.log" 2>&1 &
         server_pid=$!
         for _ in $(seq 50); do
