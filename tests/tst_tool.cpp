@@ -2,6 +2,7 @@
 #include "httpserver.h"
 #include "lint.h"
 #include "source.h"
+#include "verify.h"
 
 #include <QtTest> // and QtCore
 
@@ -50,6 +51,7 @@ private Q_SLOTS:
     void lint();
     void exitCodes_data();
     void exitCodes();
+    void expiresSoon();
     void documentationExamples();
 };
 
@@ -350,4 +352,16 @@ void tst_Tool::documentationExamples()
 }
 
 QTEST_GUILESS_MAIN(tst_Tool)
+// lint's warning to sign again, a week ahead; the tool takes the real clock.
+void tst_Tool::expiresSoon()
+{
+    const qint64 day = 24 * 60 * 60;
+    const Verified verified { {}, {}, QStringLiteral("2027-01-08T00:00:00Z"), 1799366400 };
+    QVERIFY(::expiresSoon(verified, verified.expiresAt - 7 * day).isEmpty());
+    QVERIFY(::expiresSoon(verified, verified.expiresAt - 7 * day + 1)
+                .startsWith("the signature expires on 2027-01-08T00:00:00Z, in less than 7 days "
+                            "(this machine's clock says 2027-01-01T00:00:01Z)"));
+    QVERIFY(::expiresSoon({}, verified.expiresAt).isEmpty()); // no expiry
+}
+
 #include "tst_tool.moc"

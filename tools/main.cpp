@@ -574,15 +574,12 @@ int Tool::lint()
             continue;
         }
         QVector<Finding> findings = lintManifest(loaded, os, !keys.isEmpty());
-        const qint64 now = Internal::secondsNow();
-        if (!verified.expires.isEmpty() && verified.expiresAt - now < 7 * 24 * 60 * 60) {
+        const QString soon = expiresSoon(verified, Internal::secondsNow());
+        if (!soon.isEmpty()) {
             Finding expiring;
             expiring.severity = Finding::Warning;
             expiring.rule = "signature-expiring";
-            expiring.message = QStringLiteral("the signature expires on %1, in less than 7 days "
-                                              "(this machine's clock says %2); hosts refuse the "
-                                              "manifest a day after that: sign it again")
-                                   .arg(verified.expires, Internal::utcText(now));
+            expiring.message = soon;
             findings.prepend(expiring);
         }
         for (const Finding &finding : findings)

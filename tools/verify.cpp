@@ -68,3 +68,13 @@ bool verifyText(const QString &source, const QByteArray &text, const QVector<Pub
     error = QStringLiteral("hosts refuse %1 - %2").arg(source, cause);
     return false;
 }
+
+QString expiresSoon(const Verified &verified, qint64 now)
+{
+    if (verified.expires.isEmpty() || verified.expiresAt - now >= 7 * 24 * 60 * 60)
+        return QString();
+    return QStringLiteral("the signature expires on %1, in less than 7 days (this machine's "
+                          "clock says %2); hosts refuse the manifest a day after that: sign it "
+                          "again")
+        .arg(verified.expires, utcText(now));
+}

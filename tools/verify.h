@@ -29,4 +29,7 @@ bool readKeys(const QStringList &texts, const QStringList &files,
 bool verifyText(const QString &source, const QByteArray &text,
     const QVector<MZU::Internal::PublicKey> &keys, Verified &verified, QString &error);
 
+/// Empty, or why @p verified should be signed again: it expires less than 7 days after @p now.
+QString expiresSoon(const Verified &verified, qint64 now);
+
 #endif // VERIFY_H
