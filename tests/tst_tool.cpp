@@ -243,7 +243,16 @@ void tst_Tool::exitCodes_data()
                 "'location':'.','url':'u','size':5}]}]}"),
             "0", "VERSION  FILENAME  LOCATION  URL  SIZE\n1.0.0    n         .         u    5\n" },
         { "no files", "files @ --app X --from 1.0.0 --to 1.0.0 < " APPS(""), "0", "no files:" },
-        { "several manifests", "lint @ - < {'apps':[]}", "2",
+        // Why nothing is listed: no application entry, or no entry in the window.
+        { "releases only",
+            "files @ --os mac-arm64 --app A --from 1.0.0 --to 2.0.0 < " APPS(MAC("1.0.0")), "0",
+            "no application entry of \"A\"" },
+        { "window with no entry",
+            "settings @ --os mac-arm64 --app A --from 1.0.0 --to 1.2.0 < " APPS(
+                "{'name':'A','os':[{'name':'mac-arm64','settings':[{'version':'1.5.0','key':'k'}]}]"
+                "}," MAC("1.0.0")),
+            "0", "no setting entry of /apps/0/os/0 falls in (1.0.0, 1.2.0]" },
+        { "several manifests", "lint @ - < {'apps':[]}", "3",
             "Versions.json:1:1: error|<stdin>:1:1:" },
         { "not json", "lint @ < {'a':}", "3", "Versions.json:1:6: error: not JSON" },
         { "missing file", "lint --manifest no/such", "3", "no/such: error: cannot read no/such" },

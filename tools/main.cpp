@@ -119,7 +119,14 @@ class EntryObserver : public Internal::WalkObserver
 public:
     int app = -1;
     int os = -1;
-    void skipped(Internal::Skip, const Internal::WalkPlace &) override { }
+    int dropped = 0; // entries in the window that hosts drop as incomplete
+    void skipped(Internal::Skip reason, const Internal::WalkPlace &) override
+    {
+        using Internal::Skip;
+        if (reason == Skip::NoFilename || reason == Skip::NoLocation || reason == Skip::BadUrl
+            || reason == Skip::EmptyKey)
+            ++dropped;
+    }
     void entered(Internal::Walk, int appIndex, int osIndex) override
     {
         app = appIndex;
@@ -171,7 +178,8 @@ private:
 const char lintCodes[] = "  0   no findings\n"
                          "  1   warnings only\n"
                          "  2   errors (hosts skip, drop or cannot read something)\n"
-                         "  3   a manifest cannot be read, is not JSON, or is over 4 MiB\n"
+                         "  3   a manifest cannot be read, is not JSON, is over 4 MiB, or hosts\n"
+                         "      ignore it\n"
                          "  4   a manifest's signature does not verify with the --key/--key-file\n"
                          "      keys, or has expired\n"
                          "  64  bad usage";
@@ -483,14 +491,29 @@ QString Tool::emptyBecause(const EntryObserver &observer, const QString &what) c
     const QString at = QStringLiteral("/apps/%1").arg(observer.app);
     if (observer.app < 0)
         return QStringLiteral("no entry of \"apps\" is named %1").arg(quoted(app));
-    if (observer.os < 0 && !apps.at(observer.app).toObject().value("os").isArray())
+    if (observer.os < 0 && !apps.at(observer.app).toObject().value("os").isArray()) {
+        const bool later =
+            std::any_of(apps.begin() + observer.app + 1, apps.end(), [&](const QJsonValue &entry) {
+                return entry.toObject().value("name").toString() == app
+                    && entry.toObject().value("os").isArray();
+            });
+        if (!later)
+            return QStringLiteral("no application entry of %1 (one with an \"os\" array) is in "
+                                  "\"apps\": it has releases only")
+                .arg(quoted(app));
         return QStringLiteral("%1, the first entry named %2, has no \"os\" array; the entry "
                               "with the array must come first")
             .arg(at, quoted(app));
+    }
     if (observer.os < 0)
         return QStringLiteral("%1 has no OS entry named %2").arg(at, quoted(os));
     if (!(first < second))
         return QStringLiteral("the window is empty: --from %1 is not below --to %2")
+            .arg(first.toString(), second.toString());
+    if (observer.dropped == 0)
+        return QStringLiteral("no %1 entry of %2/os/%3 falls in (%4, %5]")
+            .arg(what, at)
+            .arg(observer.os)
             .arg(first.toString(), second.toString());
     return QStringLiteral("no %1 entry of %2/os/%3 in (%4, %5] is complete; see mzupdater lint")
         .arg(what, at)
@@ -583,7 +606,10 @@ int Tool::lint()
             findings.prepend(expiring);
         }
         for (const Finding &finding : findings)
-            code = qMax(code, finding.severity == Finding::Error ? int(Errors) : int(WarningsOnly));
+            code = qMax(code,
+                qstrcmp(finding.rule, "ignored-manifest") == 0 ? int(Unreadable) // as check says
+                    : finding.severity == Finding::Error       ? int(Errors)
+                                                               : int(WarningsOnly));
         linted.append({ source, findings });
     }
     write(stdout, formatFindings(format, linted, os));
