@@ -150,6 +150,9 @@ void tst_Download::download_data()
         { cutOff.first(), cutOff.last() + "..." });
     row("HTML page", "/html", R::json("\n<!DOCTYPE html><html></html>"),
         { notJson("\n<!DOCTYPE html><html></html>") + "; the body looks like HTML" });
+    const QByteArray utf16("\xff\xfe{\0}\0", 6);
+    row("UTF-16", "/utf16", R::json(utf16),
+        { notJson(utf16) + "; the body is UTF-16; manifests are UTF-8" });
     row("304 with Content-Length", "/304", notModified,
         { "Cannot read %1 - not JSON: the body is empty" });
     // No phrase after the status, as over HTTP/2.

@@ -102,6 +102,9 @@ void tst_Tool::lint_data()
         { "bytes after the end", "{} {}", "1:4 E not-json '{' where nothing" },
         { "not UTF-8", "{'a':'\xe9t\xe9'}", "1:7 E not-json not UTF-8" },
         { "empty", "  \n ", "2:2 E not-json the text is empty" },
+        // Typed in a word processor.
+        { "curly quotes", "{\xe2\x80\x9cname\xe2\x80\x9d: 1}",
+            "1:2 E not-json has a curly quote where JSON needs a straight one" },
         { "repeated key", "{'name':'x','name':'Versions.json','apps':[]}",
             "1:20 E repeated-key column 9, 1:43 W no-apps" },
         { "root array", "[1]", "1:1 E ignored-manifest" },

@@ -430,9 +430,14 @@ bool parseManifest(const QByteArray &text, Manifest &manifest, LoadError &error)
     if (parseError.error == QJsonParseError::NoError)
         return true; // hosts read it: what they accept is JSON enough
     error.text = text;
+    // As hosts say it: what the text is instead, when that can be told.
+    const auto named = [&](const QString &message) {
+        const QString kind = MZU::Internal::notJsonBecause(text, error.offset);
+        return kind.isEmpty() ? message : message + QStringLiteral("; the text ") + kind;
+    };
     if (!scanned) {
         error.offset = scanner.errorOffset;
-        error.message = QStringLiteral("not JSON: ") + scanner.errorText;
+        error.message = named(QStringLiteral("not JSON: ") + scanner.errorText);
         return false;
     }
     // Only Qt knows this one. Its offset is one past the character at fault, except for
@@ -440,7 +445,7 @@ bool parseManifest(const QByteArray &text, Manifest &manifest, LoadError &error)
     error.offset = qBound(0,
         parseError.offset - (parseError.error == QJsonParseError::IllegalUTF8String ? 0 : 1),
         int(text.size()));
-    error.message = QStringLiteral("not JSON: ") + parseError.errorString();
+    error.message = named(QStringLiteral("not JSON: ") + parseError.errorString());
     return false;
 }
 

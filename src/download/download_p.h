@@ -72,6 +72,10 @@ struct Downloaded
 /// that a kept-alive connection serves both), logging why it failed.
 Downloaded download(Session &session, const QString &address, int transferTimeoutMs);
 
+/// What text that is not JSON is instead, when it can be told ("looks like HTML", "is
+/// UTF-16; ..."), near @p offset where the parse stopped; else empty.
+QString notJsonBecause(const QByteArray &text, int offset);
+
 /// "4 MiB", "64 KiB", "100 bytes".
 QString sizeText(qint64 bytes);
 

@@ -477,6 +477,25 @@ Fetched fetch(Session &session, const QString &address, int transferTimeoutMs, q
     return fetched;
 }
 
+QString notJsonBecause(const QByteArray &text, int offset)
+{
+    const auto byte = [&](int i) { return i < text.size() ? uchar(text.at(i)) : 0xff; };
+    if (text.startsWith("\xff\xfe") || text.startsWith("\xfe\xff")
+        || (text.size() >= 4
+            && ((byte(0) && !byte(1) && !byte(3)) || (!byte(0) && !byte(2) && byte(1)))))
+        return QStringLiteral("is UTF-16; manifests are UTF-8");
+    const QByteArray start = text.left(512).trimmed().toLower();
+    if (start.startsWith("<!doctype html") || start.startsWith("<html") || start.contains("<head")
+        || start.contains("<body"))
+        return QStringLiteral("looks like HTML");
+    // Typed in a word processor: “ ” or ‘ ’ where JSON needs ".
+    const QByteArray around = text.mid(qMax(0, offset - 3), 6);
+    for (const char *quote : { "\xe2\x80\x9c", "\xe2\x80\x9d", "\xe2\x80\x98", "\xe2\x80\x99" })
+        if (around.contains(quote))
+            return QStringLiteral("has a curly quote where JSON needs a straight one (\")");
+    return QString();
+}
+
 namespace {
 
 // Qt sometimes takes a close for the end of a chunked body, which it hands over cut.
@@ -513,10 +532,8 @@ QString notJson(const QByteArray &body, const QJsonParseError &error)
         return QStringLiteral("not JSON: the body is empty");
     const QString why =
         QStringLiteral("not JSON: %1 at offset %2").arg(error.errorString()).arg(error.offset);
-    const QByteArray start = body.left(512).trimmed().toLower();
-    const bool html = start.startsWith("<!doctype html") || start.startsWith("<html")
-        || start.contains("<head") || start.contains("<body");
-    return html ? why + QStringLiteral("; the body looks like HTML") : why;
+    const QString kind = notJsonBecause(body, error.offset);
+    return kind.isEmpty() ? why : why + QStringLiteral("; the body ") + kind;
 }
 
 } // namespace
