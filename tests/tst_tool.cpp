@@ -259,12 +259,14 @@ void tst_Tool::exitCodes_data()
             "than 4 MiB" },
         { "standard input, json", "lint --manifest - --json < {'apps':[]}", "2",
             "\"manifest\": \"<stdin>\"" },
-        // Code scanning takes no web address as a file, and needs a region and a fingerprint.
+        // Code scanning takes no web address as a file, and needs a region and a fingerprint, which
+        // tells apart one finding in two files of one name.
         { "sarif, addresses",
-            "lint --manifest - SERVER/none SERVER/d/v.json --format sarif < \n\n{}", "3",
+            "lint --manifest - SERVER/none SERVER/d/v.json SERVER/d/v.json --format sarif < \n\n{}",
+            "3",
             "\"uri\": \"%3Cstdin%3E\"|\"uri\": \"none\"|\"startLine\": 1\n|\"uri\": \"v.json\"|"
             "(in SERVER/d/v.json)|\"mzupdaterFinding/v1\": "
-            "\"3e1df40f19a6c211c0520951f1b0672b:1\"|\"fullDescription\": "
+            "\"3e1df40f19a6c211c0520951f1b0672b:2\"|\"fullDescription\": "
             "{|\"help\": {" },
         { "HTTP error", "check --manifest SERVER/none --app A --current 1.0.0", "3", "HTTP 404" },
         { "help", "--help", "0", "Commands:" },
