@@ -16,11 +16,12 @@
 #define AT_URL(url) FILE_AT("1.0.0", url)
 
 // A file name GitHub's properties must escape; names with control characters (ESC, a line
-// break, CSI, a direction override) that must not reach the output raw.
+// break, CSI, a direction override, a zero-width and a no-break space) that must not reach the
+// output raw.
 #define FORMATS(format)                                                                            \
     "lint --manifest m,1:x.json --format " format " < " APPS(ON_MAC(                               \
         NAMED("X"), "1.0.0") ",\n" ON_MAC(NAMED("X"), "1.1.0") ",\n" ON_MAC(NAMED("x"), "1.0.0"))
-#define NAMED(x) "\\u001b[31m" x "%\\n\xc2\x9b\xe2\x80\xae"
+#define NAMED(x) "\\u001b[31m" x "%\\n\xc2\x9b\xe2\x80\xae\xe2\x80\x8b\xc2\xa0"
 
 class tst_Tool : public QObject
 {
@@ -35,11 +36,13 @@ class tst_Tool : public QObject
     // standard input.
     Result run(const QString &command, const QByteArray &manifest = QByteArray());
     // "@" stands for "--manifest Versions.json", SERVER for a loopback server's address,
-    // SIGNED for a manifest signed with the key of DATA/a.pub, not DATA/b.pub.
+    // SIGNED for a manifest signed with the key of DATA/a.pub, not DATA/b.pub, TOOL for the
+    // name the tool gives itself.
     QString expanded(QString text) const
     {
         return text.replace("@", "--manifest Versions.json")
             .replace("SERVER", server.url(""))
+            .replace("TOOL", QT_VERSION_MAJOR >= 6 ? "mzupdater-qt6" : "mzupdater")
             .replace("SIGNED", "DATA/Versions.json")
             .replace("DATA", MZUPDATER_TEST_DATA "/signature");
     }
@@ -224,16 +227,19 @@ void tst_Tool::exitCodes_data()
             || !QFile::copy(data + "." + name + ".minisig", dir.filePath(name + ".json.minisig")))
             qFatal("cannot copy %s", qPrintable(name));
     }
+    // A manifest hosts ignore, on line 2.
+    server.setResponse(QStringLiteral("/d/v.json"), HttpServer::Response::json("\n{}"));
     const char *rows[][4] = {
         // name, command, exit code, words
         { "text", FORMATS("text"), "1",
-            "m,1:x.json:3:9: warning: the release name \"\\u001b[31mx%\\n\\u009b\\u202e\" "
-            "differs from \"\\u001b[31mX%\\n\\u009b\\u202e\"" },
+            "m,1:x.json:3:9: warning: the release name "
+            "\"\\u001b[31mx%\\n\\u009b\\u202e\\u200b\\u00a0\" differs from "
+            "\"\\u001b[31mX%\\n\\u009b\\u202e\\u200b\\u00a0\"" },
         { "json", FORMATS("json"), "1",
             "\"file\": \"m,1:x.json\"|\"line\": 3,|\"column\": 9,|\"rule\": \"similar-name\"" },
         { "github", FORMATS("github"), "1",
             "::warning file=m%2C1%3Ax.json,line=3,col=9,title=mzupdater similar-name::the "
-            "release name|%25\\n|[/apps/2/name]" },
+            "release name|%25\\n\\u009b\\u202e\\u200b\\u00a0\"|[/apps/2/name]" },
         { "sarif", FORMATS("sarif"), "1",
             "\"version\": \"2.1.0\"|\"uri\": \"m%2C1%3Ax.json\"|\"startLine\": 3|\"startColumn\": "
             "9|\"ruleId\": \"similar-name\"" },
@@ -258,12 +264,26 @@ void tst_Tool::exitCodes_data()
         { "several manifests", "lint @ - < {'apps':[]}", "3",
             "Versions.json:1:1: error|<stdin>:1:1:" },
         { "not json", "lint @ < {'a':}", "3", "Versions.json:1:6: error: not JSON" },
-        { "missing file", "lint --manifest no/such", "3", "no/such: error: cannot read no/such" },
-        { "over 4 MiB", "lint --manifest big.json", "3", "big.json is larger than 4 MiB" },
+        { "missing file", "lint --manifest no/such", "3",
+            "no/such:1:1: error: cannot read no/such" },
+        { "over 4 MiB", "lint --manifest big.json --format github", "3",
+            "::error file=big.json,line=1,col=1,title=mzupdater unreadable::big.json is larger "
+            "than 4 MiB" },
+        { "standard input, json", "lint --manifest - --json < {'apps':[]}", "2",
+            "\"manifest\": \"<stdin>\"" },
+        // Code scanning takes no web address as a file, and needs a region and a fingerprint, which
+        // tells apart one finding in two files of one name.
+        { "sarif, addresses",
+            "lint --manifest - SERVER/none SERVER/d/v.json SERVER/d/v.json --format sarif < \n\n{}",
+            "3",
+            "\"uri\": \"%3Cstdin%3E\"|\"uri\": \"none\"|\"startLine\": 1\n|\"uri\": \"v.json\"|"
+            "(in SERVER/d/v.json)|\"mzupdaterFinding/v1\": "
+            "\"3e1df40f19a6c211c0520951f1b0672b:2\"|\"fullDescription\": "
+            "{|\"help\": {" },
         { "HTTP error", "check --manifest SERVER/none --app A --current 1.0.0", "3", "HTTP 404" },
         { "help", "--help", "0", "Commands:" },
-        { "command help", "verify --help", "0", "Usage: mzupdater verify --manifest|Exit codes:" },
-        { "unknown command", "lnt", "64", "\"lnt\"" },
+        { "command help", "verify --help", "0", "Usage: TOOL verify --manifest|Exit codes:" },
+        { "unknown command", "lnt", "64", "TOOL: unknown command \"lnt\"" },
         { "unknown option", "lint @ --bogus", "64", "bogus" },
         { "repeated option", "check @ @ --app A --current 1.0.0", "64", "given twice" },
         { "no manifest", "lint", "64", "--manifest" },
@@ -299,7 +319,7 @@ void tst_Tool::exitCodes_data()
             "files --manifest file://SIGNED --app A --from 1.0.0 --to 2.0.0 --key-file DATA/b.pub",
             "4", "key not trusted" },
         { "lint, each verified", "lint SIGNED @ --key-file DATA/a.pub < " APPS(""), "4",
-            "Versions.json: error: hosts refuse Versions.json - signature missing" },
+            "Versions.json:1:1: error: hosts refuse Versions.json - signature missing" },
         { "verify without key", "verify --manifest SIGNED", "64", "missing --key or --key-file" },
         { "malformed key", "lint @ --key RWQx", "64", "\"RWQx\" is not a minisign" },
         { "key with standard input", "lint - --key-file DATA/a.pub", "64", "has no signature" },

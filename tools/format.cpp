@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "format.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -8,10 +9,22 @@
 
 namespace {
 
+// Controls, format characters (zero-width space, direction marks, byte order mark) and every
+// space but the ASCII one: each reads as nothing, or as a plain space.
 bool invisible(ushort c)
 {
-    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x200e || c == 0x200f
-        || (c >= 0x2028 && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+    if (c < 0x7f)
+        return c < 0x20;
+    switch (QChar(c).category()) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Separator_Space:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
 }
 
 const char *severityName(const Finding &finding)
@@ -42,13 +55,11 @@ QByteArray text(const QVector<Linted> &manifests)
     for (const Linted &manifest : manifests) {
         const QString file = escaped(displayName(manifest.source));
         for (const Finding &finding : manifest.findings) {
-            out += file;
-            if (finding.offset >= 0)
-                out += QStringLiteral(":%1:%2")
-                           .arg(finding.position.line)
-                           .arg(finding.position.column);
-            out += QStringLiteral(": %1: %2\n")
-                       .arg(QLatin1String(severityName(finding)), message(finding));
+            // A finding with no place in the text is at 1:1, where problem matchers keep it.
+            out += QStringLiteral("%1:%2:%3: %4: %5\n")
+                       .arg(file, QString::number(finding.position.line),
+                           QString::number(finding.position.column),
+                           QLatin1String(severityName(finding)), message(finding));
         }
     }
     return out.toUtf8();
@@ -59,13 +70,11 @@ QByteArray github(const QVector<Linted> &manifests)
     QString out;
     for (const Linted &manifest : manifests) {
         for (const Finding &finding : manifest.findings) {
-            out += QStringLiteral("::%1 file=%2")
+            out += QStringLiteral("::%1 file=%2,line=%3,col=%4")
                        .arg(QLatin1String(severityName(finding)),
-                           githubProperty(escaped(displayName(manifest.source))));
-            if (finding.offset >= 0)
-                out += QStringLiteral(",line=%1,col=%2")
-                           .arg(finding.position.line)
-                           .arg(finding.position.column);
+                           githubProperty(escaped(displayName(manifest.source))),
+                           QString::number(finding.position.line),
+                           QString::number(finding.position.column));
             out += ",title=" + githubProperty("mzupdater " + QLatin1String(finding.rule));
             out += "::" + githubData(message(finding)) + '\n';
         }
@@ -80,7 +89,7 @@ QByteArray json(const QVector<Linted> &manifests, const QString &os)
     int errors = 0;
     int total = 0;
     for (const Linted &manifest : manifests) {
-        sources.append(manifest.source);
+        sources.append(displayName(manifest.source));
         for (const Finding &finding : manifest.findings) {
             QJsonObject entry { { "file", displayName(manifest.source) },
                 { "pointer", finding.pointer }, { "severity", severityName(finding) },
@@ -99,43 +108,78 @@ QByteArray json(const QVector<Linted> &manifests, const QString &os)
         { "findings", list }, { "errors", errors }, { "warnings", total - errors } });
 }
 
+bool webAddress(const QString &source)
+{
+    return source.contains(QLatin1String("://")) && !QUrl(source).isLocalFile();
+}
+
+// A URI that code scanning uploads accept: a relative reference for a relative path and for
+// standard input, a file: URL for a local file, and for a web address its file name (the
+// address itself goes in the messages).
+QString artifactUri(const QString &source)
+{
+    const QUrl url(source);
+    if (webAddress(source)) {
+        const QString name = url.fileName();
+        return QString::fromUtf8(QUrl::toPercentEncoding(name.isEmpty() ? url.host() : name));
+    }
+    const QString path = url.isLocalFile() ? url.toLocalFile() : source;
+    if (QDir::isAbsolutePath(path))
+        return QString::fromUtf8(QUrl::fromLocalFile(path).toEncoded());
+    return QString::fromUtf8(QUrl::toPercentEncoding(displayName(path), "/"));
+}
+
 QByteArray sarif(const QVector<Linted> &manifests)
 {
     QJsonArray rules;
     QHash<QString, int> ruleIndex;
     for (const Rule &rule : lintRules()) {
         ruleIndex.insert(QLatin1String(rule.id), rules.size());
-        rules.append(QJsonObject { { "id", rule.id },
-            { "shortDescription", QJsonObject { { "text", rule.description } } } });
+        const QJsonObject description { { "text", rule.description } };
+        rules.append(QJsonObject { { "id", rule.id }, { "shortDescription", description },
+            { "fullDescription", description },
+            { "help",
+                QJsonObject { { "text",
+                    QStringLiteral("%1 See \"lint\" in docs/manifest.md for what hosts do and "
+                                   "how to write it.")
+                        .arg(QLatin1String(rule.description)) } } } });
     }
     QJsonArray results;
     QJsonArray artifacts;
+    QHash<QByteArray, int> seen; // fingerprints so far
     for (const Linted &manifest : manifests) {
-        // A relative reference for a relative path, so that code scanning finds it in the
-        // checkout; a file: URL for an absolute one.
-        const QString &source = manifest.source;
-        const QString uri = source.contains(QLatin1String("://")) ? source
-            : source == QLatin1String("-")                        ? QStringLiteral("stdin")
-            : QDir::isAbsolutePath(source)
-            ? QString::fromUtf8(QUrl::fromLocalFile(source).toEncoded())
-            : QString::fromUtf8(QUrl::toPercentEncoding(source, "/"));
+        const QString uri = artifactUri(manifest.source);
+        const bool address = webAddress(manifest.source);
         artifacts.append(QJsonObject { { "location", QJsonObject { { "uri", uri } } } });
         for (const Finding &finding : manifest.findings) {
-            QJsonObject physical { { "artifactLocation",
-                QJsonObject { { "uri", uri }, { "index", artifacts.size() - 1 } } } };
-            if (finding.offset >= 0)
-                physical.insert("region",
+            // A finding with no place in the text is at 1:1: code scanning needs a region.
+            const QJsonObject physical {
+                { "artifactLocation",
+                    QJsonObject { { "uri", uri }, { "index", artifacts.size() - 1 } } },
+                { "region",
                     QJsonObject { { "startLine", finding.position.line },
-                        { "startColumn", finding.position.column } });
+                        { "startColumn", finding.position.column } } }
+            };
             QJsonObject location { { "physicalLocation", physical } };
             if (!finding.pointer.isEmpty())
                 location.insert("logicalLocations",
                     QJsonArray { QJsonObject { { "fullyQualifiedName", finding.pointer } } });
+            QString text = escaped(finding.message);
+            if (address && !text.contains(manifest.source))
+                text += QStringLiteral(" (in %1)").arg(escaped(manifest.source));
+            // The same finding keeps its fingerprint when lines move or wording changes.
+            const QByteArray hash = QCryptographicHash::hash(
+                (QLatin1String(finding.rule) + '\n' + finding.pointer + '\n' + uri).toUtf8(),
+                QCryptographicHash::Sha256)
+                                        .toHex()
+                                        .left(32);
             results.append(QJsonObject { { "ruleId", finding.rule },
                 { "ruleIndex", ruleIndex.value(QLatin1String(finding.rule)) },
-                { "level", severityName(finding) },
-                { "message", QJsonObject { { "text", finding.message } } },
-                { "locations", QJsonArray { location } } });
+                { "level", severityName(finding) }, { "message", QJsonObject { { "text", text } } },
+                { "locations", QJsonArray { location } },
+                { "partialFingerprints",
+                    QJsonObject { { "mzupdaterFinding/v1",
+                        QStringLiteral("%1:%2").arg(QLatin1String(hash)).arg(++seen[hash]) } } } });
         }
     }
     const QJsonObject driver { { "name", "mzupdater" }, { "version", MZUPDATER_VERSION },

@@ -24,9 +24,10 @@ struct Linted
 /// The findings of every manifest in @p format, ready to print.
 QByteArray formatFindings(Format format, const QVector<Linted> &manifests, const QString &os);
 
-/// @p text with control characters, escape sequences and invisible direction marks shown as
-/// escapes (\n, \u001b), so that manifest text cannot steer a terminal or a log. Line breaks
-/// and tabs stay when @p multiline.
+/// @p text with control characters, escape sequences, invisible format characters (direction
+/// marks, zero-width spaces) and spaces but the ASCII one shown as escapes (\n, \u001b,
+/// \u200b), so that manifest text cannot steer a terminal or a log, nor hide in a name. Line
+/// breaks and tabs stay when @p multiline.
 QString escaped(const QString &text, bool multiline = false);
 
 /// @p object as indented JSON, with the characters escaped() shows written as \u escapes.

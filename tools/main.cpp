@@ -231,8 +231,9 @@ const Command commands[] = {
         verifyCodes, &Tool::verify },
 };
 
+// %1: the program's name.
 const char overview[] =
-    "Usage: mzupdater COMMAND --manifest SOURCE [options]\n\n"
+    "Usage: %1 COMMAND --manifest SOURCE [options]\n\n"
     "Shows what hosts see in an update manifest, and why. SOURCE is a local path, \"-\" for\n"
     "standard input, or an address (http://, https://, file://) fetched as hosts fetch it.\n\n"
     "Commands:\n"
@@ -241,7 +242,7 @@ const char overview[] =
     "  settings  the setting records between two versions, as the library returns them\n"
     "  lint      every place where hosts skip, drop or misread something\n"
     "  verify    whether the manifest's minisign signature verifies, and with which key\n\n"
-    "Run \"mzupdater COMMAND --help\" for the options and exit codes of a command.\n";
+    "Run \"%1 COMMAND --help\" for the options and exit codes of a command.\n";
 
 const Option *optionNamed(const QString &name)
 {
@@ -252,7 +253,7 @@ const Option *optionNamed(const QString &name)
 
 int Tool::fail(int code, const QString &message)
 {
-    write(stderr, ("mzupdater: " + escaped(message) + '\n').toUtf8());
+    write(stderr, (QCoreApplication::applicationName() + ": " + escaped(message) + '\n').toUtf8());
     if (format == Format::Json)
         print(QJsonObject { { "error", message }, { "exitCode", code } });
     return code;
@@ -269,7 +270,7 @@ bool Tool::parse(const Command &command, const QStringList &arguments, QString &
         parser.addOption({ name, help, QString::fromLatin1(option->value) });
     }
     parser.addOption({ { "h", "help" }, QStringLiteral("Shows this help.") });
-    if (!parser.parse(QStringList { QStringLiteral("mzupdater") } + arguments)) {
+    if (!parser.parse(QStringList { QCoreApplication::applicationName() } + arguments)) {
         error = parser.errorText();
         return false;
     }
@@ -285,7 +286,8 @@ bool Tool::parse(const Command &command, const QStringList &arguments, QString &
 
 QString Tool::help(const Command &command)
 {
-    QString usage = QStringLiteral("Usage: mzupdater %1").arg(command.name);
+    QString usage =
+        QStringLiteral("Usage: %1 %2").arg(QCoreApplication::applicationName(), command.name);
     for (const QString &name : command.required)
         usage += QStringLiteral(" --%1 %2").arg(name, optionNamed(name)->value);
     if (command.sourceArguments)
@@ -326,18 +328,19 @@ int Tool::run(const QStringList &all)
     }
     if (name == QLatin1String("--help") || name == QLatin1String("-h")
         || name == QLatin1String("help")) {
-        print(QString::fromLatin1(overview));
+        print(QString::fromLatin1(overview).arg(QCoreApplication::applicationName()));
         return Clean;
     }
     if (name == QLatin1String("--version")) {
-        print(QStringLiteral("mzupdater " MZUPDATER_VERSION "\n"));
+        print(QCoreApplication::applicationName() + QStringLiteral(" " MZUPDATER_VERSION "\n"));
         return Clean;
     }
     const auto command = std::find_if(std::begin(commands), std::end(commands),
         [&](const Command &candidate) { return name == QLatin1String(candidate.name); });
     if (command == std::end(commands))
         return fail(BadUsage,
-            name.isEmpty() ? QStringLiteral("no command given; see mzupdater --help")
+            name.isEmpty() ? QStringLiteral("no command given; see %1 --help")
+                                 .arg(QCoreApplication::applicationName())
                            : QStringLiteral("unknown command %1; the commands are check, files, "
                                             "settings, lint and verify")
                                  .arg(quoted(name)));
@@ -647,7 +650,8 @@ int Tool::verify()
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("mzupdater"));
+    // The Qt 6 build installs beside the Qt 5 one under its own name.
+    QCoreApplication::setApplicationName(QStringLiteral(MZUPDATER_TOOL_NAME));
     QCoreApplication::setApplicationVersion(QStringLiteral(MZUPDATER_VERSION));
     return Tool().run(QCoreApplication::arguments());
 }
