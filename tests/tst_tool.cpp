@@ -269,7 +269,7 @@ void tst_Tool::exitCodes_data()
         { "over 4 MiB", "lint --manifest big.json --format github", "3",
             "::error file=big.json,line=1,col=1,title=mzupdater unreadable::big.json is larger "
             "than 4 MiB" },
-        { "standard input, json", "lint --manifest - --json < {'apps':[]}", "2",
+        { "standard input, json", "lint --manifest - --json < {'apps':[]}", "3",
             "\"manifest\": \"<stdin>\"" },
         // Code scanning takes no web address as a file, and needs a region and a fingerprint, which
         // tells apart one finding in two files of one name.

@@ -15,6 +15,8 @@ bool invisible(ushort c)
 {
     if (c < 0x7f)
         return c < 0x20;
+    if (c == 0x200c || c == 0x200d)
+        return false; // the joiners that emoji and Persian text need
     switch (QChar(c).category()) {
     case QChar::Other_Control:
     case QChar::Other_Format:
