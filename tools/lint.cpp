@@ -13,6 +13,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -105,6 +106,26 @@ bool knownPlatform(const QString &os)
         && architectures.contains(os.section('-', 1));
 }
 
+// The known platform @p os was probably meant as, or empty text.
+QString meantPlatform(const QString &os)
+{
+    static const QHash<QString, QString> words { { "windows", "win" }, { "win32", "win" },
+        { "win64", "win" }, { "macos", "mac" }, { "macosx", "mac" }, { "osx", "mac" },
+        { "darwin", "mac" } };
+    static const QHash<QString, QString> architectures { { "amd64", "x86_64" }, { "x64", "x86_64" },
+        { "x86-64", "x86_64" }, { "aarch64", "arm64" }, { "armv8", "arm64" }, { "i686", "i386" },
+        { "x86", "i386" } };
+    const QString near = os.trimmed().toLower();
+    QString word = near.section('-', 0, 0);
+    QString architecture = near.section('-', 1);
+    if (architecture.isEmpty() && word == QLatin1String("win64"))
+        architecture = QStringLiteral("x86_64");
+    word = words.value(word, word);
+    architecture = architectures.value(architecture, architecture);
+    const QString meant = word + '-' + architecture;
+    return knownPlatform(meant) ? meant : QString();
+}
+
 // A member hosts read, and what they do when it is not there.
 struct Known
 {
@@ -172,12 +193,12 @@ public:
     }
 
 private:
-    void add(const QString &pointer, Finding::Severity severity, const char *rule,
+    bool add(const QString &pointer, Finding::Severity severity, const char *rule,
         const QString &message)
     {
         const QString key = pointer + '\n' + message;
         if (seen.contains(key))
-            return; // several walks pass over the same element
+            return false; // several walks pass over the same element
         seen.insert(key);
         Finding finding;
         finding.pointer = pointer;
@@ -185,14 +206,15 @@ private:
         finding.rule = rule;
         finding.message = message;
         findings.append(finding);
+        return true;
     }
     void error(const QString &pointer, const char *rule, const QString &message)
     {
         add(pointer, Finding::Error, rule, message);
     }
-    void warning(const QString &pointer, const char *rule, const QString &message)
+    bool warning(const QString &pointer, const char *rule, const QString &message)
     {
-        add(pointer, Finding::Warning, rule, message);
+        return add(pointer, Finding::Warning, rule, message);
     }
 
     bool topLevel();
@@ -205,11 +227,12 @@ private:
     void fileRules(const QString &at, const QJsonObject &entry, const Version &version);
     void url(const QString &at, const QJsonValue &value);
     void digest(const QString &at, const QJsonObject &entry);
+    void outside(const QString &at, const QJsonObject &entry);
     void settings(const QString &at, const QJsonObject &system, const Recorder &recorder,
         const QString &released);
     void unreleased(const QString &at, const QJsonValue &version, const QString &released);
     void similarNames();
-    void platform(const QString &at, const QString &os);
+    bool platform(const QString &at, const QString &os);
     template <size_t N>
     void misnamed(const QString &at, const QJsonObject &entry, const Known (&known)[N])
     {
@@ -228,6 +251,7 @@ private:
     QHash<QString, bool> platforms; // known or not
     QSet<QString> releasedOn; // name and platform of each release hosts read
     QSet<QString> releasedVersions; // name, platform and version of each
+    QHash<QString, QStringList> versionsOf; // of each name and platform, in manifest order
 };
 
 bool Linter::topLevel()
@@ -326,6 +350,7 @@ void Linter::releases()
         const QString key = pair + '\n' + version.toString();
         releasedOn.insert(pair);
         releasedVersions.insert(key);
+        versionsOf[pair].append(version.toString());
         const auto first = firstOf.constFind(key);
         if (first == firstOf.cend()) {
             firstOf.insert(key, i);
@@ -465,9 +490,10 @@ void Linter::systems(int app, const QJsonObject &entry, const QString &name)
             continue;
         }
         firstNamed.insert(os, j);
-        platform(at + "/name", os);
+        // An unknown platform has its warning already: one is enough at one place.
+        const bool known = platform(at + "/name", os);
         const QString released = name + '\n' + os;
-        if (!name.isEmpty() && !releasedOn.contains(released))
+        if (known && !name.isEmpty() && !releasedOn.contains(released))
             warning(at + "/name", "platform-without-release",
                 QStringLiteral("no release of %1 is for %2: hosts on %2 are offered no update, "
                                "so these files and settings reach none of them")
@@ -527,6 +553,41 @@ void Linter::files(
         unreleased(entryAt + "/version", entry.value(QLatin1String("version")), released);
         url(entryAt + "/url", entry.value(QLatin1String("url")));
         digest(entryAt, entry);
+        outside(entryAt, entry);
+    }
+}
+
+// The library hands "location" and "filename" over as written; a host that joins them to
+// its installation folder without a check writes where they lead.
+void Linter::outside(const QString &at, const QJsonObject &entry)
+{
+    static const QRegularExpression absolute(QStringLiteral("^([/\\\\]|[A-Za-z]:)"));
+    int depth = 0; // folders below the installation
+    for (const char *member : { "location", "filename" }) {
+        const QString text = entry.value(QLatin1String(member)).toString();
+        if (absolute.match(text).hasMatch()) {
+            warning(at + '/' + member, "file-outside",
+                QStringLiteral("%1 %2 is an absolute path: a careless host that joins it to "
+                               "its installation folder writes to %2 itself, overwriting what "
+                               "is there")
+                    .arg(quoted(QLatin1String(member)), quoted(text)));
+            return;
+        }
+        const QStringList segments = text.split(QRegularExpression(QStringLiteral("[/\\\\]")));
+        for (const QString &segment : segments) {
+            if (segment == QLatin1String(".."))
+                --depth;
+            else if (!segment.isEmpty() && segment != QLatin1String("."))
+                ++depth;
+            if (depth < 0) {
+                warning(at + '/' + member, "file-outside",
+                    QStringLiteral("%1 %2 climbs above the installation folder with \"..\": "
+                                   "a careless host writes outside its installation, "
+                                   "overwriting what is there")
+                        .arg(quoted(QLatin1String(member)), quoted(text)));
+                return;
+            }
+        }
     }
 }
 
@@ -559,7 +620,11 @@ void Linter::fileRules(const QString &at, const QJsonObject &entry, const Versio
             return;
         const QJsonValue value = entry.value(member);
         QString why = notText(member, value);
-        if (check == FileCheck::BadUrl && value.isString() && !value.toString().isEmpty())
+        if (check == FileCheck::BadUrl && value.toString().contains('\\'))
+            why = QStringLiteral("\"url\" %1 is not a valid URL: it holds a backslash where "
+                                 "URLs have \"/\"")
+                      .arg(quoted(value.toString()));
+        else if (check == FileCheck::BadUrl && value.isString() && !value.toString().isEmpty())
             why = QStringLiteral("\"url\" %1 is not a valid URL (%2)")
                       .arg(quoted(value.toString()),
                           QUrl(value.toString(), QUrl::TolerantMode)
@@ -588,7 +653,14 @@ void Linter::url(const QString &at, const QJsonValue &value)
     static const QRegularExpression schemePattern(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):"));
     const QString scheme = schemePattern.match(text).captured(1).toLower();
     static const QStringList schemes { "http", "https", "ftp", "file" };
-    if (scheme.isEmpty()) {
+    static const QRegularExpression noColon(
+        QStringLiteral("^(https?|ftp|file)//"), QRegularExpression::CaseInsensitiveOption);
+    const QString colonless = noColon.match(text).captured(1);
+    if (!colonless.isEmpty()) {
+        warning(at, "url-scheme",
+            QStringLiteral("the URL %1 lacks the colon after %2: write %2://")
+                .arg(quoted(text), colonless));
+    } else if (scheme.isEmpty()) {
         warning(at, "url-scheme",
             QStringLiteral("the URL %1 has no scheme (such as https://): hosts get it as "
                            "written, relative to nothing")
@@ -667,11 +739,22 @@ void Linter::unreleased(const QString &at, const QJsonValue &value, const QStrin
     if (released.isEmpty() || version.isNull()
         || releasedVersions.contains(released + '\n' + version.toString()))
         return;
+    // A slip of the hand: the release a small edit away, the nearest first.
+    QString nearest;
+    int distance = 3;
+    for (const QString &candidate : versionsOf.value(released)) {
+        const int d = editDistance(version.toString(), candidate, distance - 1);
+        if (d < distance) {
+            distance = d;
+            nearest = candidate;
+        }
+    }
     warning(at, "version-without-release",
         QStringLiteral("no release of %1 for %2 is %3: hosts get this entry when they move past "
-                       "%3, with whichever release comes next")
+                       "%3, with whichever release comes next%4")
             .arg(quoted(released.section('\n', 0, 0)), quoted(released.section('\n', 1)),
-                version.toString()));
+                version.toString(),
+                nearest.isEmpty() ? QString() : QStringLiteral("; did you mean %1?").arg(nearest)));
 }
 
 void Linter::similarNames()
@@ -730,20 +813,21 @@ void Linter::similarNames()
     }
 }
 
-void Linter::platform(const QString &at, const QString &os)
+bool Linter::platform(const QString &at, const QString &os)
 {
     auto known = platforms.constFind(os);
     if (known == platforms.cend())
         known = platforms.insert(os, os == hostOs || knownPlatform(os));
     if (known.value())
-        return;
-    const QString near = os.trimmed().toLower();
+        return true;
+    const QString near = meantPlatform(os);
     warning(at, "unknown-platform",
         QStringLiteral("%1 matches no known platform (mac, linux or win, \"-\" and an "
                        "architecture such as x86_64 or arm64); no such host reads it%2")
             .arg(quoted(os),
-                knownPlatform(near) ? QStringLiteral("; did you mean %1?").arg(quoted(near))
-                                    : QString()));
+                near.isEmpty() ? QString()
+                               : QStringLiteral("; did you mean %1?").arg(quoted(near))));
+    return false;
 }
 
 void Linter::misnamed(
@@ -771,9 +855,10 @@ void Linter::misnamed(
             continue;
         const Known *known = std::find_if(
             begin, end, [&](const Known &member) { return near == QLatin1String(member.name); });
-        warning(at + '/' + pointerToken(key), "misspelled-member",
-            QStringLiteral("%1 is not read; did you mean %2? Without it %3")
-                .arg(quoted(key), quoted(near), QLatin1String(known->without)));
+        if (warning(at + '/' + pointerToken(key), "misspelled-member",
+                QStringLiteral("%1 is not read; did you mean %2? Without it %3")
+                    .arg(quoted(key), quoted(near), QLatin1String(known->without))))
+            findings.last().atName = true;
     }
 }
 
@@ -787,6 +872,52 @@ void Linter::misread(const QString &at, const QJsonValue &value)
         warning(at, "version-overflow",
             QStringLiteral("\"version\" %1 reads as %2: %3 does not fit in 32 bits")
                 .arg(quoted(value.toString()), version.toString(), dropped));
+}
+
+// The offset of the opening quote of the name of the member whose value is at @p value.
+int nameOffset(const QByteArray &text, int value)
+{
+    int i = value - 1;
+    const auto blank = [&] {
+        while (i >= 0
+            && (text.at(i) == ' ' || text.at(i) == '\t' || text.at(i) == '\r'
+                || text.at(i) == '\n'))
+            --i;
+    };
+    blank();
+    if (i < 0 || text.at(i) != ':')
+        return value;
+    --i;
+    blank();
+    if (i < 0 || text.at(i) != '"')
+        return value;
+    for (--i; i >= 0; --i) {
+        int k = i - 1; // an escaped quote has an odd number of backslashes before it
+        while (text.at(i) == '"' && k >= 0 && text.at(k) == '\\')
+            --k;
+        if (text.at(i) == '"' && (i - 1 - k) % 2 == 0)
+            return i;
+    }
+    return value;
+}
+
+// @p message with the number at @p offset as written there (1.0), not as Qt prints it (1).
+QString asWritten(const QString &message, const QByteArray &text, int offset)
+{
+    int end = offset;
+    while (end < text.size() && std::strchr("-+.0123456789eE", text.at(end)) && text.at(end))
+        ++end;
+    if (end == offset)
+        return message;
+    const QByteArray written = text.mid(offset, end - offset);
+    const QJsonValue value = QJsonDocument::fromJson('[' + written + ']').array().at(0);
+    const QString printed = jsonText(value);
+    if (!value.isDouble() || printed == QLatin1String(written))
+        return message;
+    QString result = message;
+    return result.replace(
+        QRegularExpression("(?<![\\w.+-])" + QRegularExpression::escape(printed) + "(?![\\w.])"),
+        QString::fromLatin1(written));
 }
 
 } // namespace
@@ -820,6 +951,9 @@ const QVector<Rule> &lintRules()
         { "file-dropped", "A file entry hosts drop (filename, location or url unusable)." },
         { "file-digest", "A \"size\" or \"sha256\" of the wrong form: fileMatches() fails." },
         { "unhashed-file", "A file entry without \"sha256\" in a signed manifest." },
+        { "file-outside",
+            "A file entry whose \"location\" or \"filename\" is absolute or climbs above the "
+            "installation with \"..\"." },
         { "unknown-platform", "A platform name that matches no known form." },
         { "misspelled-member", "A member name that almost spells one hosts read." },
         { "similar-name", "Application names that differ only slightly." },
@@ -862,6 +996,11 @@ QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs, b
         while (!offsets.contains(pointer) && !pointer.isEmpty())
             pointer.truncate(pointer.lastIndexOf('/'));
         finding.offset = offsets.value(pointer);
+        if (pointer == finding.pointer) {
+            finding.message = asWritten(finding.message, manifest.text, finding.offset);
+            if (finding.atName)
+                finding.offset = nameOffset(manifest.text, finding.offset);
+        }
         places.append(finding.offset);
     }
     for (const RepeatedKey &repeated : manifest.repeatedKeys)
