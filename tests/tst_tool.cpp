@@ -195,6 +195,16 @@ void tst_Tool::lint_data()
                 "'x/../../../y','location':'a','url':'http://h/f'}]}]}," MAC("1.0.0")),
             "1:125 W file-outside \"/etc\", 1:182 W file-outside \"C:x\", 1:268 W file-outside, "
             "1:408 W file-outside climbs" },
+        // Both Qts read these; the member name holds a zero-width space.
+        { "read otherwise",
+            APPS("{'name':'A','os':[{'name':'mac-arm64','settings':[{'ver\\u200bsion':'1.0.3',"
+                "'key':'k\\q','value':'\t'}]}]},{'name':'A','os':'mac-arm64','version':"
+                "'\xef\xbc\x92.3.0','changelog':'C:\\Users\\x and\nline'}," MAC("1.\xd9\xa2.3") ","
+                MAC("\xd9\xa2.0.0")),
+            "1:83 E null-version, 1:84 W misspelled-member \"ver\\u200bsion\", 1:116 W unknown-escape "
+            "\"kq\", 1:129 W raw-control tab, 1:176 W version-digits 0.3.0, 1:199 W unknown-escape "
+            "\"C:Users, 1:211 W raw-control line break, 2:47 W version-digits 1.0.3, 2:95 E "
+            "null-version another script" },
         // clang-format on
     };
     for (const auto &row : rows)

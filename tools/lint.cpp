@@ -20,9 +20,40 @@ namespace {
 using namespace MZU;
 using namespace MZU::Internal;
 
+// Spaces, joiners and marks that print as nothing or as another character: "ver\u200bsion"
+// must not print as "version".
+bool lookAlike(ushort c)
+{
+    return c == 0xa0 || c == 0xad || c == 0x34f || c == 0x180e || (c >= 0x2000 && c <= 0x200f)
+        || (c >= 0x2010 && c <= 0x201f) || (c >= 0x2028 && c <= 0x202f)
+        || (c >= 0x205f && c <= 0x206f) || c == 0x3000 || c == 0xfeff
+        || (c >= 0xff01 && c <= 0xff5e);
+}
+
 QString quoted(const QString &text)
 {
-    return '"' + text + '"';
+    QString result = QStringLiteral("\"");
+    for (const QChar c : text) {
+        if (lookAlike(c.unicode()))
+            result += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            result += c;
+    }
+    return result + '"';
+}
+
+// The digits of @p text written in ASCII, when some are of another script; else empty.
+QString asciiDigits(const QString &text)
+{
+    QString result = text;
+    bool other = false;
+    for (QChar &c : result) {
+        if (c.isDigit() && (c < '0' || c > '9')) {
+            c = QChar('0' + c.digitValue());
+            other = true;
+        }
+    }
+    return other ? result : QString();
 }
 
 QString apps(int index)
@@ -81,6 +112,10 @@ QString whyNull(const QJsonValue &value)
     const QString dropped = droppedNumber(text, version);
     if (!dropped.isEmpty())
         return start + " reads as 0.0.0: " + dropped + " does not fit in 32 bits";
+    const QString ascii = asciiDigits(text);
+    if (!ascii.isEmpty())
+        return start + " reads as 0.0.0: hosts read digits of another script as 0; write "
+            + quoted(ascii);
     return start + " is the null version";
 }
 
@@ -867,6 +902,12 @@ void Linter::misread(const QString &at, const QJsonValue &value)
     Version version;
     if (!version.fromString(value.toString()) || version.isNull())
         return; // the walks report these
+    const QString ascii = asciiDigits(value.toString());
+    if (!ascii.isEmpty())
+        warning(at, "version-digits",
+            QStringLiteral("\"version\" %1 reads as %2: hosts read digits of another script as "
+                           "0; write %3")
+                .arg(quoted(value.toString()), version.toString(), quoted(ascii)));
     const QString dropped = droppedNumber(value.toString(), version);
     if (!dropped.isEmpty())
         warning(at, "version-overflow",
@@ -942,6 +983,7 @@ const QVector<Rule> &lintRules()
         { "unusable-member", "A member hosts need is missing, empty or of the wrong type." },
         { "null-version", "A version that does not parse or is 0.0.0: the entry is skipped." },
         { "version-overflow", "A version number beyond 32 bits reads as 0." },
+        { "version-digits", "A version with digits of another script, which read as 0." },
         { "duplicate-release", "Two releases of one application and platform share a version." },
         { "suffix-order", "A pre-release-looking suffix sorts after the plain release." },
         { "tip-not-marked", "A \"tip\" that looks meant but does not mark a tip." },
@@ -962,6 +1004,10 @@ const QVector<Rule> &lintRules()
             "application." },
         { "version-without-release", "A file or setting version that no release has." },
         { "repeated-key", "A member that appears twice in one object: hosts see one." },
+        { "unknown-escape",
+            "A backslash before a letter JSON does not escape: hosts drop the backslash." },
+        { "raw-control",
+            "A raw control character or line break inside a string, which JSON forbids." },
         { "url-scheme",
             "A file URL without a scheme, or with one hosts are not expected to "
             "fetch." },
@@ -1026,6 +1072,41 @@ QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs, b
         finding.position = found.at(base + 2 * i);
         findings.append(finding);
     }
+    // One finding of each kind per string.
+    QVector<int> faultPlaces;
+    const StringFault *last = nullptr;
+    for (const StringFault &fault : manifest.stringFaults) {
+        if (last && last->pointer == fault.pointer && !last->escape == !fault.escape)
+            continue;
+        last = &fault;
+        Finding finding;
+        finding.pointer = fault.pointer;
+        finding.severity = Finding::Warning;
+        finding.offset = fault.offset;
+        if (fault.escape) {
+            finding.rule = "unknown-escape";
+            finding.message = QStringLiteral("\"\\%1\" is not a JSON escape: hosts drop the "
+                                             "backslash and read %2; write \"\\\\\" for a "
+                                             "backslash")
+                                  .arg(QString(QLatin1Char(fault.escape)), quoted(fault.read));
+        } else {
+            const QString what = fault.control == '\n' || fault.control == '\r'
+                ? QStringLiteral("line break")
+                : fault.control == '\t' ? QStringLiteral("tab")
+                                        : QStringLiteral("control character U+%1")
+                                              .arg(fault.control, 4, 16, QLatin1Char('0'));
+            finding.rule = "raw-control";
+            finding.message = QStringLiteral("a raw %1 inside a string, which JSON forbids: "
+                                             "hosts read it as part of %2, other JSON readers "
+                                             "refuse the manifest; write it escaped")
+                                  .arg(what, quoted(fault.read));
+        }
+        findings.append(finding);
+        faultPlaces.append(fault.offset);
+    }
+    const QVector<TextPosition> faultPositions = positions(manifest.text, faultPlaces);
+    for (int i = 0; i < faultPositions.size(); ++i)
+        findings[findings.size() - faultPositions.size() + i].position = faultPositions.at(i);
     // Document order: by place, a parent before the members that it lacks.
     std::stable_sort(findings.begin(), findings.end(), [](const Finding &a, const Finding &b) {
         return a.offset != b.offset ? a.offset < b.offset
