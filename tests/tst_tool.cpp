@@ -150,13 +150,13 @@ void tst_Tool::lint_data()
             "{'nmae':'Versions.json','apps':[{'name':'A','os':[{'name':'win-arm64','settings':[{"
             "'verison':'1.0.0','key':'k','valeu':'v'}],'files':[{'version':'1.0.0','filname':'f',"
             "'location':'l','url':'http://h/f','sha256':'x'}]},{'name':'mac-arm64','setings':[]}]"
-            "},{'Name':'B','os':[]},{'name':'A','os':'win-arm64','version':'1.0.0','tipp':true,"
+            "},{'Name':'B','os':[]},{'name':'A','os':'win-arm64','version':'1.0.0','ti\\\"p':true,"
             "'chnagelog':'c','date':'d','type':'t'}," MAC("1.0.0") "]}",
             "1:1 E ignored-manifest, 1:2 W misspelled-member \"name\", 1:83 E null-version, 1:84 W "
             "misspelled-member \"version\", 1:112 W misspelled-member \"value\", 1:135 E "
             "file-dropped, 1:154 W misspelled-member \"filename\", 1:211 W file-digest "
             "\"sha256\", 1:238 W misspelled-member \"settings\", 1:254 E unusable-member, 1:255 W "
-            "misspelled-member \"name\", 1:322 W misspelled-member \"tip\", 1:334 W "
+            "misspelled-member \"name\", 1:322 W misspelled-member \"tip\", 1:335 W "
             "misspelled-member \"changelog\"" },
         { "similar names", APPS(MAC("1.0.0") "," MAC("1.1.0") "," ON_MAC("a", "1.0.0") ","
                 ON_MAC(" A", "1.2.0") ",{'name':'Sketch','os':[]}," ON_MAC("Skecth", "1.0.0") ","
@@ -192,7 +192,7 @@ void tst_Tool::lint_data()
                 "'location':'l','url':'http://h/f'},{'version':'1.0.0','filename':'f','location':"
                 "'\\\\\\\\s\\\\x','url':'http://h/f'},{'version':'1.0.0','filename':'../x',"
                 "'location':'a/./b/..','url':'http://h/f'},{'version':'1.0.0','filename':"
-                "'x/../../../y','location':'a','url':'http://h/f'}]}]}," MAC("1.0.0")),
+                "'x/../../../y','location':'./a','url':'http://h/f'}]}]}," MAC("1.0.0")),
             "1:125 W file-outside \"/etc\", 1:182 W file-outside \"C:x\", 1:268 W file-outside, "
             "1:408 W file-outside climbs" },
         // Both Qts read these; the member name holds a zero-width space.
