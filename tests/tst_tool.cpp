@@ -123,7 +123,7 @@ void tst_Tool::lint_data()
             APPS("{'name':'A','os':'macos-arm64','version':'1.0.0','tip':'True','Changelog':'x'},"
                 "{'name':'A','os':'Linux-x86_64','version':'1.4294967296.0-x','tip':1,"
                 "'changelog':['x']},{'name':'A','os':'mac-arm64','version':'3.0.0','tip':'true'}"),
-            "1:50 W unknown-platform, 1:88 W tip-not-marked, 1:107 W misspelled-member "
+            "1:50 W unknown-platform \"mac-arm64\", 1:88 W tip-not-marked, 1:95 W misspelled-member "
             "\"changelog\", 1:129 W unknown-platform \"linux-x86_64\", 1:154 W version-overflow, "
             "1:179 W tip-not-marked, 1:193 W value-not-text" },
         { "duplicate versions", APPS(MAC("1.0.0") "," REL("A", "win-x86_64", "1.0.0") ","
@@ -156,14 +156,14 @@ void tst_Tool::lint_data()
             "{'nmae':'Versions.json','apps':[{'name':'A','os':[{'name':'win-arm64','settings':[{"
             "'verison':'1.0.0','key':'k','valeu':'v'}],'files':[{'version':'1.0.0','filname':'f',"
             "'location':'l','url':'http://h/f','sha256':'x'}]},{'name':'mac-arm64','setings':[]}]"
-            "},{'Name':'B','os':[]},{'name':'A','os':'win-arm64','version':'1.0.0','tipp':true,"
+            "},{'Name':'B','os':[]},{'name':'A','os':'win-arm64','version':'1.0.0','ti\\\"p':true,"
             "'chnagelog':'c','date':'d','type':'t'}," MAC("1.0.0") "]}",
-            "1:1 E ignored-manifest, 1:9 W misspelled-member \"name\", 1:83 E null-version, 1:94 W "
-            "misspelled-member \"version\", 1:120 W misspelled-member \"value\", 1:135 E "
-            "file-dropped, 1:164 W misspelled-member \"filename\", 1:211 W file-digest "
-            "\"sha256\", 1:248 W misspelled-member "
-            "\"settings\", 1:254 E unusable-member, 1:262 W misspelled-member \"name\", 1:329 W "
-            "misspelled-member \"tip\", 1:346 W misspelled-member \"changelog\"" },
+            "1:1 E ignored-manifest, 1:2 W misspelled-member \"name\", 1:83 E null-version, 1:84 W "
+            "misspelled-member \"version\", 1:112 W misspelled-member \"value\", 1:135 E "
+            "file-dropped, 1:154 W misspelled-member \"filename\", 1:211 W file-digest "
+            "\"sha256\", 1:238 W misspelled-member \"settings\", 1:254 E unusable-member, 1:255 W "
+            "misspelled-member \"name\", 1:322 W misspelled-member \"tip\", 1:335 W "
+            "misspelled-member \"changelog\"" },
         { "similar names", APPS(MAC("1.0.0") "," MAC("1.1.0") "," ON_MAC("a", "1.0.0") ","
                 ON_MAC(" A", "1.2.0") ",{'name':'Sketch','os':[]}," ON_MAC("Skecth", "1.0.0") ","
                 ON_MAC("App1", "1.0.0") "," ON_MAC("App2", "1.0.0")),
@@ -176,10 +176,41 @@ void tst_Tool::lint_data()
             "platform-without-release" },
         { "URLs", APPS("{'name':'B','os':[{'name':'mac-arm64','files':[" AT_URL("htps://h/f") ","
                 AT_URL("dl.example.com/f") "," AT_URL("C:\\\\b\\\\x.exe") ","
-                AT_URL("https://h/a b") "," AT_URL("ftp://u:p@h/f") "," AT_URL("file:///f")
-                "]}]}," ON_MAC("B", "1.0.0")),
+                AT_URL("https://h/a b") "," AT_URL("ftp://u:p@h/f") "," AT_URL("file:///f") ","
+                AT_URL("https//h/f") "," AT_URL("http://h:x\\\\f") "]}]}," ON_MAC("B", "1.0.0")),
             "1:135 W url-scheme \"https\", 1:204 W url-scheme, 1:279 W url-characters, 1:279 W "
-            "url-scheme, 1:350 W url-characters, 1:422 W url-credentials" },
+            "url-scheme, 1:350 W url-characters, 1:422 W url-credentials, 1:562 W "
+            "url-scheme colon, 1:631 E file-dropped backslash, 1:631 W url-characters" },
+        // Slips a release's own versions and platform names point to; a number as written.
+        { "suggestions",
+            APPS("{'name':'A','os':[{'name':'mac-arm64','files':[" FILE_AT("5.0.2", "http://h/f")
+                "],'settings':[{'version':'2.2.0-hotifx','key':'k','value':1.0}]},"
+                "{'name':'macos-x86_64'}]}," REL("A", "linux-amd64", "5.0.1") ","
+                REL("A", "win64", "5.0.1") "," REL("A", "windows-aarch64", "5.0.1") ","
+                MAC("5.0.1") "," MAC("2.2.0-hotfix")),
+            "1:91 W version-without-release 5.0.1?, 1:173 W version-without-release 2.2.0-hotfix?, "
+            "1:206 W value-not-text \"1.0\", 1:221 W unknown-platform \"mac-x86_64\", 1:256 W "
+            "unknown-platform \"linux-x86_64\", 1:306 W unknown-platform \"win-x86_64\", 1:350 W "
+            "unknown-platform \"win-arm64\"" },
+        { "outside the installation",
+            APPS("{'name':'A','os':[{'name':'mac-arm64','files':[{'version':'1.0.0','filename':'f',"
+                "'location':'/etc','url':'http://h/f'},{'version':'1.0.0','filename':'C:x',"
+                "'location':'l','url':'http://h/f'},{'version':'1.0.0','filename':'f','location':"
+                "'\\\\\\\\s\\\\x','url':'http://h/f'},{'version':'1.0.0','filename':'../x',"
+                "'location':'a/./b/..','url':'http://h/f'},{'version':'1.0.0','filename':"
+                "'x/../../../y','location':'./a','url':'http://h/f'}]}]}," MAC("1.0.0")),
+            "1:125 W file-outside \"/etc\", 1:182 W file-outside \"C:x\", 1:268 W file-outside, "
+            "1:408 W file-outside climbs" },
+        // Both Qts read these; the member name holds a zero-width space.
+        { "read otherwise",
+            APPS("{'name':'A','os':[{'name':'mac-arm64','settings':[{'ver\\u200bsion':'1.0.3',"
+                "'key':'k\\q','value':'\t'}]}]},{'name':'A','os':'mac-arm64','version':"
+                "'\xef\xbc\x92.3.0','changelog':'C:\\Users\\x and\nline'}," MAC("1.\xd9\xa2.3") ","
+                MAC("\xd9\xa2.0.0")),
+            "1:83 E null-version, 1:84 W misspelled-member \"ver\\u200bsion\", 1:116 W unknown-escape "
+            "\"kq\", 1:129 W raw-control tab, 1:176 W version-digits 0.3.0, 1:199 W unknown-escape "
+            "\"C:Users, 1:211 W raw-control line break, 2:47 W version-digits 1.0.3, 2:95 E "
+            "null-version another script" },
         // clang-format on
     };
     for (const auto &row : rows)

@@ -13,15 +13,47 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
 using namespace MZU;
 using namespace MZU::Internal;
 
+// Spaces, joiners and marks that print as nothing or as another character: "ver\u200bsion"
+// must not print as "version".
+bool lookAlike(ushort c)
+{
+    return c == 0xa0 || c == 0xad || c == 0x34f || c == 0x180e || (c >= 0x2000 && c <= 0x200f)
+        || (c >= 0x2010 && c <= 0x201f) || (c >= 0x2028 && c <= 0x202f)
+        || (c >= 0x205f && c <= 0x206f) || c == 0x3000 || c == 0xfeff
+        || (c >= 0xff01 && c <= 0xff5e);
+}
+
 QString quoted(const QString &text)
 {
-    return '"' + text + '"';
+    QString result = QStringLiteral("\"");
+    for (const QChar c : text) {
+        if (lookAlike(c.unicode()))
+            result += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            result += c;
+    }
+    return result + '"';
+}
+
+// The digits of @p text written in ASCII, when some are of another script; else empty.
+QString asciiDigits(const QString &text)
+{
+    QString result = text;
+    bool other = false;
+    for (QChar &c : result) {
+        if (c.isDigit() && (c < '0' || c > '9')) {
+            c = QChar('0' + c.digitValue());
+            other = true;
+        }
+    }
+    return other ? result : QString();
 }
 
 QString apps(int index)
@@ -80,6 +112,10 @@ QString whyNull(const QJsonValue &value)
     const QString dropped = droppedNumber(text, version);
     if (!dropped.isEmpty())
         return start + " reads as 0.0.0: " + dropped + " does not fit in 32 bits";
+    const QString ascii = asciiDigits(text);
+    if (!ascii.isEmpty())
+        return start + " reads as 0.0.0: hosts read digits of another script as 0; write "
+            + quoted(ascii);
     return start + " is the null version";
 }
 
@@ -103,6 +139,26 @@ bool knownPlatform(const QString &os)
         && std::any_of(std::begin(platforms), std::end(platforms),
             [&](Platform platform) { return platformWord(platform) == word; })
         && architectures.contains(os.section('-', 1));
+}
+
+// The known platform @p os was probably meant as, or empty text.
+QString meantPlatform(const QString &os)
+{
+    static const QHash<QString, QString> words { { "windows", "win" }, { "win32", "win" },
+        { "win64", "win" }, { "macos", "mac" }, { "macosx", "mac" }, { "osx", "mac" },
+        { "darwin", "mac" } };
+    static const QHash<QString, QString> architectures { { "amd64", "x86_64" }, { "x64", "x86_64" },
+        { "x86-64", "x86_64" }, { "aarch64", "arm64" }, { "armv8", "arm64" }, { "i686", "i386" },
+        { "x86", "i386" } };
+    const QString near = os.trimmed().toLower();
+    QString word = near.section('-', 0, 0);
+    QString architecture = near.section('-', 1);
+    if (architecture.isEmpty() && word == QLatin1String("win64"))
+        architecture = QStringLiteral("x86_64");
+    word = words.value(word, word);
+    architecture = architectures.value(architecture, architecture);
+    const QString meant = word + '-' + architecture;
+    return knownPlatform(meant) ? meant : QString();
 }
 
 // A member hosts read, and what they do when it is not there.
@@ -172,12 +228,12 @@ public:
     }
 
 private:
-    void add(const QString &pointer, Finding::Severity severity, const char *rule,
+    bool add(const QString &pointer, Finding::Severity severity, const char *rule,
         const QString &message)
     {
         const QString key = pointer + '\n' + message;
         if (seen.contains(key))
-            return; // several walks pass over the same element
+            return false; // several walks pass over the same element
         seen.insert(key);
         Finding finding;
         finding.pointer = pointer;
@@ -185,14 +241,15 @@ private:
         finding.rule = rule;
         finding.message = message;
         findings.append(finding);
+        return true;
     }
     void error(const QString &pointer, const char *rule, const QString &message)
     {
         add(pointer, Finding::Error, rule, message);
     }
-    void warning(const QString &pointer, const char *rule, const QString &message)
+    bool warning(const QString &pointer, const char *rule, const QString &message)
     {
-        add(pointer, Finding::Warning, rule, message);
+        return add(pointer, Finding::Warning, rule, message);
     }
 
     bool topLevel();
@@ -205,11 +262,12 @@ private:
     void fileRules(const QString &at, const QJsonObject &entry, const Version &version);
     void url(const QString &at, const QJsonValue &value);
     void digest(const QString &at, const QJsonObject &entry);
+    void outside(const QString &at, const QJsonObject &entry);
     void settings(const QString &at, const QJsonObject &system, const Recorder &recorder,
         const QString &released);
     void unreleased(const QString &at, const QJsonValue &version, const QString &released);
     void similarNames();
-    void platform(const QString &at, const QString &os);
+    bool platform(const QString &at, const QString &os);
     template <size_t N>
     void misnamed(const QString &at, const QJsonObject &entry, const Known (&known)[N])
     {
@@ -228,6 +286,7 @@ private:
     QHash<QString, bool> platforms; // known or not
     QSet<QString> releasedOn; // name and platform of each release hosts read
     QSet<QString> releasedVersions; // name, platform and version of each
+    QHash<QString, QStringList> versionsOf; // of each name and platform, in manifest order
 };
 
 bool Linter::topLevel()
@@ -326,6 +385,7 @@ void Linter::releases()
         const QString key = pair + '\n' + version.toString();
         releasedOn.insert(pair);
         releasedVersions.insert(key);
+        versionsOf[pair].append(version.toString());
         const auto first = firstOf.constFind(key);
         if (first == firstOf.cend()) {
             firstOf.insert(key, i);
@@ -465,9 +525,10 @@ void Linter::systems(int app, const QJsonObject &entry, const QString &name)
             continue;
         }
         firstNamed.insert(os, j);
-        platform(at + "/name", os);
+        // An unknown platform has its warning already: one is enough at one place.
+        const bool known = platform(at + "/name", os);
         const QString released = name + '\n' + os;
-        if (!name.isEmpty() && !releasedOn.contains(released))
+        if (known && !name.isEmpty() && !releasedOn.contains(released))
             warning(at + "/name", "platform-without-release",
                 QStringLiteral("no release of %1 is for %2: hosts on %2 are offered no update, "
                                "so these files and settings reach none of them")
@@ -527,6 +588,41 @@ void Linter::files(
         unreleased(entryAt + "/version", entry.value(QLatin1String("version")), released);
         url(entryAt + "/url", entry.value(QLatin1String("url")));
         digest(entryAt, entry);
+        outside(entryAt, entry);
+    }
+}
+
+// The library hands "location" and "filename" over as written; a host that joins them to
+// its installation folder without a check writes where they lead.
+void Linter::outside(const QString &at, const QJsonObject &entry)
+{
+    static const QRegularExpression absolute(QStringLiteral("^([/\\\\]|[A-Za-z]:)"));
+    int depth = 0; // folders below the installation
+    for (const char *member : { "location", "filename" }) {
+        const QString text = entry.value(QLatin1String(member)).toString();
+        if (absolute.match(text).hasMatch()) {
+            warning(at + '/' + member, "file-outside",
+                QStringLiteral("%1 %2 is an absolute path: a careless host that joins it to "
+                               "its installation folder writes to %2 itself, overwriting what "
+                               "is there")
+                    .arg(quoted(QLatin1String(member)), quoted(text)));
+            return;
+        }
+        const QStringList segments = text.split(QRegularExpression(QStringLiteral("[/\\\\]")));
+        for (const QString &segment : segments) {
+            if (segment == QLatin1String(".."))
+                --depth;
+            else if (!segment.isEmpty() && segment != QLatin1String("."))
+                ++depth;
+            if (depth < 0) {
+                warning(at + '/' + member, "file-outside",
+                    QStringLiteral("%1 %2 climbs above the installation folder with \"..\": "
+                                   "a careless host writes outside its installation, "
+                                   "overwriting what is there")
+                        .arg(quoted(QLatin1String(member)), quoted(text)));
+                return;
+            }
+        }
     }
 }
 
@@ -559,7 +655,11 @@ void Linter::fileRules(const QString &at, const QJsonObject &entry, const Versio
             return;
         const QJsonValue value = entry.value(member);
         QString why = notText(member, value);
-        if (check == FileCheck::BadUrl && value.isString() && !value.toString().isEmpty())
+        if (check == FileCheck::BadUrl && value.toString().contains('\\'))
+            why = QStringLiteral("\"url\" %1 is not a valid URL: it holds a backslash where "
+                                 "URLs have \"/\"")
+                      .arg(quoted(value.toString()));
+        else if (check == FileCheck::BadUrl && value.isString() && !value.toString().isEmpty())
             why = QStringLiteral("\"url\" %1 is not a valid URL (%2)")
                       .arg(quoted(value.toString()),
                           QUrl(value.toString(), QUrl::TolerantMode)
@@ -588,7 +688,14 @@ void Linter::url(const QString &at, const QJsonValue &value)
     static const QRegularExpression schemePattern(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):"));
     const QString scheme = schemePattern.match(text).captured(1).toLower();
     static const QStringList schemes { "http", "https", "ftp", "file" };
-    if (scheme.isEmpty()) {
+    static const QRegularExpression noColon(
+        QStringLiteral("^(https?|ftp|file)//"), QRegularExpression::CaseInsensitiveOption);
+    const QString colonless = noColon.match(text).captured(1);
+    if (!colonless.isEmpty()) {
+        warning(at, "url-scheme",
+            QStringLiteral("the URL %1 lacks the colon after %2: write %2://")
+                .arg(quoted(text), colonless));
+    } else if (scheme.isEmpty()) {
         warning(at, "url-scheme",
             QStringLiteral("the URL %1 has no scheme (such as https://): hosts get it as "
                            "written, relative to nothing")
@@ -667,11 +774,22 @@ void Linter::unreleased(const QString &at, const QJsonValue &value, const QStrin
     if (released.isEmpty() || version.isNull()
         || releasedVersions.contains(released + '\n' + version.toString()))
         return;
+    // A slip of the hand: the release a small edit away, the nearest first.
+    QString nearest;
+    int distance = 3;
+    for (const QString &candidate : versionsOf.value(released)) {
+        const int d = editDistance(version.toString(), candidate, distance - 1);
+        if (d < distance) {
+            distance = d;
+            nearest = candidate;
+        }
+    }
     warning(at, "version-without-release",
         QStringLiteral("no release of %1 for %2 is %3: hosts get this entry when they move past "
-                       "%3, with whichever release comes next")
+                       "%3, with whichever release comes next%4")
             .arg(quoted(released.section('\n', 0, 0)), quoted(released.section('\n', 1)),
-                version.toString()));
+                version.toString(),
+                nearest.isEmpty() ? QString() : QStringLiteral("; did you mean %1?").arg(nearest)));
 }
 
 void Linter::similarNames()
@@ -730,20 +848,21 @@ void Linter::similarNames()
     }
 }
 
-void Linter::platform(const QString &at, const QString &os)
+bool Linter::platform(const QString &at, const QString &os)
 {
     auto known = platforms.constFind(os);
     if (known == platforms.cend())
         known = platforms.insert(os, os == hostOs || knownPlatform(os));
     if (known.value())
-        return;
-    const QString near = os.trimmed().toLower();
+        return true;
+    const QString near = meantPlatform(os);
     warning(at, "unknown-platform",
         QStringLiteral("%1 matches no known platform (mac, linux or win, \"-\" and an "
                        "architecture such as x86_64 or arm64); no such host reads it%2")
             .arg(quoted(os),
-                knownPlatform(near) ? QStringLiteral("; did you mean %1?").arg(quoted(near))
-                                    : QString()));
+                near.isEmpty() ? QString()
+                               : QStringLiteral("; did you mean %1?").arg(quoted(near))));
+    return false;
 }
 
 void Linter::misnamed(
@@ -771,9 +890,10 @@ void Linter::misnamed(
             continue;
         const Known *known = std::find_if(
             begin, end, [&](const Known &member) { return near == QLatin1String(member.name); });
-        warning(at + '/' + pointerToken(key), "misspelled-member",
-            QStringLiteral("%1 is not read; did you mean %2? Without it %3")
-                .arg(quoted(key), quoted(near), QLatin1String(known->without)));
+        if (warning(at + '/' + pointerToken(key), "misspelled-member",
+                QStringLiteral("%1 is not read; did you mean %2? Without it %3")
+                    .arg(quoted(key), quoted(near), QLatin1String(known->without))))
+            findings.last().atName = true;
     }
 }
 
@@ -782,11 +902,63 @@ void Linter::misread(const QString &at, const QJsonValue &value)
     Version version;
     if (!version.fromString(value.toString()) || version.isNull())
         return; // the walks report these
+    const QString ascii = asciiDigits(value.toString());
+    if (!ascii.isEmpty())
+        warning(at, "version-digits",
+            QStringLiteral("\"version\" %1 reads as %2: hosts read digits of another script as "
+                           "0; write %3")
+                .arg(quoted(value.toString()), version.toString(), quoted(ascii)));
     const QString dropped = droppedNumber(value.toString(), version);
     if (!dropped.isEmpty())
         warning(at, "version-overflow",
             QStringLiteral("\"version\" %1 reads as %2: %3 does not fit in 32 bits")
                 .arg(quoted(value.toString()), version.toString(), dropped));
+}
+
+// The offset of the opening quote of the name of the member whose value is at @p value.
+int nameOffset(const QByteArray &text, int value)
+{
+    int i = value - 1;
+    const auto blank = [&] {
+        while (i >= 0
+            && (text.at(i) == ' ' || text.at(i) == '\t' || text.at(i) == '\r'
+                || text.at(i) == '\n'))
+            --i;
+    };
+    blank();
+    if (i < 0 || text.at(i) != ':')
+        return value;
+    --i;
+    blank();
+    if (i < 0 || text.at(i) != '"')
+        return value;
+    for (--i; i >= 0; --i) {
+        int k = i - 1; // an escaped quote has an odd number of backslashes before it
+        while (text.at(i) == '"' && k >= 0 && text.at(k) == '\\')
+            --k;
+        if (text.at(i) == '"' && (i - 1 - k) % 2 == 0)
+            return i;
+    }
+    return value;
+}
+
+// @p message with the number at @p offset as written there (1.0), not as Qt prints it (1).
+QString asWritten(const QString &message, const QByteArray &text, int offset)
+{
+    int end = offset;
+    while (end < text.size() && std::strchr("-+.0123456789eE", text.at(end)) && text.at(end))
+        ++end;
+    if (end == offset)
+        return message;
+    const QByteArray written = text.mid(offset, end - offset);
+    const QJsonValue value = QJsonDocument::fromJson('[' + written + ']').array().at(0);
+    const QString printed = jsonText(value);
+    if (!value.isDouble() || printed == QLatin1String(written))
+        return message;
+    QString result = message;
+    return result.replace(
+        QRegularExpression("(?<![\\w.+-])" + QRegularExpression::escape(printed) + "(?![\\w.])"),
+        QString::fromLatin1(written));
 }
 
 } // namespace
@@ -811,6 +983,7 @@ const QVector<Rule> &lintRules()
         { "unusable-member", "A member hosts need is missing, empty or of the wrong type." },
         { "null-version", "A version that does not parse or is 0.0.0: the entry is skipped." },
         { "version-overflow", "A version number beyond 32 bits reads as 0." },
+        { "version-digits", "A version with digits of another script, which read as 0." },
         { "duplicate-release", "Two releases of one application and platform share a version." },
         { "suffix-order", "A pre-release-looking suffix sorts after the plain release." },
         { "tip-not-marked", "A \"tip\" that looks meant but does not mark a tip." },
@@ -820,6 +993,9 @@ const QVector<Rule> &lintRules()
         { "file-dropped", "A file entry hosts drop (filename, location or url unusable)." },
         { "file-digest", "A \"size\" or \"sha256\" of the wrong form: fileMatches() fails." },
         { "unhashed-file", "A file entry without \"sha256\" in a signed manifest." },
+        { "file-outside",
+            "A file entry whose \"location\" or \"filename\" is absolute or climbs above the "
+            "installation with \"..\"." },
         { "unknown-platform", "A platform name that matches no known form." },
         { "misspelled-member", "A member name that almost spells one hosts read." },
         { "similar-name", "Application names that differ only slightly." },
@@ -828,6 +1004,10 @@ const QVector<Rule> &lintRules()
             "application." },
         { "version-without-release", "A file or setting version that no release has." },
         { "repeated-key", "A member that appears twice in one object: hosts see one." },
+        { "unknown-escape",
+            "A backslash before a letter JSON does not escape: hosts drop the backslash." },
+        { "raw-control",
+            "A raw control character or line break inside a string, which JSON forbids." },
         { "url-scheme",
             "A file URL without a scheme, or with one hosts are not expected to "
             "fetch." },
@@ -862,6 +1042,11 @@ QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs, b
         while (!offsets.contains(pointer) && !pointer.isEmpty())
             pointer.truncate(pointer.lastIndexOf('/'));
         finding.offset = offsets.value(pointer);
+        if (pointer == finding.pointer) {
+            finding.message = asWritten(finding.message, manifest.text, finding.offset);
+            if (finding.atName)
+                finding.offset = nameOffset(manifest.text, finding.offset);
+        }
         places.append(finding.offset);
     }
     for (const RepeatedKey &repeated : manifest.repeatedKeys)
@@ -887,6 +1072,41 @@ QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs, b
         finding.position = found.at(base + 2 * i);
         findings.append(finding);
     }
+    // One finding of each kind per string.
+    QVector<int> faultPlaces;
+    const StringFault *last = nullptr;
+    for (const StringFault &fault : manifest.stringFaults) {
+        if (last && last->pointer == fault.pointer && !last->escape == !fault.escape)
+            continue;
+        last = &fault;
+        Finding finding;
+        finding.pointer = fault.pointer;
+        finding.severity = Finding::Warning;
+        finding.offset = fault.offset;
+        if (fault.escape) {
+            finding.rule = "unknown-escape";
+            finding.message = QStringLiteral("\"\\%1\" is not a JSON escape: hosts drop the "
+                                             "backslash and read %2; write \"\\\\\" for a "
+                                             "backslash")
+                                  .arg(QString(QLatin1Char(fault.escape)), quoted(fault.read));
+        } else {
+            const QString what = fault.control == '\n' || fault.control == '\r'
+                ? QStringLiteral("line break")
+                : fault.control == '\t' ? QStringLiteral("tab")
+                                        : QStringLiteral("control character U+%1")
+                                              .arg(fault.control, 4, 16, QLatin1Char('0'));
+            finding.rule = "raw-control";
+            finding.message = QStringLiteral("a raw %1 inside a string, which JSON forbids: "
+                                             "hosts read it as part of %2, other JSON readers "
+                                             "refuse the manifest; write it escaped")
+                                  .arg(what, quoted(fault.read));
+        }
+        findings.append(finding);
+        faultPlaces.append(fault.offset);
+    }
+    const QVector<TextPosition> faultPositions = positions(manifest.text, faultPlaces);
+    for (int i = 0; i < faultPositions.size(); ++i)
+        findings[findings.size() - faultPositions.size() + i].position = faultPositions.at(i);
     // Document order: by place, a parent before the members that it lacks.
     std::stable_sort(findings.begin(), findings.end(), [](const Finding &a, const Finding &b) {
         return a.offset != b.offset ? a.offset < b.offset

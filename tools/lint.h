@@ -20,6 +20,7 @@ struct Finding
     const char *rule = "";
     QString message;
     int offset = -1; // in the manifest's text; -1 until placed, and when there is no text
+    bool atName = false; // placed at the member's name rather than at its value
     TextPosition position;
 };
 

@@ -69,6 +69,7 @@ public:
     const QSet<QString> *wanted = nullptr;
     QHash<QString, int> *offsets = nullptr;
     QVector<RepeatedKey> *repeated = nullptr;
+    QVector<StringFault> *faults = nullptr; // their pointers need the keys: with repeated
     int errorOffset = -1;
     QString errorText;
 
@@ -109,6 +110,12 @@ private:
     void enter(bool object);
     void noteMember(Level &level, const QString &key, int offset);
     QString pointerOf(int levelCount) const;
+    // The faults found from @p first on are in the value (or member name) just read.
+    void placeFaults(int first)
+    {
+        for (int i = first; faults && i < faults->size(); ++i)
+            (*faults)[i].pointer = pointerOf(depth);
+    }
     // The reference token of the value being read in @p level.
     static QString token(const Level &level)
     {
@@ -149,9 +156,13 @@ bool Scanner::string(QString *decoded)
                     return std::isxdigit(uchar(h));
                 })))
                 return fail(p - 1, QStringLiteral("\\u must be followed by four hex digits"));
+            if (faults && !std::strchr("\"\\/bfnrtu", *p))
+                faults->append({ QString(), int(p - 1 - begin), *p, 0, QString() });
             p += *p == 'u' ? 5 : 1;
             continue;
         }
+        if (c < 0x20 && faults)
+            faults->append({ QString(), int(p - begin), 0, c, QString() });
         if (c >= 0x80) {
             const int length = c >= 0xc2 && c <= 0xdf ? 2
                 : c >= 0xe0 && c <= 0xef              ? 3
@@ -168,6 +179,9 @@ bool Scanner::string(QString *decoded)
     }
     if (p >= end)
         return fail(start, QStringLiteral("a string that is never closed"));
+    for (int i = faults ? faults->size() - 1 : -1; i >= 0 && faults->at(i).read.isNull(); --i)
+        (*faults)[i].read =
+            escapes ? unescaped(start + 1, p) : QString::fromUtf8(start + 1, int(p - start - 1));
     if (decoded)
         *decoded =
             escapes ? unescaped(start + 1, p) : QString::fromUtf8(start + 1, int(p - start - 1));
@@ -340,22 +354,26 @@ bool Scanner::run()
             if (p >= end || *p != '"')
                 return unexpected(QStringLiteral("a member name in double quotes"));
             QString key;
+            const int known = faults ? faults->size() : 0;
             if (!string(repeated || level.tracked ? &key : nullptr))
                 return false;
+            level.key = key;
+            placeFaults(known);
             space();
             if (p >= end || *p != ':')
                 return unexpected(QStringLiteral("':'"));
             ++p;
             space();
-            level.key = key;
             if (p < end && repeated)
                 noteMember(level, key, int(p - begin));
         }
         if (p >= end)
             return unexpected(QStringLiteral("a value"));
         const int before = depth;
+        const int known = faults ? faults->size() : 0;
         if (!value(depth))
             return false;
+        placeFaults(known);
         opened = depth > before;
     }
     space();
@@ -425,7 +443,9 @@ bool parseManifest(const QByteArray &text, Manifest &manifest, LoadError &error)
     manifest.text = text;
     manifest.repeatedKeys.clear();
     Scanner scanner(text);
+    manifest.stringFaults.clear();
     scanner.repeated = &manifest.repeatedKeys;
+    scanner.faults = &manifest.stringFaults;
     const bool scanned = scanner.run();
     if (parseError.error == QJsonParseError::NoError)
         return true; // hosts read it: what they accept is JSON enough

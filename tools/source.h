@@ -17,6 +17,17 @@ struct RepeatedKey
     int firstOffset = 0; // of the value it hides
 };
 
+/// A string that JSON forbids but Qt reads: an unknown escape ("\\U", read as "U") or a raw
+/// control character.
+struct StringFault
+{
+    QString pointer; // of the string's value, or of the member it names
+    int offset = 0; // of the backslash or the character
+    char escape = 0; // the letter after the backslash, or 0 for a control character
+    ushort control = 0;
+    QString read; // the string as hosts read it
+};
+
 /// A manifest as a host gets it, with the text it came from for placing findings.
 struct Manifest
 {
@@ -24,6 +35,7 @@ struct Manifest
     QJsonDocument document;
     QByteArray text;
     QVector<RepeatedKey> repeatedKeys;
+    QVector<StringFault> stringFaults;
 };
 
 /// Why a manifest could not be read. @p offset is where in its text it stops being JSON,
