@@ -45,20 +45,20 @@ QString quoted(const QString &text)
 // The digits of @p text written in ASCII, when some are of another script; else empty.
 QString asciiDigits(const QString &text)
 {
+    const auto other = [](QChar c) { return c.isDigit() && (c < '0' || c > '9'); };
+    if (std::none_of(text.begin(), text.end(), other))
+        return QString();
     QString result = text;
-    bool other = false;
     for (QChar &c : result) {
-        if (c.isDigit() && (c < '0' || c > '9')) {
+        if (other(c))
             c = QChar('0' + c.digitValue());
-            other = true;
-        }
     }
-    return other ? result : QString();
+    return result;
 }
 
 QString apps(int index)
 {
-    return QStringLiteral("/apps/%1").arg(index);
+    return QLatin1String("/apps/") + QString::number(index);
 }
 
 QString jsonText(const QJsonValue &value)
@@ -284,9 +284,9 @@ private:
     QVector<Finding> findings;
     QSet<QString> seen;
     QHash<QString, bool> platforms; // known or not
-    QSet<QString> releasedOn; // name and platform of each release hosts read
-    QSet<QString> releasedVersions; // name, platform and version of each
-    QHash<QString, QStringList> versionsOf; // of each name and platform, in manifest order
+    // The releases hosts read: of each name and platform, each version with the index of
+    // its first release.
+    QHash<QString, QHash<QString, int>> releasesOf;
 };
 
 bool Linter::topLevel()
@@ -316,9 +316,16 @@ bool Linter::topLevel()
 
 void Linter::releases()
 {
-    // Each platform's release entries get the library's own walk, alone in a manifest of
-    // their own: every entry is walked once, however many platforms there are.
-    QHash<QString, QVector<int>> byPlatform;
+    // Releases with a suffix that reads as a pre-release.
+    struct Read
+    {
+        int index;
+        QString pair; // name and platform
+        Version version;
+    };
+    QVector<Read> preReleases;
+    const QRegularExpression preRelease(QStringLiteral("^(alpha|beta|rc|pre|preview|dev)"),
+        QRegularExpression::CaseInsensitiveOption);
     for (int i = 0; i < list.size(); ++i) {
         if (!list.at(i).isObject()) {
             error(apps(i), "not-object",
@@ -326,87 +333,53 @@ void Linter::releases()
                     .arg(typeOf(list.at(i))));
             continue;
         }
-        const QJsonValue os = list.at(i).toObject().value(QLatin1String("os"));
-        if (os.isString() && !os.toString().isEmpty())
-            byPlatform[os.toString()].append(i);
-    }
-    QSet<int> ignored;
-    for (auto group = byPlatform.cbegin(); group != byPlatform.cend(); ++group) {
-        QJsonArray part;
-        for (int i : group.value())
-            part.append(list.at(i));
-        Recorder recorder;
-        getApplications(QJsonDocument(QJsonObject { { QStringLiteral("apps"), part } }),
-            group.key(), &recorder);
-        for (const Recorder::Event &event : qAsConst(recorder.events)) {
-            const int i = group.value().at(event.place.app);
-            const QJsonObject entry = list.at(i).toObject();
-            if (event.reason == Skip::EmptyName) {
-                ignored.insert(i);
-                error(apps(i) + "/name", "unusable-member",
-                    notText(QStringLiteral("name"), entry.value(QLatin1String("name")))
-                        + "; the release is ignored");
-            } else if (event.reason == Skip::NullVersion) {
-                ignored.insert(i);
-                error(apps(i) + "/version", "null-version",
-                    whyNull(entry.value(QLatin1String("version"))) + "; the release is ignored");
-            }
-        }
-    }
-
-    // The first release read of each name, platform and version.
-    struct Read
-    {
-        int index;
-        QString pair; // name and platform
-        Version version;
-    };
-    QVector<Read> reads;
-    QHash<QString, int> firstOf;
-    for (int i = 0; i < list.size(); ++i) {
         const QJsonObject entry = list.at(i).toObject();
-        const QJsonValue os = entry.value(QLatin1String("os"));
-        if (!list.at(i).isObject() || os.isArray())
+        const QJsonValue osValue = entry.value(QLatin1String("os"));
+        const QString os = osValue.toString();
+        if (osValue.isArray())
             continue;
-        if (!os.isString() || os.toString().isEmpty()) {
+        if (os.isEmpty()) {
             error(apps(i) + "/os", "unusable-member",
-                notText(QStringLiteral("os"), os)
+                notText(QStringLiteral("os"), osValue)
                     + QLatin1String(": no host reads this entry (a release entry needs a "
                                     "platform name, an application entry an array)"));
             misnamed(apps(i), entry, releaseMembers);
             continue;
         }
         release(i, entry);
-        if (ignored.contains(i))
-            continue;
         const QString name = entry.value(QLatin1String("name")).toString();
-        const QString pair = name + '\n' + os.toString();
         const Version version(entry.value(QLatin1String("version")).toString());
-        const QString key = pair + '\n' + version.toString();
-        releasedOn.insert(pair);
-        releasedVersions.insert(key);
-        versionsOf[pair].append(version.toString());
-        const auto first = firstOf.constFind(key);
-        if (first == firstOf.cend()) {
-            firstOf.insert(key, i);
-            reads.append({ i, pair, version });
+        if (const std::optional<Skip> skip = releaseSkip(name, version)) {
+            if (*skip == Skip::EmptyName)
+                error(apps(i) + "/name", "unusable-member",
+                    notText(QStringLiteral("name"), entry.value(QLatin1String("name")))
+                        + "; the release is ignored");
+            else
+                error(apps(i) + "/version", "null-version",
+                    whyNull(entry.value(QLatin1String("version"))) + "; the release is ignored");
             continue;
         }
-        error(apps(i) + "/version", "duplicate-release",
-            QStringLiteral("%1 %2 for %3 is listed twice (also at %4); which one's change log "
-                           "and tip count is left to chance")
-                .arg(quoted(name), version.toString(), os.toString(), apps(first.value())));
+        const QString pair = name + '\n' + os;
+        const QString written = version.toString();
+        QHash<QString, int> &versions = releasesOf[pair];
+        const auto first = versions.constFind(written);
+        if (first != versions.cend()) {
+            error(apps(i) + "/version", "duplicate-release",
+                QStringLiteral("%1 %2 for %3 is listed twice (also at %4); which one's change "
+                               "log and tip count is left to chance")
+                    .arg(quoted(name), written, os, apps(first.value())));
+            continue;
+        }
+        versions.insert(written, i);
+        if (!version.suffix.isEmpty() && preRelease.match(version.suffix).hasMatch())
+            preReleases.append({ i, pair, version });
     }
 
     // Unlike semantic versioning, a suffix sorts after the plain release.
-    const QRegularExpression preRelease(QStringLiteral("^(alpha|beta|rc|pre|preview|dev)"),
-        QRegularExpression::CaseInsensitiveOption);
-    for (const Read &read : qAsConst(reads)) {
-        if (read.version.suffix.isEmpty() || !preRelease.match(read.version.suffix).hasMatch())
-            continue;
+    for (const Read &read : qAsConst(preReleases)) {
         Version plain = read.version;
         plain.suffix.clear();
-        if (firstOf.contains(read.pair + '\n' + plain.toString()))
+        if (releasesOf.value(read.pair).contains(plain.toString()))
             warning(apps(read.index) + "/version", "suffix-order",
                 QStringLiteral("%1-%2 sorts after %1 (a suffix comes after the plain release, "
                                "unlike in semantic versioning): hosts on %1 are offered it")
@@ -455,18 +428,14 @@ void Linter::applications()
     QHash<QString, int> firstApplication;
     for (int i = 0; i < list.size(); ++i) {
         const QJsonObject entry = list.at(i).toObject();
-        const QString name = entry.value(QLatin1String("name")).toString();
-        if (!firstNamed.contains(name))
-            firstNamed.insert(name, i);
-        if (entry.value(QLatin1String("os")).isArray() && !firstApplication.contains(name))
-            firstApplication.insert(name, i);
-    }
-    for (int i = 0; i < list.size(); ++i) {
-        const QJsonObject entry = list.at(i).toObject();
-        if (!entry.value(QLatin1String("os")).isArray())
-            continue;
         const QJsonValue nameValue = entry.value(QLatin1String("name"));
         const QString name = nameValue.toString();
+        if (!firstNamed.contains(name))
+            firstNamed.insert(name, i);
+        if (!entry.value(QLatin1String("os")).isArray())
+            continue;
+        if (!firstApplication.contains(name))
+            firstApplication.insert(name, i);
         if (name.isEmpty())
             error(apps(i) + "/name", "unusable-member",
                 notText(QStringLiteral("name"), nameValue)
@@ -528,7 +497,7 @@ void Linter::systems(int app, const QJsonObject &entry, const QString &name)
         // An unknown platform has its warning already: one is enough at one place.
         const bool known = platform(at + "/name", os);
         const QString released = name + '\n' + os;
-        if (known && !name.isEmpty() && !releasedOn.contains(released))
+        if (known && !name.isEmpty() && !releasesOf.contains(released))
             warning(at + "/name", "platform-without-release",
                 QStringLiteral("no release of %1 is for %2: hosts on %2 are offered no update, "
                                "so these files and settings reach none of them")
@@ -542,8 +511,8 @@ void Linter::systems(int app, const QJsonObject &entry, const QString &name)
         Recorder settingWalk;
         getFileUpdates(alone, name, Version(), widest(), os, &fileWalk);
         getSettingUpdates(alone, name, Version(), widest(), os, &settingWalk);
-        files(at, system, fileWalk, releasedOn.contains(released) ? released : QString());
-        settings(at, system, settingWalk, releasedOn.contains(released) ? released : QString());
+        files(at, system, fileWalk, releasesOf.contains(released) ? released : QString());
+        settings(at, system, settingWalk, releasesOf.contains(released) ? released : QString());
     }
 }
 
@@ -608,7 +577,8 @@ void Linter::outside(const QString &at, const QJsonObject &entry)
                     .arg(quoted(QLatin1String(member)), quoted(text)));
             return;
         }
-        const QStringList segments = text.split(QRegularExpression(QStringLiteral("[/\\\\]")));
+        static const QRegularExpression separator(QStringLiteral("[/\\\\]"));
+        const QStringList segments = text.split(separator);
         for (const QString &segment : segments) {
             if (segment == QLatin1String(".."))
                 --depth;
@@ -771,17 +741,20 @@ void Linter::settings(
 void Linter::unreleased(const QString &at, const QJsonValue &value, const QString &released)
 {
     const Version version(value.toString());
-    if (released.isEmpty() || version.isNull()
-        || releasedVersions.contains(released + '\n' + version.toString()))
+    const QHash<QString, int> versions = releasesOf.value(released);
+    if (released.isEmpty() || version.isNull() || versions.contains(version.toString()))
         return;
-    // A slip of the hand: the release a small edit away, the nearest first.
+    // A slip of the hand: the release a small edit away, the nearest and then the first.
     QString nearest;
-    int distance = 3;
-    for (const QString &candidate : versionsOf.value(released)) {
-        const int d = editDistance(version.toString(), candidate, distance - 1);
-        if (d < distance) {
+    int distance = 0;
+    int nearestAt = 0;
+    for (auto it = versions.cbegin(); it != versions.cend(); ++it) {
+        const int d = editDistance(version.toString(), it.key(), 2);
+        if (d <= 2
+            && (nearest.isEmpty() || d < distance || (d == distance && it.value() < nearestAt))) {
             distance = d;
-            nearest = candidate;
+            nearest = it.key();
+            nearestAt = it.value();
         }
     }
     warning(at, "version-without-release",
@@ -868,6 +841,14 @@ bool Linter::platform(const QString &at, const QString &os)
 void Linter::misnamed(
     const QString &at, const QJsonObject &entry, const Known *begin, const Known *end)
 {
+    QStringList missing;
+    for (const Known *known = begin; known != end; ++known) {
+        if (!entry.contains(QLatin1String(known->name)))
+            missing.append(QLatin1String(known->name));
+    }
+    // Without a missing member, or an unknown one, there is no slip to find.
+    if (missing.isEmpty() || entry.size() + missing.size() == end - begin)
+        return;
     QStringList unknown;
     for (auto it = entry.begin(); it != entry.end(); ++it) {
         const QString key = it.key();
@@ -875,15 +856,6 @@ void Linter::misnamed(
                 begin, end, [&](const Known &member) { return key == QLatin1String(member.name); }))
             unknown.append(key);
     }
-    if (unknown.isEmpty())
-        return;
-    QStringList missing;
-    for (const Known *known = begin; known != end; ++known) {
-        if (!entry.contains(QLatin1String(known->name)))
-            missing.append(QLatin1String(known->name));
-    }
-    if (missing.isEmpty())
-        return;
     for (const QString &key : qAsConst(unknown)) {
         const QString near = misspelled(key, missing);
         if (near.isEmpty())

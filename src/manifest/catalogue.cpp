@@ -39,14 +39,23 @@ QMultiHash<QString, ApplicationInfo> getApplications(
         }
         const QString name = entry.value(QLatin1String("name")).toString();
         const Version version(entry.value(QLatin1String("version")).toString());
-        if (name.isEmpty() || version.isNull()) {
+        if (const std::optional<Skip> skip = releaseSkip(name, version)) {
             if (observer)
-                observer->skipped(name.isEmpty() ? Skip::EmptyName : Skip::NullVersion, place);
+                observer->skipped(*skip, place);
             continue;
         }
         catalogue.insert(name, ApplicationInfo { version, entry.toVariantHash() });
     }
     return catalogue;
+}
+
+std::optional<Skip> releaseSkip(const QString &name, const Version &version)
+{
+    if (name.isEmpty())
+        return Skip::EmptyName;
+    if (version.isNull())
+        return Skip::NullVersion;
+    return std::nullopt;
 }
 
 } // namespace Internal

@@ -6,6 +6,8 @@
 
 #include <QJsonDocument>
 
+#include <optional>
+
 namespace MZU {
 namespace Internal {
 
@@ -50,6 +52,10 @@ public:
 
 QMultiHash<QString, ApplicationInfo> getApplications(
     const QJsonDocument &manifest, const QString &os, WalkObserver *observer = nullptr);
+
+/// Why the release walk passes over a release of the platform it reads, with this name and
+/// version; nothing when it takes it.
+std::optional<Skip> releaseSkip(const QString &name, const Version &version);
 
 QList<UpdateFile> getFileUpdates(const QJsonDocument &manifest, const QString &appName,
     const Version &from, const Version &to, const QString &os, WalkObserver *observer = nullptr);
