@@ -4,6 +4,7 @@
 #include "downloadjson.h"
 #include "httpserver.h"
 #include "messagelog.h"
+#include "peakmemory.h"
 #include "mzu.h"
 
 #include <QElapsedTimer>

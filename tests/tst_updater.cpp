@@ -3,6 +3,7 @@
 #include "httpserver.h"
 #include "manifestbuilder.h"
 #include "messagelog.h"
+#include "peakmemory.h"
 #include "mzu.h"
 #include "mzupdater.h"
 
