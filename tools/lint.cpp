@@ -99,26 +99,6 @@ QString notText(const QString &member, const QJsonValue &value)
     return quoted(member) + " is empty";
 }
 
-// Why the library reads this "version" as the null version.
-QString whyNull(const QJsonValue &value)
-{
-    const QString text = value.toString();
-    if (!value.isString() || text.isEmpty())
-        return notText(QStringLiteral("version"), value);
-    Version version;
-    const QString start = "\"version\" " + quoted(text);
-    if (!version.fromString(text))
-        return start + " is not a version (MAJOR.MINOR.PATCH, optionally -suffix)";
-    const QString dropped = droppedNumber(text, version);
-    if (!dropped.isEmpty())
-        return start + " reads as 0.0.0: " + dropped + " does not fit in 32 bits";
-    const QString ascii = asciiDigits(text);
-    if (!ascii.isEmpty())
-        return start + " reads as 0.0.0: hosts read digits of another script as 0; write "
-            + quoted(ascii);
-    return start + " is the null version";
-}
-
 // Above every version a manifest holds: the walks then skip nothing for the window.
 Version widest()
 {
@@ -276,6 +256,7 @@ private:
     void misnamed(
         const QString &at, const QJsonObject &entry, const Known *begin, const Known *end);
     void misread(const QString &at, const QJsonValue &version);
+    void nullVersion(const QString &at, const QJsonValue &version, const QString &consequence);
 
     const QJsonDocument &manifest;
     const QString hostOs;
@@ -355,8 +336,8 @@ void Linter::releases()
                     notText(QStringLiteral("name"), entry.value(QLatin1String("name")))
                         + "; the release is ignored");
             else
-                error(apps(i) + "/version", "null-version",
-                    whyNull(entry.value(QLatin1String("version"))) + "; the release is ignored");
+                nullVersion(apps(i) + "/version", entry.value(QLatin1String("version")),
+                    QStringLiteral("the release is ignored"));
             continue;
         }
         const QString pair = name + '\n' + os;
@@ -536,8 +517,7 @@ void Linter::files(
                     .arg(typeOf(entries.at(event.place.entry))));
             break;
         case Skip::NullVersion:
-            error(entryAt + "/version", "null-version",
-                whyNull(version) + "; the file entry is skipped");
+            nullVersion(entryAt + "/version", version, QStringLiteral("the file entry is skipped"));
             fileRules(entryAt, entry, Version(QStringLiteral("1.0.0")));
             break;
         case Skip::NoFilename:
@@ -647,7 +627,11 @@ void Linter::url(const QString &at, const QJsonValue &value)
     const QString text = value.toString();
     if (text.isEmpty())
         return;
-    if (text.contains('\\'))
+    static const QRegularExpression schemePattern(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):"));
+    const QString scheme = schemePattern.match(text).captured(1).toLower();
+    const QUrl parsed(text, QUrl::TolerantMode);
+    // One finding a place: a URL Qt refuses is dropped, and a Windows path is said to be one.
+    if (text.contains('\\') && parsed.isValid() && scheme.size() != 1)
         warning(at, "url-characters",
             QStringLiteral("the URL %1 holds backslashes: URLs separate with \"/\", and hosts "
                            "get the text as written")
@@ -655,8 +639,6 @@ void Linter::url(const QString &at, const QJsonValue &value)
     if (std::any_of(text.begin(), text.end(), [](QChar c) { return c.isSpace(); }))
         warning(at, "url-characters",
             QStringLiteral("the URL %1 holds white space; write a space as %20").arg(quoted(text)));
-    static const QRegularExpression schemePattern(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):"));
-    const QString scheme = schemePattern.match(text).captured(1).toLower();
     static const QStringList schemes { "http", "https", "ftp", "file" };
     static const QRegularExpression noColon(
         QStringLiteral("^(https?|ftp|file)//"), QRegularExpression::CaseInsensitiveOption);
@@ -681,7 +663,7 @@ void Linter::url(const QString &at, const QJsonValue &value)
                     near.isEmpty() ? QString()
                                    : QStringLiteral("; did you mean %1?").arg(quoted(near))));
     }
-    if (!QUrl(text, QUrl::TolerantMode).userInfo().isEmpty())
+    if (!parsed.userInfo().isEmpty())
         warning(at, "url-credentials",
             QStringLiteral("the URL %1 holds a user name or password: every host, and anyone "
                            "who reads the manifest, gets them")
@@ -708,8 +690,8 @@ void Linter::settings(
                     .arg(typeOf(entries.at(event.place.entry))));
             break;
         case Skip::NullVersion:
-            error(entryAt + "/version", "null-version",
-                whyNull(entry.value(QLatin1String("version"))) + "; the setting entry is skipped");
+            nullVersion(entryAt + "/version", entry.value(QLatin1String("version")),
+                QStringLiteral("the setting entry is skipped"));
             break;
         case Skip::EmptyKey:
             error(entryAt + "/key", "unusable-member",
@@ -869,6 +851,29 @@ void Linter::misnamed(
     }
 }
 
+// A version hosts read as null, under the rule of its cause.
+void Linter::nullVersion(const QString &at, const QJsonValue &value, const QString &consequence)
+{
+    const QString text = value.toString();
+    const QString start = "\"version\" " + quoted(text);
+    Version version;
+    const char *rule = "null-version";
+    QString why = start + " is the null version";
+    if (!value.isString() || text.isEmpty()) {
+        why = notText(QStringLiteral("version"), value);
+    } else if (!version.fromString(text)) {
+        why = start + " is not a version (MAJOR.MINOR.PATCH, optionally -suffix)";
+    } else if (const QString dropped = droppedNumber(text, version); !dropped.isEmpty()) {
+        rule = "version-overflow";
+        why = start + " reads as 0.0.0: " + dropped + " does not fit in 32 bits";
+    } else if (const QString ascii = asciiDigits(text); !ascii.isEmpty()) {
+        rule = "version-digits";
+        why = start + " reads as 0.0.0: hosts read digits of another script as 0; write "
+            + quoted(ascii);
+    }
+    error(at, rule, why + "; " + consequence);
+}
+
 void Linter::misread(const QString &at, const QJsonValue &value)
 {
     Version version;
@@ -954,8 +959,12 @@ const QVector<Rule> &lintRules()
         { "not-object", "An element hosts skip because it is not an object." },
         { "unusable-member", "A member hosts need is missing, empty or of the wrong type." },
         { "null-version", "A version that does not parse or is 0.0.0: the entry is skipped." },
-        { "version-overflow", "A version number beyond 32 bits reads as 0." },
-        { "version-digits", "A version with digits of another script, which read as 0." },
+        { "version-overflow",
+            "A version number beyond 32 bits reads as 0 (an error when the whole version then "
+            "reads 0.0.0)." },
+        { "version-digits",
+            "A version with digits of another script, which read as 0 (an error when the whole "
+            "version then reads 0.0.0)." },
         { "duplicate-release", "Two releases of one application and platform share a version." },
         { "suffix-order", "A pre-release-looking suffix sorts after the plain release." },
         { "tip-not-marked", "A \"tip\" that looks meant but does not mark a tip." },
@@ -1021,8 +1030,10 @@ QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs, b
         }
         places.append(finding.offset);
     }
+    // A repeated member is placed at its name, and so is the one it hides.
     for (const RepeatedKey &repeated : manifest.repeatedKeys)
-        places << repeated.offset << repeated.firstOffset;
+        places << nameOffset(manifest.text, repeated.offset)
+               << nameOffset(manifest.text, repeated.firstOffset);
     const QVector<TextPosition> found = positions(manifest.text, places);
     for (int i = 0; i < findings.size(); ++i)
         findings[i].position = found.at(i);
@@ -1040,7 +1051,7 @@ QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs, b
                                               .replace(QLatin1String("~0"), QLatin1String("~"))))
                               .arg(first.line)
                               .arg(first.column);
-        finding.offset = repeated.offset;
+        finding.offset = places.at(base + 2 * i);
         finding.position = found.at(base + 2 * i);
         findings.append(finding);
     }
