@@ -137,14 +137,16 @@ QByteArray sarif(const QVector<Linted> &manifests)
     QHash<QString, int> ruleIndex;
     for (const Rule &rule : lintRules()) {
         ruleIndex.insert(QLatin1String(rule.id), rules.size());
-        const QJsonObject description { { "text", rule.description } };
-        rules.append(QJsonObject { { "id", rule.id }, { "shortDescription", description },
-            { "fullDescription", description },
+        const QString description = QLatin1String(rule.description);
+        const QString help = QLatin1String(rule.help);
+        rules.append(QJsonObject { { "id", rule.id },
+            { "shortDescription", QJsonObject { { "text", description } } },
+            { "fullDescription", QJsonObject { { "text", description + ' ' + help } } },
             { "help",
                 QJsonObject { { "text",
-                    QStringLiteral("%1 See \"lint\" in docs/manifest.md for what hosts do and "
-                                   "how to write it.")
-                        .arg(QLatin1String(rule.description)) } } } });
+                    help
+                        + QLatin1String(
+                            " See \"lint\" in docs/manifest.md for what hosts do.") } } } });
     }
     QJsonArray results;
     QJsonArray artifacts;

@@ -28,6 +28,7 @@ struct Rule
 {
     const char *id;
     const char *description;
+    const char *help; // how to mend it
 };
 
 /// Every rule a finding may name, in a fixed order.
