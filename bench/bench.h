@@ -15,7 +15,7 @@ enum class Kind { Releases, Files, Settings };
 QString appName();
 /// A release, file or setting entry per index, under "apps" or under the one OS entry.
 QByteArray generate(Kind kind, int entries);
-/// Release entries of about 150 bytes until the document reaches @p bytes, dealt in turn to
+/// As many release entries of about 150 bytes as fit in @p bytes, dealt in turn to
 /// ten applications (appName() among them) on three platforms (this one among them).
 QByteArray spreadOfSize(int bytes, int *releases = nullptr);
 

@@ -21,7 +21,7 @@ QByteArray version(int i)
 }
 
 // Three applications on four platforms, each release a distinct version of its pair, after
-// an application entry whose files and settings use some of those versions: about 115
+// an application entry whose files and settings use some of those versions: about 160
 // bytes per release.
 QByteArray mixed(int releases)
 {
@@ -81,7 +81,8 @@ void lintText(benchmark::State &state, const QByteArray &text)
 
 void registerLintBenchmarks()
 {
-    for (int releases : { 1000, 10000, 100000, 200000 }) {
+    // 26,000 releases: about the 4 MiB that hosts and the tool read.
+    for (int releases : { 10000, 26000, 200000 }) {
         benchmark::RegisterBenchmark(
             ("lint/" + std::to_string(releases)).c_str(), lintText, mixed(releases))
             ->Unit(benchmark::kMillisecond);

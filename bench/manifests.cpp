@@ -84,15 +84,16 @@ QByteArray spreadOfSize(int bytes, int *releases)
 
     QByteArray body = "{\"name\":\"Versions.json\",\"apps\":[";
     int count = 0;
-    for (; body.size() < bytes - 2; ++count) {
-        if (count > 0)
-            body += ',';
+    for (;; ++count) {
         const int pair = count % 30;
         // Each pair's versions are shifted, so that no two pairs share their newest release
         // and an offer from another application or platform shows. A shorter change log:
         // about 150 bytes per entry, 70,000 entries in 10 MiB.
-        body += releaseEntry(count / 30 + 2 * pair, systems.at(pair / 10), names.at(pair % 10),
-            "fixes a crash on start, faster sync.");
+        const QByteArray entry = releaseEntry(count / 30 + 2 * pair, systems.at(pair / 10),
+            names.at(pair % 10), "fixes a crash on start, faster sync.");
+        if (body.size() + 1 + entry.size() + 2 > bytes) // the largest size is the cap itself
+            break;
+        body += (count > 0 ? "," : "") + entry;
     }
     if (releases)
         *releases = count;
