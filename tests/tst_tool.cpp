@@ -158,10 +158,10 @@ void tst_Tool::lint_data()
             "'location':'l','url':'http://h/f','sha256':'x'}]},{'name':'mac-arm64','setings':[]}]"
             "},{'Name':'B','os':[]},{'name':'A','os':'win-arm64','version':'1.0.0','ti\\\"p':true,"
             "'chnagelog':'c','date':'d','type':'t'}," MAC("1.0.0") "]}",
-            "1:1 E ignored-manifest, 1:2 W misspelled-member \"name\", 1:83 E null-version, 1:84 W "
-            "misspelled-member \"version\", 1:112 W misspelled-member \"value\", 1:135 E "
+            "1:2 E ignored-manifest, 1:2 W misspelled-member \"name\", 1:84 E null-version, 1:84 W "
+            "misspelled-member \"version\", 1:112 W misspelled-member \"value\", 1:154 E "
             "file-dropped, 1:154 W misspelled-member \"filename\", 1:211 W file-digest "
-            "\"sha256\", 1:238 W misspelled-member \"settings\", 1:254 E unusable-member, 1:255 W "
+            "\"sha256\", 1:238 W misspelled-member \"settings\", 1:255 E unusable-member, 1:255 W "
             "misspelled-member \"name\", 1:322 W misspelled-member \"tip\", 1:335 W "
             "misspelled-member \"changelog\"" },
         { "similar names", APPS(MAC("1.0.0") "," MAC("1.1.0") "," ON_MAC("a", "1.0.0") ","
@@ -207,7 +207,7 @@ void tst_Tool::lint_data()
                 "'key':'k\\q','value':'\t'}]}]},{'name':'A','os':'mac-arm64','version':"
                 "'\xef\xbc\x92.3.0','changelog':'C:\\Users\\x and\nline'}," MAC("1.\xd9\xa2.3") ","
                 MAC("\xd9\xa2.0.0")),
-            "1:83 E null-version, 1:84 W misspelled-member \"ver\\u200bsion\", 1:116 W unknown-escape "
+            "1:84 E null-version, 1:84 W misspelled-member \"ver\\u200bsion\", 1:116 W unknown-escape "
             "\"kq\", 1:129 W raw-control tab, 1:176 W version-digits 0.3.0, 1:199 W unknown-escape "
             "\"C:Users, 1:211 W raw-control line break, 2:47 W version-digits 1.0.3, 2:95 E "
             "version-digits another script" },

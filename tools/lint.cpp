@@ -204,6 +204,11 @@ public:
             applications();
             similarNames();
         }
+        // A member reported missing is shown where it was misspelled.
+        for (Finding &finding : findings) {
+            finding.placeAt = misspelledAs.value(finding.pointer);
+            finding.atName = finding.atName || !finding.placeAt.isEmpty();
+        }
         return findings;
     }
 
@@ -264,6 +269,7 @@ private:
     const QJsonArray list;
     QVector<Finding> findings;
     QSet<QString> seen;
+    QHash<QString, QString> misspelledAs; // a missing member's pointer: its misspelling's
     QHash<QString, bool> platforms; // known or not
     // The releases hosts read: of each name and platform, each version with the index of
     // its first release.
@@ -846,8 +852,10 @@ void Linter::misnamed(
             begin, end, [&](const Known &member) { return near == QLatin1String(member.name); });
         if (warning(at + '/' + pointerToken(key), "misspelled-member",
                 QStringLiteral("%1 is not read; did you mean %2? Without it %3")
-                    .arg(quoted(key), quoted(near), QLatin1String(known->without))))
+                    .arg(quoted(key), quoted(near), QLatin1String(known->without)))) {
             findings.last().atName = true;
+            misspelledAs.insert(at + '/' + near, findings.last().pointer);
+        }
     }
 }
 
@@ -890,6 +898,11 @@ void Linter::misread(const QString &at, const QJsonValue &value)
         warning(at, "version-overflow",
             QStringLiteral("\"version\" %1 reads as %2: %3 does not fit in 32 bits")
                 .arg(quoted(value.toString()), version.toString(), dropped));
+}
+
+QString shownAt(const Finding &finding)
+{
+    return finding.placeAt.isEmpty() ? finding.pointer : finding.placeAt;
 }
 
 // The offset of the opening quote of the name of the member whose value is at @p value.
@@ -1041,7 +1054,7 @@ QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs, b
     // Where the findings are: their pointers and every parent, for a missing member.
     QSet<QString> wanted;
     for (const Finding &finding : qAsConst(findings)) {
-        for (QString pointer = finding.pointer; !wanted.contains(pointer);
+        for (QString pointer = shownAt(finding); !wanted.contains(pointer);
              pointer.truncate(qMax(0, pointer.lastIndexOf('/')))) {
             wanted.insert(pointer);
             if (pointer.isEmpty())
@@ -1051,11 +1064,11 @@ QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs, b
     const QHash<QString, int> offsets = valueOffsets(manifest.text, wanted);
     QVector<int> places;
     for (Finding &finding : findings) {
-        QString pointer = finding.pointer;
+        QString pointer = shownAt(finding);
         while (!offsets.contains(pointer) && !pointer.isEmpty())
             pointer.truncate(pointer.lastIndexOf('/'));
         finding.offset = offsets.value(pointer);
-        if (pointer == finding.pointer) {
+        if (pointer == shownAt(finding)) {
             finding.message = asWritten(finding.message, manifest.text, finding.offset);
             if (finding.atName)
                 finding.offset = nameOffset(manifest.text, finding.offset);

@@ -21,6 +21,7 @@ struct Finding
     QString message;
     int offset = -1; // in the manifest's text; -1 until placed, and when there is no text
     bool atName = false; // placed at the member's name rather than at its value
+    QString placeAt; // the pointer to place it at instead: a missing member's misspelling
     TextPosition position;
 };
 
