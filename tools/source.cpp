@@ -137,8 +137,15 @@ bool Scanner::unexpected(const QString &expected)
     if (*p == '/' && end - p > 1 && (p[1] == '/' || p[1] == '*'))
         return fail(p, QStringLiteral("a comment: JSON has none, and hosts refuse the manifest"));
     const uchar c = uchar(*p);
-    const QString seen = c >= 0x20 && c < 0x7f ? QStringLiteral("'%1'").arg(QChar(c))
-                                               : QStringLiteral("byte 0x%1").arg(c, 2, 16);
+    // A character other than ASCII by its code point, as the column counts it.
+    const int length = c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 1;
+    const QVector<uint> decoded =
+        QString::fromUtf8(p, int(std::min<qint64>(length, end - p))).toUcs4();
+    QString seen = QStringLiteral("byte 0x%1").arg(c, 2, 16);
+    if (c >= 0x20 && c < 0x7f)
+        seen = QStringLiteral("'%1'").arg(QChar(c));
+    else if (c >= 0x80 && decoded.size() == 1 && decoded.at(0) != QChar::ReplacementCharacter)
+        seen = QStringLiteral("U+%1").arg(decoded.at(0), 4, 16, QLatin1Char('0')).toUpper();
     return fail(p, QStringLiteral("%1 where %2 should be").arg(seen, expected));
 }
 
