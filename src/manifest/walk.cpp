@@ -57,11 +57,33 @@ QJsonArray entriesOf(const QJsonDocument &manifest, const QString &appName, cons
     return QJsonArray();
 }
 
-// Null versions and versions outside (from, to] are skipped before anything else is read.
-bool inWindow(const QJsonObject &entry, const Version &from, const Version &to, Version &version)
+// Calls @p take with each object in this platform's list of @p place's walk whose version
+// is in (from, to], and tells @p observer of the others. Null versions and versions outside
+// the window are skipped before anything else is read.
+template <typename Take>
+void walkWindow(const QJsonDocument &manifest, const QString &appName, const Version &from,
+    const Version &to, const QString &os, WalkPlace &place, WalkObserver *observer, Take take)
 {
-    version.fromString(entry.value(QLatin1String("version")).toString());
-    return !version.isNull() && version <= to && from < version;
+    const QLatin1String listKey(place.walk == Walk::Files ? "files" : "settings");
+    const QJsonArray entries = entriesOf(manifest, appName, os, listKey, place, observer);
+    for (int i = 0; i < entries.size(); ++i) {
+        place.entry = i;
+        const QJsonValue element = entries.at(i);
+        if (!element.isObject()) {
+            if (observer)
+                observer->skipped(Skip::NotObject, place);
+            continue;
+        }
+        const QJsonObject entry = element.toObject();
+        const Version version(entry.value(QLatin1String("version")).toString());
+        if (version.isNull() || !(version <= to && from < version)) {
+            if (observer)
+                observer->skipped(
+                    version.isNull() ? Skip::NullVersion : Skip::OutsideWindow, place);
+            continue;
+        }
+        take(entry, version);
+    }
 }
 
 } // namespace
@@ -71,36 +93,20 @@ QList<UpdateFile> getFileUpdates(const QJsonDocument &manifest, const QString &a
 {
     QList<UpdateFile> files;
     WalkPlace place { Walk::Files, -1, -1, -1, QString() };
-    const QJsonArray entries =
-        entriesOf(manifest, appName, os, QLatin1String("files"), place, observer);
-    for (int i = 0; i < entries.size(); ++i) {
-        place.entry = i;
-        const QJsonValue element = entries.at(i);
-        if (!element.isObject()) {
-            if (observer)
-                observer->skipped(Skip::NotObject, place);
-            continue;
-        }
-        const QJsonObject entry = element.toObject();
-        UpdateFile file;
-        if (!inWindow(entry, from, to, file.version)) {
-            if (observer)
-                observer->skipped(
-                    file.version.isNull() ? Skip::NullVersion : Skip::OutsideWindow, place);
-            continue;
-        }
-        file.values = entry.toVariantHash();
-        const FileCheck check = checkFile(file);
-        if (check == FileCheck::Valid) {
-            files.append(file);
-        } else if (observer) {
-            const Skip reason = check == FileCheck::NoFilename ? Skip::NoFilename
-                : check == FileCheck::NoLocation               ? Skip::NoLocation
-                : check == FileCheck::BadUrl                   ? Skip::BadUrl
-                                                               : Skip::NullVersion;
-            observer->skipped(reason, place);
-        }
-    }
+    walkWindow(manifest, appName, from, to, os, place, observer,
+        [&](const QJsonObject &entry, const Version &version) {
+            const UpdateFile file { version, entry.toVariantHash() };
+            const FileCheck check = checkFile(file);
+            if (check == FileCheck::Valid) {
+                files.append(file);
+            } else if (observer) {
+                const Skip reason = check == FileCheck::NoFilename ? Skip::NoFilename
+                    : check == FileCheck::NoLocation               ? Skip::NoLocation
+                    : check == FileCheck::BadUrl                   ? Skip::BadUrl
+                                                                   : Skip::NullVersion;
+                observer->skipped(reason, place);
+            }
+        });
     return files;
 }
 
@@ -109,49 +115,31 @@ QList<SettingValue> getSettingUpdates(const QJsonDocument &manifest, const QStri
 {
     QList<SettingValue> settings;
     WalkPlace place { Walk::Settings, -1, -1, -1, QString() };
-    const QJsonArray entries =
-        entriesOf(manifest, appName, os, QLatin1String("settings"), place, observer);
-    for (int i = 0; i < entries.size(); ++i) {
-        place.entry = i;
-        const QJsonValue element = entries.at(i);
-        if (!element.isObject()) {
-            if (observer)
-                observer->skipped(Skip::NotObject, place);
-            continue;
-        }
-        const QJsonObject entry = element.toObject();
-        SettingValue setting;
-        if (!inWindow(entry, from, to, setting.version)) {
-            if (observer)
-                observer->skipped(
-                    setting.version.isNull() ? Skip::NullVersion : Skip::OutsideWindow, place);
-            continue;
-        }
-        const QJsonValue key = entry.value(QLatin1String("key"));
-        const QJsonValue type = entry.value(QLatin1String("type"));
-        const QJsonValue value = entry.value(QLatin1String("value"));
-        setting.key = key.toString();
-        setting.type = type.toString();
-        setting.value = value.toString();
-        if (observer) {
-            // Present but not a string: the host gets empty text, which is rarely meant.
-            const std::pair<const char *, const QJsonValue *> members[] = { { "type", &type },
-                { "value", &value } };
-            for (const auto &member : members) {
-                if (!member.second->isUndefined() && !member.second->isString()) {
-                    place.member = QLatin1String(member.first);
-                    observer->skipped(Skip::NotText, place);
-                    place.member.clear();
+    walkWindow(manifest, appName, from, to, os, place, observer,
+        [&](const QJsonObject &entry, const Version &version) {
+            const QJsonValue type = entry.value(QLatin1String("type"));
+            const QJsonValue value = entry.value(QLatin1String("value"));
+            const SettingValue setting { version, entry.value(QLatin1String("key")).toString(),
+                type.toString(), value.toString() };
+            if (observer) {
+                // Present but not a string: the host gets empty text, which is rarely meant.
+                const std::pair<const char *, const QJsonValue *> members[] = { { "type", &type },
+                    { "value", &value } };
+                for (const auto &member : members) {
+                    if (!member.second->isUndefined() && !member.second->isString()) {
+                        place.member = QLatin1String(member.first);
+                        observer->skipped(Skip::NotText, place);
+                        place.member.clear();
+                    }
                 }
             }
-        }
-        if (setting.key.isEmpty()) {
-            if (observer)
-                observer->skipped(Skip::EmptyKey, place);
-            continue;
-        }
-        settings.append(setting);
-    }
+            if (setting.key.isEmpty()) {
+                if (observer)
+                    observer->skipped(Skip::EmptyKey, place);
+                return;
+            }
+            settings.append(setting);
+        });
     return settings;
 }
 
