@@ -11,9 +11,11 @@
 #define REL(name, os, version) "{'name':'" name "','os':'" os "','version':'" version "'}"
 #define ON_MAC(name, version) REL(name, "mac-arm64", version)
 #define MAC(version) ON_MAC("A", version)
-#define FILE_AT(version, url)                                                                      \
-    "{'version':'" version "','filename':'f','location':'l','url':'" url "'}"
+#define ENTRY(version, name, place, url)                                                           \
+    "{'version':'" version "','filename':'" name "','location':'" place "','url':'" url "'}"
+#define FILE_AT(version, url) ENTRY(version, "f", "l", url)
 #define AT_URL(url) FILE_AT("1.0.0", url)
+#define PLACED(filename, location) ENTRY("1.0.0", filename, location, "http://h/f")
 
 // A file name GitHub's properties must escape; names with control characters (ESC, a line
 // break, CSI, a direction override, a zero-width and a no-break space) that must not reach the
@@ -193,12 +195,9 @@ void tst_Tool::lint_data()
             "unknown-platform \"linux-x86_64\", 1:306 W unknown-platform \"win-x86_64\", 1:350 W "
             "unknown-platform \"win-arm64\"" },
         { "outside the installation",
-            APPS("{'name':'A','os':[{'name':'mac-arm64','files':[{'version':'1.0.0','filename':'f',"
-                "'location':'/etc','url':'http://h/f'},{'version':'1.0.0','filename':'C:x',"
-                "'location':'l','url':'http://h/f'},{'version':'1.0.0','filename':'f','location':"
-                "'\\\\\\\\s\\\\x','url':'http://h/f'},{'version':'1.0.0','filename':'../x',"
-                "'location':'a/./b/..','url':'http://h/f'},{'version':'1.0.0','filename':"
-                "'x/../../../y','location':'./a','url':'http://h/f'}]}]}," MAC("1.0.0")),
+            APPS("{'name':'A','os':[{'name':'mac-arm64','files':[" PLACED("f", "/etc") ","
+                PLACED("C:x", "l") "," PLACED("f", "\\\\\\\\s\\\\x") ","
+                PLACED("../x", "a/./b/..") "," PLACED("x/../../../y", "./a") "]}]}," MAC("1.0.0")),
             "1:125 W file-outside \"/etc\", 1:182 W file-outside \"C:x\", 1:268 W file-outside, "
             "1:408 W file-outside climbs" },
         // Both Qts read these; the member name holds a zero-width space.
@@ -291,7 +290,6 @@ void tst_Tool::exitCodes_data()
             "0", "no setting entry of /apps/0/os/0 falls in (1.0.0, 1.2.0]" },
         { "several manifests", "lint @ - < {'apps':[]}", "3",
             "Versions.json:1:1: error|<stdin>:1:1:" },
-        { "not json", "lint @ < {'a':}", "3", "Versions.json:1:6: error: not JSON" },
         { "missing file", "lint --manifest no/such", "3",
             "no/such:1:1: error: cannot read no/such" },
         { "over 4 MiB", "lint --manifest big.json --format github", "3",
@@ -330,8 +328,6 @@ void tst_Tool::exitCodes_data()
             "expires: 2099-12-31T23:59:59Z\n" },
         { "verified, json", "verify --manifest DATA/files.json --key-file DATA/c.pub --json", "0",
             "\"expires\": \"2099-12-31T23:59:59Z\"" },
-        { "verify, other key", "verify --manifest SIGNED --key-file DATA/b.pub", "4",
-            "hosts refuse SIGNED - key not trusted" },
         { "verify, expired", "verify --manifest expired.json --key-file DATA/c.pub", "4",
             "hosts refuse expired.json - signature expired on 2026-01-30T23:59:59Z (this "
             "machine's clock says 20" },
@@ -344,7 +340,7 @@ void tst_Tool::exitCodes_data()
             "0", "offered: 1.2.0" },
         { "files, refused first",
             "files --manifest file://SIGNED --app A --from 1.0.0 --to 2.0.0 --key-file DATA/b.pub",
-            "4", "key not trusted" },
+            "4", "hosts refuse file://SIGNED - key not trusted" },
         { "lint, each verified", "lint SIGNED @ --key-file DATA/a.pub < " APPS(""), "4",
             "Versions.json:1:1: error: hosts refuse Versions.json - signature missing" },
         { "verify without key", "verify --manifest SIGNED", "64", "missing --key or --key-file" },
