@@ -74,38 +74,25 @@ MUTATIONS = [
     (FILE + "/url", "C:\\build\\tags.db", True),
     (FILE + "/url", "https://[::1]:8080/notes 1.1/tags.db", True),
     (SETTING + "/value", 2, True),
-]
-
-# Release versions: (text, accepted), against the rules by which hosts parse them.
-VERSIONS = [
-    ("1.2", False),
-    ("1.2.3\n", False),
-    ("00.0.0-rc1", False),
-    ("4294967296.0.0", False),
-    ("\u0661.\u0662.\u0663", False),
-    ("4294967295.0.0", True),
-    ("1.4294967296.0", True),
-    ("0.0.1", True),
-    ("01.002.0003-", True),
-    ("1.\u0662.3", True),
-    ("1.2.3-beta\n2", True),
+    # Release versions, against the rules by which hosts parse them.
+    *((RELEASE + "/version", text, accepted) for text, accepted in [
+        ("1.2", False), ("1.2.3\n", False), ("00.0.0-rc1", False), ("4294967296.0.0", False),
+        ("\u0661.\u0662.\u0663", False), ("4294967295.0.0", True), ("1.4294967296.0", True),
+        ("0.0.1", True), ("01.002.0003-", True), ("1.\u0662.3", True), ("1.2.3-beta\n2", True)]),
 ]
 
 
 def mutated(pointer, value):
     manifest = copy.deepcopy(BASE)
-    *path, last = [part.replace("~1", "/").replace("~0", "~") for part in pointer.split("/")[1:]]
+    *path, last = pointer.split("/")[1:]
     parent = manifest
     for part in path:
-        parent = parent[int(part)] if isinstance(parent, list) else parent[part]
+        parent = parent[int(part) if isinstance(parent, list) else part]
     if isinstance(parent, list):
-        if value is DELETE:
-            del parent[int(last)]
-        elif int(last) == len(parent):
-            parent.append(value)
-        else:
-            parent[int(last)] = value
-    elif value is DELETE:
+        last = int(last)
+        if last == len(parent):
+            parent.append(None)
+    if value is DELETE:
         del parent[last]
     else:
         parent[last] = value
@@ -151,16 +138,14 @@ def main():
     for pointer, value, accepted in MUTATIONS:
         shown = "deleted" if value is DELETE else json.dumps(value)
         expect(f"{pointer} {shown}", mutated(pointer, value), accepted)
-    for text, accepted in VERSIONS:
-        expect(f"version {json.dumps(text)}", mutated(RELEASE + "/version", text), accepted)
 
     if len(docs) < 4 or all(clean for _, clean in docs):
         failures.append(f"docs/manifest.md: {len(docs)} manifests found, expected the examples "
                         "and at least one that lint reports errors in")
     for failure in failures:
         print("FAIL:", failure)
-    print(f"{len(docs)} documented manifests, {len(MUTATIONS)} mutations, "
-          f"{len(VERSIONS)} versions: {len(failures)} failures")
+    print(f"{len(docs)} documented manifests, {len(MUTATIONS)} mutations: "
+          f"{len(failures)} failures")
     return 1 if failures else 0
 
 

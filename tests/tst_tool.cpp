@@ -11,9 +11,11 @@
 #define REL(name, os, version) "{'name':'" name "','os':'" os "','version':'" version "'}"
 #define ON_MAC(name, version) REL(name, "mac-arm64", version)
 #define MAC(version) ON_MAC("A", version)
-#define FILE_AT(version, url)                                                                      \
-    "{'version':'" version "','filename':'f','location':'l','url':'" url "'}"
+#define ENTRY(version, name, place, url)                                                           \
+    "{'version':'" version "','filename':'" name "','location':'" place "','url':'" url "'}"
+#define FILE_AT(version, url) ENTRY(version, "f", "l", url)
 #define AT_URL(url) FILE_AT("1.0.0", url)
+#define PLACED(filename, location) ENTRY("1.0.0", filename, location, "http://h/f")
 
 // A file name GitHub's properties must escape; names with control characters (ESC, a line
 // break, CSI, a direction override, a zero-width and a no-break space) that must not reach the
@@ -119,13 +121,11 @@ void tst_Tool::lint_data()
                 "'1.0.0'}," MAC("1.2") "," MAC("0.0.0-x") "," MAC("4294967296.0.0")),
             "1:33 E not-object, 1:35 E not-object, 1:39 E unusable-member, 1:93 E unusable-member, "
             "1:156 E null-version, 1:202 E null-version, 1:252 E version-overflow" },
+        // A tip meant by a number; an overflow that still reads as a version.
         { "release warnings",
-            APPS("{'name':'A','os':'macos-arm64','version':'1.0.0','tip':'True','Changelog':'x'},"
-                "{'name':'A','os':'Linux-x86_64','version':'1.4294967296.0-x','tip':1,"
-                "'changelog':['x']},{'name':'A','os':'mac-arm64','version':'3.0.0','tip':'true'}"),
-            "1:50 W unknown-platform \"mac-arm64\", 1:88 W tip-not-marked, 1:95 W misspelled-member "
-            "\"changelog\", 1:129 W unknown-platform \"linux-x86_64\", 1:154 W version-overflow, "
-            "1:179 W tip-not-marked, 1:193 W value-not-text" },
+            APPS("{'name':'A','os':'mac-arm64','version':'1.4294967296.0-x','tip':1,'changelog':"
+                "['x']},{'name':'A','os':'mac-arm64','version':'3.0.0','tip':'true'}"),
+            "1:72 W version-overflow, 1:97 W tip-not-marked, 1:111 W value-not-text" },
         { "duplicate versions", APPS(MAC("1.0.0") "," REL("A", "win-x86_64", "1.0.0") ","
                 MAC("01.0.0") "," MAC("2.0.0-beta") "," MAC("2.0.0") "," MAC("2.0.0-hotfix")),
             "1:169 E duplicate-release, 1:218 W suffix-order" },
@@ -193,12 +193,9 @@ void tst_Tool::lint_data()
             "unknown-platform \"linux-x86_64\", 1:306 W unknown-platform \"win-x86_64\", 1:350 W "
             "unknown-platform \"win-arm64\"" },
         { "outside the installation",
-            APPS("{'name':'A','os':[{'name':'mac-arm64','files':[{'version':'1.0.0','filename':'f',"
-                "'location':'/etc','url':'http://h/f'},{'version':'1.0.0','filename':'C:x',"
-                "'location':'l','url':'http://h/f'},{'version':'1.0.0','filename':'f','location':"
-                "'\\\\\\\\s\\\\x','url':'http://h/f'},{'version':'1.0.0','filename':'../x',"
-                "'location':'a/./b/..','url':'http://h/f'},{'version':'1.0.0','filename':"
-                "'x/../../../y','location':'./a','url':'http://h/f'}]}]}," MAC("1.0.0")),
+            APPS("{'name':'A','os':[{'name':'mac-arm64','files':[" PLACED("f", "/etc") ","
+                PLACED("C:x", "l") "," PLACED("f", "\\\\\\\\s\\\\x") ","
+                PLACED("../x", "a/./b/..") "," PLACED("x/../../../y", "./a") "]}]}," MAC("1.0.0")),
             "1:125 W file-outside \"/etc\", 1:182 W file-outside \"C:x\", 1:268 W file-outside, "
             "1:408 W file-outside climbs" },
         // Both Qts read these; the member name holds a zero-width space.
@@ -251,13 +248,11 @@ void tst_Tool::exitCodes_data()
     QFile big(dir.filePath(QStringLiteral("big.json")));
     if (!big.open(QIODevice::WriteOnly) || !big.resize(4 * 1024 * 1024 + 1))
         qFatal("cannot write %s", qPrintable(big.fileName()));
-    // The signed manifest beside key c's signatures: one expired long ago, one in 2099.
-    for (const QString name : { "expired", "future" }) {
-        const QString data = MZUPDATER_TEST_DATA "/signature/Versions.json";
-        if (!QFile::copy(data, dir.filePath(name + ".json"))
-            || !QFile::copy(data + "." + name + ".minisig", dir.filePath(name + ".json.minisig")))
-            qFatal("cannot copy %s", qPrintable(name));
-    }
+    // The signed manifest beside key c's signature that expired long ago.
+    const QString data = MZUPDATER_TEST_DATA "/signature/Versions.json";
+    if (!QFile::copy(data, dir.filePath("expired.json"))
+        || !QFile::copy(data + ".expired.minisig", dir.filePath("expired.json.minisig")))
+        qFatal("cannot copy the expired signature");
     // A manifest hosts ignore, on line 2.
     server.setResponse(QStringLiteral("/d/v.json"), HttpServer::Response::json("\n{}"));
     const char *rows[][4] = {
@@ -282,7 +277,6 @@ void tst_Tool::exitCodes_data()
                 "{'name':'A','os':[{'name':'w','files':[{'version':'1.0.0','filename':'n',"
                 "'location':'.','url':'u','size':5}]}]}"),
             "0", "VERSION  FILENAME  LOCATION  URL  SIZE\n1.0.0    n         .         u    5\n" },
-        { "no files", "files @ --app X --from 1.0.0 --to 1.0.0 < " APPS(""), "0", "no files:" },
         // Why nothing is listed: no application entry, or no entry in the window.
         { "releases only",
             "files @ --os mac-arm64 --app A --from 1.0.0 --to 2.0.0 < " APPS(MAC("1.0.0")), "0",
@@ -294,7 +288,6 @@ void tst_Tool::exitCodes_data()
             "0", "no setting entry of /apps/0/os/0 falls in (1.0.0, 1.2.0]" },
         { "several manifests", "lint @ - < {'apps':[]}", "3",
             "Versions.json:1:1: error|<stdin>:1:1:" },
-        { "not json", "lint @ < {'a':}", "3", "Versions.json:1:6: error: not JSON" },
         { "missing file", "lint --manifest no/such", "3",
             "no/such:1:1: error: cannot read no/such" },
         { "over 4 MiB", "lint --manifest big.json --format github", "3",
@@ -327,14 +320,11 @@ void tst_Tool::exitCodes_data()
         { "sarif for check", "check @ --format sarif --app A --current 1.0.0", "64",
             "lint findings" },
         { "empty os", "lint @ --os=", "64", "--os: the platform name is empty" },
-        { "verified", "verify --manifest file://SIGNED --key-file DATA/b.pub --key-file DATA/a.pub",
-            "0", "key 4C16C38D60606C39|trusted comment: release 1.2.0\n" },
-        { "verify, other key", "verify --manifest SIGNED --key-file DATA/b.pub", "4",
-            "hosts refuse SIGNED - key not trusted" },
-        { "verify, expires later", "verify --manifest future.json --key-file DATA/c.pub", "0",
-            "\nexpires: 2099-12-31T23:59:59Z\n" },
-        { "verify, expires later, json",
-            "verify --manifest future.json --key-file DATA/c.pub --json", "0",
+        { "verified, expires later",
+            "verify --manifest DATA/files.json --key-file DATA/b.pub --key-file DATA/c.pub", "0",
+            "key 8756602308873529|trusted comment: release 1.2.0 expires=2099-12-31T23:59:59Z\n"
+            "expires: 2099-12-31T23:59:59Z\n" },
+        { "verified, json", "verify --manifest DATA/files.json --key-file DATA/c.pub --json", "0",
             "\"expires\": \"2099-12-31T23:59:59Z\"" },
         { "verify, expired", "verify --manifest expired.json --key-file DATA/c.pub", "4",
             "hosts refuse expired.json - signature expired on 2026-01-30T23:59:59Z (this "
@@ -348,7 +338,7 @@ void tst_Tool::exitCodes_data()
             "0", "offered: 1.2.0" },
         { "files, refused first",
             "files --manifest file://SIGNED --app A --from 1.0.0 --to 2.0.0 --key-file DATA/b.pub",
-            "4", "key not trusted" },
+            "4", "hosts refuse file://SIGNED - key not trusted" },
         { "lint, each verified", "lint SIGNED @ --key-file DATA/a.pub < " APPS(""), "4",
             "Versions.json:1:1: error: hosts refuse Versions.json - signature missing" },
         { "verify without key", "verify --manifest SIGNED", "64", "missing --key or --key-file" },

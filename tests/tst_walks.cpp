@@ -242,20 +242,16 @@ void tst_Walks::updateVersion_data()
         QTest::newRow(name) << releases << Version(current) << Version(newVersion) << changelog;
     };
     row("tip true", example("{'tip':true}"), "1.0.0", "1.2.0", "1.1.0:\nA");
-    row("tip only when 'true'",
+    // Other names, case too, would stop the walk first.
+    row("tip only when 'true', of this name",
         { rel("1.1.0", "{'tip':'True'}"), rel("1.2.0", "{'tip':1}"), rel("1.3.0", "{'tip':'true'}"),
-            rel("1.4.0") },
+            rel("1.4.0"), rel("1.0.5", "{'name':'B','tip':true}"),
+            rel("1.0.6", "{'name':'a','tip':true}") },
         "1.0.0", "1.3.0");
     row("tip equal to current", example("{'tip':true}"), "1.2.0", "1.3.0", "1.3.0:\nC");
-    row("suffix sorts last",
-        { rel("1.1.0-rc1", "{'changelog':'R'}"), rel("1.1.0", "{'changelog':'F'}") }, "1.0.0",
-        "1.1.0-rc1", "1.1.0-rc1:\nR\n1.1.0:\nF");
-    row("texts as they are",
-        { rel("1.1.0", "{'changelog':'A\\n'}"), rel("1.2.0", "{'changelog':2}") }, "1.0.0", "1.2.0",
-        "1.2.0:\n2\n1.1.0:\nA\n");
-    row("other names ignored, case too",
-        { rel("1.1.0", "{'name':'B'}"), rel("1.2.0", "{'name':'a'}"), rel("1.0.5") }, "1.0.0",
-        "1.0.5");
+    row("suffix sorts last, texts as they are",
+        { rel("1.1.0-rc1", "{'changelog':2}"), rel("1.1.0", "{'changelog':'F\\n'}") }, "1.0.0",
+        "1.1.0-rc1", "1.1.0-rc1:\n2\n1.1.0:\nF\n");
 }
 
 void tst_Walks::updateVersion()
