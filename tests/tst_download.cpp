@@ -119,7 +119,7 @@ void tst_Download::download_data()
         from + "cut off before the body ended" };
     // One body byte every `ms`, the first after one interval.
     const auto trickled = [](R response, int ms) { return response.trickleMs = ms, response; };
-    const R redirect { 301, { { "Location", "/target" } }, "[\"moved\"]" }; // named resolved
+    const R redirect { 301, { { "Location", "/target" } }, "[\"moved\"]" };
     // These statuses have no body, whatever Content-Length says: not a cut connection.
     const R notModified { 304, {}, {}, 0, 120 };
     const QByteArray manifest = R"({"name": "Versions.json", "apps": []})";
@@ -257,8 +257,7 @@ void tst_Download::download()
 
     if (address.startsWith("https") && !QSslSocket::supportsSsl())
         QSKIP("Qt was built or runs without TLS support");
-    const bool onServer = address.startsWith(QLatin1Char('/'));
-    const QString url = onServer ? server.url(address) : address;
+    const QString url = address.startsWith(QLatin1Char('/')) ? server.url(address) : address;
     const QString signatureTarget =
         address.contains('?') ? QString(address).replace("?", ".minisig?") : address + ".minisig";
     server.setResponse(address, response);
@@ -288,9 +287,6 @@ void tst_Download::download()
     QCOMPARE(cut({ downloaded.failure }, warnings.mid(warnings.size() - 1)).value(0),
         json.isEmpty() ? warnings.value(warnings.size() - 1) : QString());
     QCOMPARE(downloaded.document, json.isEmpty() ? QJsonDocument() : QJsonDocument::fromJson(json));
-    // Qt sends a GET again, now and then, when the server closed the connection to end the body.
-    QCOMPARE(qMin(server.requestCount(address), 1), onServer ? 1 : 0);
-    QCOMPARE(server.requestCount("/target"), 0);
     QCOMPARE(server.requestCount(signatureTarget), MZU::trustedKeys().isEmpty() ? 0 : 1);
     QCOMPARE(accepted, !warnings.value(0).startsWith("Trusted key"));
     QCOMPARE(MZU::trustedKeys(),
