@@ -13,20 +13,12 @@
 
 namespace {
 
-// Bytes [offset, offset + count) of the body: the fill, with the body and the tail over it.
+// Bytes [offset, offset + count) of the fill and the body after it.
 QByteArray bodyPart(const HttpServer::Response &response, qint64 offset, qint64 count)
 {
-    QByteArray part(int(count), ' ');
-    const auto copy = [&](const QByteArray &piece, qint64 start) {
-        const qint64 from = qMax(offset, start);
-        const qint64 to = qMin(offset + count, start + piece.size());
-        if (from < to)
-            part.replace(int(from - offset), int(to - from), piece.constData() + (from - start),
-                int(to - from));
-    };
-    copy(response.body, 0);
-    copy(response.tail, response.size() - response.tail.size());
-    return part;
+    const qint64 from = qBound(offset, response.fillSize, offset + count);
+    QByteArray part(int(from - offset), ' ');
+    return part + response.body.mid(int(from - response.fillSize), int(offset + count - from));
 }
 
 } // namespace
@@ -37,16 +29,14 @@ HttpServer::Response HttpServer::Response::json(const QByteArray &body, int stat
 }
 
 HttpServer::Response HttpServer::Response::encoded(
-    const QByteArray &encoding, const QByteArray &head, qint64 fill, const QByteArray &tail)
+    const QByteArray &encoding, const QByteArray &body, qint64 fill)
 {
     Response response { 200,
-        { { "Content-Type", "application/json" }, { "Content-Encoding", encoding } }, head, fill,
-        tail };
+        { { "Content-Type", "application/json" }, { "Content-Encoding", encoding } }, body, fill };
     if (encoding != "gzip" && encoding != "deflate")
         return response;
     QByteArray input = bodyPart(response, 0, response.size());
     response.fillSize = 0;
-    response.tail.clear();
     z_stream stream {};
     // Run-length matches only: hundreds of megabytes of spaces compress in a blink.
     deflateInit2(&stream, 9, Z_DEFLATED, encoding == "gzip" ? 31 : 15, 9, Z_RLE);

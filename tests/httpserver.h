@@ -26,20 +26,19 @@ public:
 
         int status = 200;
         QList<QPair<QByteArray, QByteArray>> headers {};
-        // `body`, fillSize spaces, then `tail`: made as the socket drains, never held whole.
+        // fillSize spaces, then `body`: made as the socket drains, never held whole.
         QByteArray body {};
         qint64 fillSize = 0;
-        QByteArray tail {};
         qint64 contentLength = -1; // -1: the real size; larger: closes mid-body
         bool silent = false; // no answer at all
         int trickleMs = 0; // > 0: one body byte per interval, the first after one
 
-        qint64 size() const { return body.size() + fillSize + tail.size(); }
+        qint64 size() const { return fillSize + body.size(); }
         static Response json(const QByteArray &body, int status = 200);
-        // `head`, `fill` spaces and `tail` compressed as @p encoding says ("gzip" or
-        // "deflate"; anything else is sent as is).
-        static Response encoded(const QByteArray &encoding, const QByteArray &head, qint64 fill = 0,
-            const QByteArray &tail = QByteArray());
+        // `fill` spaces and `body` compressed as @p encoding says ("gzip" or "deflate";
+        // anything else is sent as is).
+        static Response encoded(
+            const QByteArray &encoding, const QByteArray &body, qint64 fill = 0);
     };
 
     HttpServer();

@@ -25,10 +25,7 @@ private Q_SLOTS:
 
 void tst_CompiledKeys::trustedFromStart()
 {
-    const QStringList compiled = QStringLiteral(MZUPDATER_EXPECTED_KEYS).split(',');
-    QCOMPARE(compiled.size(), 2);
-    QCOMPARE(MZU::trustedKeys(), compiled);
-    QCOMPARE(MZU::Internal::trustedPublicKeys().size(), 2);
+    QCOMPARE(MZU::trustedKeys(), QStringLiteral(MZUPDATER_EXPECTED_KEYS).split(','));
     QVERIFY(MZU::setTrustedKeys({}));
     QCOMPARE(MZU::trustedKeys(), QStringList());
 }
