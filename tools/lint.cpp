@@ -166,6 +166,7 @@ const Known settingMembers[] = { { "version", "hosts skip this setting entry" },
     { "key", "hosts skip this setting entry" }, { "type", "hosts get an empty type" },
     { "value", "hosts get an empty value" } };
 
+// What a walk skipped, in order.
 class Recorder : public WalkObserver
 {
 public:
@@ -175,15 +176,8 @@ public:
         WalkPlace place;
     };
     QVector<Event> events;
-    int app = -1;
-    int os = -1;
 
     void skipped(Skip reason, const WalkPlace &place) override { events.append({ reason, place }); }
-    void entered(Walk, int appIndex, int osIndex) override
-    {
-        app = appIndex;
-        os = osIndex;
-    }
 };
 
 class Linter
