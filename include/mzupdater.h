@@ -10,22 +10,18 @@
 #include <QObject>
 #include <QString>
 
-#include <atomic>
 #include <memory>
 
-namespace MZU {
-namespace Internal {
-class Session;
-}
-} // namespace MZU
+class QNetworkAccessManager;
 
 /// Checks whether a newer release of the running application is published.
 ///
 /// The manifest address is the one set with setManifestAddress(), else "URL/Versions" in
-/// the maintenance tool's "maintenancetool.ini", else a built-in address. The download runs on Qt's
-/// global thread pool; results arrive as signals on the thread that created the updater,
-/// which must run an event loop. A failed check emits checkFailed() with the reason it
-/// also logged as a warning of the category "mzupdater" (a host may filter it out with
+/// the maintenance tool's "maintenancetool.ini", else a built-in address. The download runs on
+/// the updater's thread without blocking it, and only the parse goes to Qt's global thread
+/// pool, one manifest at a time in the process; results arrive as signals on the thread that
+/// created the updater, which must run an event loop. A failed check emits checkFailed() with the
+/// reason it also logged as a warning of the category "mzupdater" (a host may filter it out with
 /// QLoggingCategory::setFilterRules("mzupdater.warning=false")).
 class MZUPDATER_EXPORT MzUpdater : public QObject
 {
@@ -34,7 +30,8 @@ class MZUPDATER_EXPORT MzUpdater : public QObject
 public:
     /// @p currentVersion is the running release, as text ("1.2.3" or "1.2.3-suffix").
     explicit MzUpdater(const QString &currentVersion, QObject *parent = nullptr);
-    /// Stops a running check and returns within 300 ms; emits nothing, runs no events.
+    /// Stops a running check and returns at once, or within 300 ms while a manifest is being
+    /// parsed; emits nothing, runs no events.
     ~MzUpdater() override;
 
     /// Checks @p address from the next checkUpdates() on, before the maintenance tool's
@@ -43,6 +40,8 @@ public:
     void setManifestAddress(const QString &address);
     /// The address the next check will use.
     QString manifestAddress() const;
+    /// True from checkUpdates() until the check's signals have been emitted or it is canceled.
+    bool isChecking() const;
 
 Q_SIGNALS:
     /// A newer release @p newver is offered; @p changelog holds the change logs of the
@@ -56,6 +55,9 @@ Q_SIGNALS:
 public Q_SLOTS:
     /// Starts one check and returns at once. Refused, with a warning, while one runs.
     void checkUpdates();
+    /// Abandons the running check, which then emits nothing, so that checkUpdates() may start
+    /// another at once (after setManifestAddress(), say). Returns without waiting.
+    void cancel();
 
 private Q_SLOTS:
     void asyncFinished(); // a slot, so that it can be connected by name
@@ -69,14 +71,13 @@ private:
         QString newver; // empty: no update offered
         QString changelog;
     };
-    static Outcome check(MZU::Internal::Session &session, const QString &address,
-        const QString &appName, const MZU::Version &current, QJsonDocument &manifest,
-        MZU::Catalogue &catalogue);
+    struct Running; // the check in flight
 
     QFutureWatcher<Outcome> watcher;
     MZU::Version currentVersion;
     QString chosenAddress; // set by the host; empty: the settings, else the built-in one
-    std::shared_ptr<std::atomic_bool> cancel; // the running check's
+    std::shared_ptr<Running> running;
+    std::shared_ptr<QNetworkAccessManager> network; // shared by the updaters of this thread
 };
 
 #endif // MZUPDATER_H

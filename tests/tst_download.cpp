@@ -115,7 +115,7 @@ void tst_Download::download_data()
     const QStringList canceled { namError("Operation canceled"),
         from + "canceled before it finished" };
     const QString tooLarge = from + "larger than 4 MiB";
-    const QStringList cutOff { namError("Connection closed"),
+    const QStringList cutOff { "?" + namError("Connection closed"),
         from + "cut off before the body ended" };
     // One body byte every `ms`, the first after one interval.
     const auto trickled = [](R response, int ms) { return response.trickleMs = ms, response; };
@@ -141,11 +141,24 @@ void tst_Download::download_data()
     // Without a length, only a body whose JSON stops at its end passes for a cut one.
     row("not JSON", "/broken", { 200, {}, "{\"name\": }", 0, R::NoLength },
         { notJson("{\"name\": }") });
-    // Qt sometimes takes the close for the end of a chunked body.
+    // Qt sometimes takes the close for the end of a chunked body, and sometimes says it was
+    // closed ("?": a line that may be missing); either way the body is cut. A body without a
+    // length and closed at once is no error to Qt: only the reason may say so.
+    const QByteArray chunked = "Transfer-Encoding";
     row("chunk of 2^63-1 bytes, then the close", "/chunk",
-        { 200, { { "Transfer-Encoding", "chunked" } }, "7fffffffffffffff\r\n" + manifest.left(20),
-            0, R::NoLength },
+        { 200, { { chunked, "chunked" } }, "7fffffffffffffff\r\n" + manifest + "\r\n0\r\n\r\n", 0,
+            R::NoLength },
         { cutOff.first(), cutOff.last() + "..." });
+    row("no length, no body", "/nobody", { 200, {}, {}, 0, R::NoLength },
+        { cutOff.last() + "..." });
+    row("204", "/204", { 204, {}, {}, 0, R::NoLength },
+        { from + "answered HTTP 204: the body is empty" });
+    // Neither a password nor a server's control characters reach a reason.
+    const QString secret = server.url("/secret").replace("//", "//user:s3cret@");
+    row("credentials and control characters", secret,
+        { 200, { { "Content-Encoding", "br\x1b[31m\x07" } }, manifest },
+        { QString(from).replace("%1", QString(secret).replace("s3cret", "***"))
+            + "cannot decode its br\\u001b[31m\\u0007 body" });
     row("HTML page", "/html", R::json("\n<!DOCTYPE html><html></html>"),
         { notJson("\n<!DOCTYPE html><html></html>") + "; the body looks like HTML" });
     const QByteArray utf16("\xff\xfe{\0}\0", 6);
@@ -256,6 +269,9 @@ void tst_Download::download()
     if (address.startsWith("https") && !QSslSocket::supportsSsl())
         QSKIP("Qt was built or runs without TLS support");
     const QString url = address.startsWith(QLatin1Char('/')) ? server.url(address) : address;
+    if (!address.startsWith(QLatin1Char('/'))) // the target as the server sees it
+        address =
+            QString::fromLatin1(QUrl(url).toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority));
     const QString signatureTarget =
         address.contains('?') ? QString(address).replace("?", ".minisig?") : address + ".minisig";
     server.setResponse(address, response);
@@ -280,7 +296,11 @@ void tst_Download::download()
     const qint64 elapsed = clock.elapsed();
 
     warnings.replaceInStrings(QLatin1String("%1"), url);
-    QCOMPARE(cut(MessageLog::take(), warnings), warnings);
+    const QStringList logged = MessageLog::take();
+    for (int i = 0; i < warnings.size(); ++i)
+        if (warnings.at(i).startsWith('?') && logged.value(i) != warnings[i].remove(0, 1))
+            warnings.removeAt(i--);
+    QCOMPARE(cut(logged, warnings), warnings);
     QCOMPARE(downloaded.document, json.isEmpty() ? QJsonDocument() : QJsonDocument::fromJson(json));
     QCOMPARE(server.requestCount(signatureTarget), MZU::trustedKeys().isEmpty() ? 0 : 1);
     QCOMPARE(accepted, !warnings.value(0).startsWith("Trusted key"));

@@ -2,14 +2,16 @@
 #ifndef DOWNLOAD_P_H
 #define DOWNLOAD_P_H
 
+#include "log_p.h"
+
 #include <QByteArray>
 #include <QJsonDocument>
-#include <QLoggingCategory>
 #include <QNetworkReply>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class QNetworkAccessManager;
@@ -21,13 +23,15 @@ constexpr int defaultTransferTimeoutMs = 30000;
 // A check holds the parsed text and its catalogue, which on Qt 6 takes some 3 KB a release
 // (a QVariantHash never takes less): 4 MiB of short releases peaks below 256 MiB.
 constexpr qint64 maximumManifestSize = 4 * 1024 * 1024;
+// What Qt builds from a body grows with its objects and arrays, not its bytes: on Qt 6,
+// 4 MiB of nested or tiny ones takes hundreds of MiB. A manifest of 35,000 releases and a
+// file list stays well inside both.
+constexpr int maximumContainers = 50000;
+constexpr int maximumDepth = 64;
 
 /// A whole transfer is given up after this long, however steadily the bytes come.
 /// Not constant only so that tests need not wait 5 minutes.
 extern std::atomic<int> transferLimitMs;
-
-/// Set to true to stop a transfer from any thread; the transfer ends within about 20 ms.
-using CancelToken = std::shared_ptr<std::atomic_bool>;
 
 /// What one GET of a manifest address brought back, for callers that must tell failures
 /// apart (downloadJSon logs them; the command-line tool explains them).
@@ -43,21 +47,64 @@ struct Fetched
         TooLarge,
         TooSlow, // not finished within transferLimitMs
         Undecodable, // a Content-Encoding we cannot or could not decode
+        Empty, // a 204
     };
     Outcome outcome = InvalidAddress;
     QString problem; // the cause in words, fit to show; empty when Received
     QByteArray body; // decoded; complete only when Received
     bool lengthDeclared = false; // a Content-Length held the body to its size
+    bool chunked = false; // Transfer-Encoding: chunked
     int status = 0; // the HTTP status, 0 when none arrived
-    QString errorText; // Qt's text, for NetworkError
+    QString errorText; // Qt's own text, when Qt's reply reported an error
 };
 
-class Session;
+/// One GET on @p manager, run by the event loop of the thread that starts it: no redirect
+/// followed, the body decoded as it arrives and refused once it would pass @p maximumSize
+/// decoded bytes. @p done is called once, from that loop, unless the transfer is destroyed
+/// first: destroying it aborts the request and calls nothing.
+class Transfer
+{
+public:
+    Transfer(QNetworkAccessManager &manager, const QString &address, int transferTimeoutMs,
+        qint64 maximumSize, std::function<void(const Fetched &)> done);
+    ~Transfer();
+    Transfer(const Transfer &) = delete;
+    Transfer &operator=(const Transfer &) = delete;
 
-/// The GET that downloadJSon() makes on @p session's access manager: no redirect followed,
-/// the body decoded as it arrives and refused once it would pass @p maximumSize decoded
-/// bytes. Stops when the session's token is set, and when the application object is
-/// destroyed.
+    /// Ends the transfer as canceled; @p done follows from the event loop. Any thread may ask
+    /// this through the object that receives the transfer's events.
+    void cancel();
+    /// Cancels and calls @p done now, for a loop that ended before the transfer did.
+    void finishNow();
+    QObject *context() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state;
+};
+
+/// The access manager the transfers of the calling thread share: Qt gives each manager a
+/// network thread of its own, so updaters on one thread must not each build one. It lives
+/// while anyone holds it.
+std::shared_ptr<QNetworkAccessManager> threadManager();
+
+/// An access manager for blocking calls, built on the thread that first asks for it and
+/// torn down there.
+class Session
+{
+public:
+    Session();
+    ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+    QNetworkAccessManager &manager(); // built on first use
+
+private:
+    std::unique_ptr<QNetworkAccessManager> owned;
+};
+
+/// The GET that downloadJSon() makes, waiting for it on the calling thread's own event loop.
+/// Stopped when the application object is destroyed, which waits for the global pool.
 Fetched fetch(Session &session, const QString &address, int transferTimeoutMs,
     qint64 maximumSize = maximumManifestSize);
 
@@ -66,11 +113,41 @@ struct Downloaded
 {
     QJsonDocument document; // null on failure
     QString failure; // one line naming the address and the cause; empty on success
+    qint64 sequence = -1; // the signature's seq=, to keep once the document is accepted
 };
 
 /// Fetches and parses @p address on @p session's access manager (the signature too, so
 /// that a kept-alive connection serves both), logging why it failed.
 Downloaded download(Session &session, const QString &address, int transferTimeoutMs);
+
+/// What a fetched manifest reads as: the failure of @p manifest's transfer, else its
+/// signature checked against @p signature (null when no key is trusted, so none was
+/// fetched), its structure held to the bounds, and its JSON parsed. Logs the failure.
+Downloaded readManifest(const QString &address, const Fetched &manifest, const Fetched *signature);
+
+/// True when a manifest must come with a signature, so that one is to be fetched.
+bool signatureWanted();
+
+/// "more than 50,000 JSON objects and arrays", "nested deeper than 64", or empty: what Qt
+/// would be asked to build from @p text, counted without building it.
+QString structureProblem(const QByteArray &text);
+
+/// At most one manifest is parsed in the process at a time, so that N checks cost the
+/// memory of one. run() queues a job for the global pool without holding a thread while it
+/// waits; Lock waits on the calling thread.
+class ParseGate
+{
+public:
+    static void run(std::function<void()> job);
+    class Lock
+    {
+    public:
+        Lock();
+        ~Lock();
+        Lock(const Lock &) = delete;
+        Lock &operator=(const Lock &) = delete;
+    };
+};
 
 /// What text that is not JSON is instead, when it can be told ("looks like HTML", "is
 /// UTF-16; ..."), near @p offset where the parse stopped; else empty.
@@ -79,50 +156,15 @@ QString notJsonBecause(const QByteArray &text, int offset);
 /// "4 MiB", "64 KiB", "100 bytes".
 QString sizeText(qint64 bytes);
 
-/// An access manager for one download that its caller tears down after the call, as the
-/// updater does once its host has the answer (Qt 5 joins the manager's network thread on
-/// destruction). Until destroyed it counts as a transfer in flight under @p cancel: the
-/// application's exit waits for the teardown while Qt can still run it.
-/// The manager is built on the thread that first asks for it, and must be torn down there.
-/// @p pooled: the caller runs on a thread of the global pool, which it hands back to the
-/// host while it waits on the network.
-class Session
-{
-public:
-    explicit Session(const CancelToken &cancel = {}, bool pooled = false); // none: own token
-    ~Session();
-    Session(const Session &) = delete;
-    Session &operator=(const Session &) = delete;
-    const CancelToken &token() const;
-    bool pooled() const;
-    QNetworkAccessManager &manager(); // built on first use
+/// @p address fit for a reason or a warning: its password replaced, control and invisible
+/// characters escaped.
+QString shownAddress(const QString &address);
 
-private:
-    struct Parts;
-    std::unique_ptr<Parts> parts;
-};
-
-/// The category of every warning the library logs, "mzupdater", so that hosts can filter it.
-Q_DECLARE_LOGGING_CATEGORY(lcMzupdater)
-
-/// One log line as qWarning() would print these items (spaces, quotes and all).
-template <typename... Items> QString logLine(const Items &...items);
+/// @p text with control and invisible characters escaped ("\n", "\u001b"), as a server's
+/// words must be before they reach a log or a status bar.
+QString printable(const QString &text);
 
 } // namespace Internal
 } // namespace MZU
-
-#include <QDebug>
-
-template <typename... Items> QString MZU::Internal::logLine(const Items &...items)
-{
-    QString line;
-    {
-        QDebug stream(&line);
-        (void)(stream << ... << items);
-    }
-    if (line.endsWith(QLatin1Char(' ')))
-        line.chop(1); // as the message handler drops it
-    return line;
-}
 
 #endif // DOWNLOAD_P_H

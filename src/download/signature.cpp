@@ -252,34 +252,44 @@ QString signatureAddress(const QString &address)
     return url.toString(QUrl::FullyEncoded);
 }
 
+QString signatureFailure(const QString &where, const Fetched &fetched)
+{
+    if (fetched.outcome == Fetched::Received)
+        return QString();
+    return (fetched.status == 404 || fetched.status == 410
+                   ? QStringLiteral("signature missing: ")
+                   : QStringLiteral("signature unreadable: "))
+        + shownAddress(where) + QStringLiteral(" - ") + fetched.problem;
+}
+
 QString fetchSignature(
     Session &session, const QString &address, int transferTimeoutMs, QByteArray &signature)
 {
     const QString where = signatureAddress(address);
     const Fetched fetched = fetch(session, where, transferTimeoutMs, maximumSignatureSize);
-    if (fetched.outcome == Fetched::Received) {
-        signature = fetched.body;
-        return QString();
-    }
-    return (fetched.status == 404 || fetched.status == 410
-                   ? QStringLiteral("signature missing: ")
-                   : QStringLiteral("signature unreadable: "))
-        + where + QStringLiteral(" - ") + fetched.problem;
+    signature = fetched.body;
+    return signatureFailure(where, fetched);
 }
 
-QString signatureProblem(
-    Session &session, const QString &address, const QByteArray &body, int transferTimeoutMs)
+bool signatureWanted()
 {
-    const QVector<PublicKey> keys = trustedPublicKeys();
-    if (keys.isEmpty())
-        return QString();
-    QByteArray signature;
-    QString cause = fetchSignature(session, address, transferTimeoutMs, signature);
-    if (cause.isEmpty())
-        cause = verifySignature(body, signature, keys).problem;
-    if (cause.isEmpty())
-        return QString();
-    return QStringLiteral("Refusing the manifest from %1 - %2").arg(address, cause);
+    return !trustedPublicKeys().isEmpty();
+}
+
+SignatureCheck signatureProblem(
+    const QString &address, const QByteArray &body, const Fetched &signature)
+{
+    SignatureCheck check;
+    QString cause = signatureFailure(signatureAddress(address), signature);
+    if (cause.isEmpty()) {
+        const Verification verification =
+            verifySignature(body, signature.body, trustedPublicKeys());
+        cause = verification.problem;
+    }
+    if (!cause.isEmpty())
+        check.problem =
+            QStringLiteral("Refusing the manifest from %1 - %2").arg(shownAddress(address), cause);
+    return check;
 }
 
 } // namespace Internal

@@ -66,17 +66,25 @@ QVector<PublicKey> trustedPublicKeys();
 /// @p address with ".minisig" appended to its path, the query kept.
 QString signatureAddress(const QString &address);
 
+/// Why @p fetched, the signature fetched from @p where, cannot be checked ("signature
+/// missing: ...", "signature unreadable: ..."); empty when it arrived.
+QString signatureFailure(const QString &where, const Fetched &fetched);
+
 /// Fetches the signature published beside @p address into @p signature on @p session, as
-/// manifests are fetched but capped at maximumSignatureSize. Returns the cause ("signature
-/// missing: ...", "signature unreadable: ...") when that fails, else an empty text.
+/// manifests are fetched but capped at maximumSignatureSize. Returns signatureFailure().
 QString fetchSignature(
     Session &session, const QString &address, int transferTimeoutMs, QByteArray &signature);
 
-/// Empty when no key is trusted (then nothing is fetched) or when the signature published
-/// beside @p address verifies @p body; otherwise the one line naming the address and the
-/// cause.
-QString signatureProblem(
-    Session &session, const QString &address, const QByteArray &body, int transferTimeoutMs);
+/// What checking a manifest's signature found.
+struct SignatureCheck
+{
+    QString problem; // the one line naming the address and the cause; empty when verified
+    qint64 sequence = -1; // the trusted comment's seq=, -1 when none
+};
+
+/// Checks @p signature, fetched from beside @p address, against @p body and the trusted keys.
+SignatureCheck signatureProblem(
+    const QString &address, const QByteArray &body, const Fetched &signature);
 
 } // namespace Internal
 } // namespace MZU

@@ -2,6 +2,7 @@
 #include "mzupdater.h"
 
 #include "download/download_p.h"
+#include "download/signature_p.h"
 #include "manifest/manifest_p.h"
 
 #include <QCoreApplication>
@@ -80,23 +81,83 @@ MzUpdater::MzUpdater(const QString &currentVersion, QObject *parent)
                    " is not a version (MAJOR.MINOR.PATCH[-suffix]); every release will look newer");
 }
 
+namespace {
+
+// What a check shares with its parse on the pool, which may outlive the updater.
+struct Flags
+{
+    std::atomic_bool abandoned { false };
+    std::atomic_bool parsing { false };
+};
+
+} // namespace
+
+struct MzUpdater::Running
+{
+    QFutureInterface<Outcome> promise;
+    std::shared_ptr<Flags> flags = std::make_shared<Flags>();
+    // Never destroyed from their own callbacks: only with the next check or the updater.
+    std::unique_ptr<MZU::Internal::Transfer> manifest;
+    std::unique_ptr<MZU::Internal::Transfer> signature;
+
+    static Outcome evaluate(const QString &address, const MZU::Internal::Fetched &fetched,
+        const MZU::Internal::Fetched *signature, const QString &appName,
+        const MZU::Version &current);
+};
+
+// On the pool thread: all the work that grows with the manifest, which is freed before the
+// next parse may start.
+MzUpdater::Outcome MzUpdater::Running::evaluate(const QString &address,
+    const MZU::Internal::Fetched &fetched, const MZU::Internal::Fetched *signature,
+    const QString &appName, const MZU::Version &current)
+{
+    Outcome outcome;
+    const MZU::Internal::Downloaded downloaded =
+        MZU::Internal::readManifest(address, fetched, signature);
+    const QJsonDocument &manifest = downloaded.document;
+    if (!downloaded.failure.isEmpty()) {
+        outcome.failure = downloaded.failure;
+        return outcome;
+    }
+    if (!MZU::isManifest(manifest)) {
+        const QJsonValue name = manifest.object().value(QLatin1String("name"));
+        const QString why = manifest.isArray() ? QStringLiteral("its root is an array")
+            : name.isUndefined()               ? QStringLiteral("its root has no \"name\"")
+            : !name.isString()                 ? QStringLiteral("its root \"name\" is not text")
+                                               : QStringLiteral("its root \"name\" is \"%1\"")
+                                     .arg(MZU::Internal::printable(name.toString()));
+        outcome.failure = QStringLiteral("Cannot read %1 - not a \"Versions.json\" document: %2")
+                              .arg(MZU::Internal::shownAddress(address), why);
+        qCWarning(MZU::Internal::lcMzupdater).noquote() << outcome.failure;
+        return outcome;
+    }
+    outcome.checked = true;
+    const MZU::Catalogue catalogue = MZU::Internal::getApplications(manifest, MZU::osString());
+    MZU::Version newVersion;
+    if (MZU::updateVersion(catalogue, appName, current, newVersion, outcome.changelog))
+        outcome.newver = newVersion.toString();
+    return outcome;
+}
+
 // Nothing here may reach the host: it may be half destroyed (we are its child), and its
 // application object may be gone. So: no events run, no signal, and a bounded wait.
 MzUpdater::~MzUpdater()
 {
-    const QFuture<Outcome> future = watcher.future();
-    if (future.isFinished())
+    if (!running || watcher.future().isFinished())
         return; // idle, or the result is in and simply not delivered
     watcher.disconnect(this);
-    cancel->store(true);
+    const std::shared_ptr<Flags> flags = running->flags;
+    flags->abandoned = true;
+    running.reset(); // aborts a transfer, calling nothing
+    qCWarning(MZU::Internal::lcMzupdater).noquote() << stillRunning;
+    // A parse cannot be interrupted; it finishes on its own, holding nothing of ours.
     QElapsedTimer clock;
     clock.start();
-    // The transfer stops within a few tens of milliseconds. Parsing a large body cannot be
-    // interrupted; then the task finishes on its own, holding nothing of ours.
-    for (int pass = 1; pass <= 3 && !future.isFinished(); ++pass) {
-        qCWarning(MZU::Internal::lcMzupdater).noquote() << stillRunning;
-        while (!future.isFinished() && clock.elapsed() < qMin(pass * 100, 250))
+    for (int pass = 2; pass <= 3 && flags->parsing; ++pass) {
+        while (flags->parsing && clock.elapsed() < qMin(pass * 100, 250))
             QThread::msleep(2);
+        if (flags->parsing)
+            qCWarning(MZU::Internal::lcMzupdater).noquote() << stillRunning;
     }
 }
 
@@ -110,7 +171,8 @@ void MzUpdater::setManifestAddress(const QString &address)
         qCWarning(MZU::Internal::lcMzupdater).noquote()
             << QStringLiteral("Manifest address %1 refused - not an http or https URL; the "
                               "address stays %2")
-                   .arg(address, manifestAddress());
+                   .arg(MZU::Internal::shownAddress(address),
+                       MZU::Internal::shownAddress(manifestAddress()));
         return;
     }
     chosenAddress = address;
@@ -139,63 +201,77 @@ void MzUpdater::checkUpdates()
         qCWarning(MZU::Internal::lcMzupdater) << "Cannot check for updates - busy";
         return;
     }
-    cancel = std::make_shared<std::atomic_bool>(false);
-    QFutureInterface<Outcome> promise;
-    promise.reportStarted();
-    watcher.setFuture(promise.future());
-    QThreadPool::globalInstance()->start(
-        [promise, address, appName = QCoreApplication::applicationName(), current = currentVersion,
-            token = cancel]() mutable {
-            // Torn down once the host has its answer: freeing a large document and its
-            // catalogue takes a while, and the manager's destructor joins its network thread.
-            // None of them is shared with any other check.
-            MZU::Internal::Session session(token, true);
-            QJsonDocument manifest;
-            MZU::Catalogue catalogue;
-            promise.reportResult(check(session, address, appName, current, manifest, catalogue));
-            promise.reportFinished();
+    if (!network)
+        network = MZU::Internal::threadManager();
+    running = std::make_shared<Running>();
+    Running *check = running.get();
+    check->promise.reportStarted();
+    watcher.setFuture(check->promise.future());
+
+    const auto finish = [check](const Outcome &outcome) {
+        check->promise.reportResult(outcome);
+        check->promise.reportFinished();
+    };
+    // Queued behind any other parse in the process; the updater may be gone by its turn.
+    const auto parse = [check, address, appName = QCoreApplication::applicationName(),
+                           current = currentVersion](const MZU::Internal::Fetched &manifest,
+                           const MZU::Internal::Fetched *signature) {
+        MZU::Internal::ParseGate::run(
+            [promise = check->promise, flags = check->flags, address, appName, current, manifest,
+                signature = signature ? *signature : MZU::Internal::Fetched(),
+                signedOnly = signature != nullptr]() mutable {
+                Outcome outcome;
+                // Nobody waits for it, or the application is leaving and waits for the pool.
+                if (!flags->abandoned && QCoreApplication::instance()) {
+                    flags->parsing = true;
+                    outcome = Running::evaluate(
+                        address, manifest, signedOnly ? &signature : nullptr, appName, current);
+                    flags->parsing = false;
+                }
+                promise.reportResult(outcome);
+                promise.reportFinished();
+            });
+    };
+    const int timeout = MZU::Internal::defaultTransferTimeoutMs;
+    check->manifest = std::make_unique<MZU::Internal::Transfer>(*network, address, timeout,
+        MZU::Internal::maximumManifestSize,
+        [this, check, address, finish, parse, timeout](const MZU::Internal::Fetched &manifest) {
+            if (manifest.outcome != MZU::Internal::Fetched::Received) {
+                Outcome outcome;
+                outcome.failure = MZU::Internal::readManifest(address, manifest, nullptr).failure;
+                finish(outcome);
+            } else if (!MZU::Internal::signatureWanted()) {
+                parse(manifest, nullptr);
+            } else {
+                check->signature = std::make_unique<MZU::Internal::Transfer>(*network,
+                    MZU::Internal::signatureAddress(address), timeout,
+                    MZU::Internal::maximumSignatureSize,
+                    [parse, manifest](
+                        const MZU::Internal::Fetched &signature) { parse(manifest, &signature); });
+            }
         });
 }
 
-// On the pool thread: all the work that grows with the manifest. The caller keeps the
-// document and the catalogue, and tears them and @p session down after reporting, still on
-// the pool thread.
-MzUpdater::Outcome MzUpdater::check(MZU::Internal::Session &session, const QString &address,
-    const QString &appName, const MZU::Version &current, QJsonDocument &manifest,
-    MZU::Catalogue &catalogue)
+bool MzUpdater::isChecking() const
 {
-    Outcome outcome;
-    const MZU::Internal::Downloaded downloaded =
-        MZU::Internal::download(session, address, MZU::Internal::defaultTransferTimeoutMs);
-    manifest = downloaded.document;
-    if (!downloaded.failure.isEmpty()) {
-        outcome.failure = downloaded.failure;
-        return outcome;
-    }
-    if (!MZU::isManifest(manifest)) {
-        const QJsonValue name = manifest.object().value(QLatin1String("name"));
-        const QString why = manifest.isArray() ? QStringLiteral("its root is an array")
-            : name.isUndefined()               ? QStringLiteral("its root has no \"name\"")
-            : !name.isString()                 ? QStringLiteral("its root \"name\" is not text")
-                               : QStringLiteral("its root \"name\" is \"%1\"").arg(name.toString());
-        outcome.failure = QStringLiteral("Cannot read %1 - not a \"Versions.json\" document: %2")
-                              .arg(address, why);
-        qCWarning(MZU::Internal::lcMzupdater).noquote() << outcome.failure;
-        return outcome;
-    }
-    if (session.token()->load())
-        return outcome; // stopped: nobody waits for the answer, and the exit waits for us
-    outcome.checked = true;
-    catalogue = MZU::Internal::getApplications(manifest, MZU::osString());
-    MZU::Version newVersion;
-    if (MZU::updateVersion(catalogue, appName, current, newVersion, outcome.changelog))
-        outcome.newver = newVersion.toString();
-    return outcome;
+    return bool(running);
+}
+
+void MzUpdater::cancel()
+{
+    if (!running)
+        return;
+    running->flags->abandoned = true;
+    running.reset(); // aborts a transfer, calling nothing
+    watcher.setFuture(QFuture<Outcome>()); // finished, and without a result to deliver
 }
 
 void MzUpdater::asyncFinished()
 {
     const QFuture<Outcome> future = watcher.future();
+    if (!future.isFinished())
+        return; // the canceled check's, arriving after the next one started
+    running.reset();
     if (future.resultCount() < 1)
         return; // canceled or never started: there is nothing to read
     const Outcome outcome = future.resultAt(0);

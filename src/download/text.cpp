@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+// How the download shows what it did not write itself: addresses and a server's words.
+#include "download_p.h"
+
+#include <algorithm>
+
+namespace MZU {
+namespace Internal {
+
+QString sizeText(qint64 bytes)
+{
+    if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)
+        return QStringLiteral("%1 MiB").arg(bytes / (1024 * 1024));
+    if (bytes >= 1024 && bytes % 1024 == 0)
+        return QStringLiteral("%1 KiB").arg(bytes / 1024);
+    return QStringLiteral("%1 bytes").arg(bytes);
+}
+
+QString printable(const QString &text)
+{
+    const auto hidden = [](QChar c) {
+        if (c.unicode() < 0x7f)
+            return c.unicode() < 0x20;
+        if (c.unicode() == 0x200c || c.unicode() == 0x200d)
+            return false; // the joiners that emoji and Persian text need
+        switch (c.category()) {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Separator_Space:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            return true;
+        default:
+            return false;
+        }
+    };
+    if (std::none_of(text.begin(), text.end(), hidden))
+        return text;
+    QString result;
+    for (const QChar c : text) {
+        if (!hidden(c))
+            result += c;
+        else if (c == QLatin1Char('\n'))
+            result += QLatin1String("\\n");
+        else if (c == QLatin1Char('\r'))
+            result += QLatin1String("\\r");
+        else if (c == QLatin1Char('\t'))
+            result += QLatin1String("\\t");
+        else
+            result += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    return result;
+}
+
+QString shownAddress(const QString &address)
+{
+    // Edited as text rather than through QUrl, which would re-encode the rest.
+    QString shown = address;
+    const int scheme = int(shown.indexOf(QLatin1String("://")));
+    if (scheme > 0) {
+        const int start = scheme + 3;
+        int end = int(shown.size());
+        for (const QChar stop : { QLatin1Char('/'), QLatin1Char('?'), QLatin1Char('#') }) {
+            const int at = int(shown.indexOf(stop, start));
+            if (at >= 0)
+                end = qMin(end, at);
+        }
+        const int user = int(shown.lastIndexOf(QLatin1Char('@'), end - 1));
+        const int colon = user >= start ? int(shown.indexOf(QLatin1Char(':'), start)) : -1;
+        if (colon >= 0 && colon < user)
+            shown.replace(colon + 1, user - colon - 1, QLatin1String("***"));
+    }
+    return printable(shown);
+}
+
+} // namespace Internal
+} // namespace MZU

@@ -1,0 +1,513 @@
+// SPDX-License-Identifier: MIT
+#include "download_p.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QSslError>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include <zlib.h>
+
+namespace MZU {
+namespace Internal {
+
+std::atomic<int> transferLimitMs { 5 * 60 * 1000 };
+
+namespace {
+
+// Decodes the body as it arrives. Qt would inflate it by itself, but only after handing
+// the size check bytes it can no longer refuse: a small gzip body can decode to gigabytes.
+class Decoder
+{
+public:
+    enum Result { Fine, TooLarge, Corrupt };
+
+    ~Decoder()
+    {
+        if (zipped)
+            inflateEnd(&stream);
+    }
+
+    // False for an encoding we did not ask for. @p length: the declared size, or -1.
+    bool start(const QByteArray &encoding, qint64 length)
+    {
+        firstBlock = blockSize;
+        if (zipped) // headers again, after an interim response
+            inflateEnd(&stream);
+        zipped = false;
+        const QByteArray name = encoding.trimmed().toLower();
+        if (name.isEmpty() || name == "identity") {
+            // A plain body of known size goes into one array, with nothing to join at the end.
+            if (length > 0 && length <= maximumManifestSize)
+                firstBlock = int(length);
+            return true;
+        }
+        if (name != "gzip" && name != "x-gzip" && name != "deflate")
+            return false;
+        // 32: a gzip or a zlib header, as the server's word for it is not always right.
+        zipped = inflateInit2(&stream, MAX_WBITS + 32) == Z_OK;
+        ended = false;
+        return zipped;
+    }
+
+    Result feed(const QByteArray &input, qint64 maximumSize)
+    {
+        if (!zipped) {
+            if (size + input.size() > maximumSize)
+                return TooLarge;
+            append(input.constData(), input.size());
+            return Fine;
+        }
+        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(input.constData()));
+        stream.avail_in = uInt(input.size());
+        char chunk[64 * 1024];
+        while (stream.avail_in > 0) {
+            if (ended) {
+                // Another gzip member follows: concatenated members are one body.
+                if (inflateReset(&stream) != Z_OK)
+                    return Corrupt;
+                ended = false;
+            }
+            stream.next_out = reinterpret_cast<Bytef *>(chunk);
+            stream.avail_out = sizeof chunk;
+            const int status = inflate(&stream, Z_NO_FLUSH);
+            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+                return Corrupt;
+            const qint64 produced = qint64(sizeof chunk) - stream.avail_out;
+            if (size + produced > maximumSize)
+                return TooLarge;
+            append(chunk, produced);
+            ended = status == Z_STREAM_END;
+            if (status == Z_BUF_ERROR && produced == 0)
+                return Corrupt; // no progress with input and room left
+        }
+        return Fine;
+    }
+
+    QByteArray take()
+    {
+        if (blocks.size() == 1)
+            return std::move(blocks.front());
+        QByteArray body;
+        body.reserve(int(size));
+        for (const QByteArray &block : blocks)
+            body += block;
+        return body;
+    }
+
+    // A compressed body must end with its stream's end; anything else was cut.
+    bool complete() const { return !zipped || ended; }
+
+private:
+    // Fixed blocks rather than one growing array: growing by reallocation would hold up to
+    // twice the cap at once (more under a sanitizer, which keeps freed memory a while).
+    void append(const char *data, qint64 count)
+    {
+        while (count > 0) {
+            const int limit = blocks.size() == 1 ? firstBlock : blockSize;
+            if (blocks.empty() || blocks.back().size() >= limit) {
+                blocks.emplace_back();
+                // The first grows as needed (most bodies are small) unless its size is known.
+                if (blocks.size() > 1 || firstBlock != blockSize)
+                    blocks.back().reserve(blocks.size() > 1 ? blockSize : firstBlock);
+            }
+            const int room = (blocks.size() == 1 ? firstBlock : blockSize) - blocks.back().size();
+            const int part = int(qMin<qint64>(count, room));
+            blocks.back().append(data, part);
+            data += part;
+            count -= part;
+            size += part;
+        }
+    }
+
+    static constexpr int blockSize = 1024 * 1024;
+    int firstBlock = blockSize;
+    z_stream stream {};
+    bool zipped = false;
+    bool ended = true;
+    std::vector<QByteArray> blocks;
+    qint64 size = 0;
+};
+
+// Statuses that never carry a body, whatever Content-Length says.
+bool bodiless(int status)
+{
+    return (status >= 100 && status < 200) || status == 204 || status == 304;
+}
+
+QString durationText(int ms)
+{
+    if (ms >= 60000 && ms % 60000 == 0)
+        return ms == 60000 ? QStringLiteral("1 minute")
+                           : QStringLiteral("%1 minutes").arg(ms / 60000);
+    if (ms % 1000 == 0)
+        return QStringLiteral("%1 s").arg(ms / 1000);
+    return QStringLiteral("%1 ms").arg(ms);
+}
+
+// No byte counts: Qt does not always say how much arrived before the close.
+QString cutOff()
+{
+    return QStringLiteral("cut off before the body ended");
+}
+
+QString canceled()
+{
+    return QStringLiteral("canceled before it finished");
+}
+
+// "HTTP 404 Not Found"; HTTP/2 sends no phrase. The phrase is the server's: escaped.
+QString statusText(const QNetworkReply &reply)
+{
+    const QString phrase =
+        reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().trimmed();
+    const QString number = QStringLiteral("HTTP %1").arg(
+        reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
+    return phrase.isEmpty() ? number : number + QLatin1Char(' ') + printable(phrase);
+}
+
+// Qt's error in words a host can show: Qt's own text names neither the address nor, over
+// HTTP/2, the status.
+QString networkProblem(
+    const QNetworkReply &reply, const QStringList &sslErrors, bool stopped, int transferTimeoutMs)
+{
+    switch (reply.error()) {
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("connection refused");
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("host %1 not found").arg(printable(reply.url().host()));
+    case QNetworkReply::TimeoutError:
+        return QStringLiteral("the connection timed out");
+    case QNetworkReply::RemoteHostClosedError:
+        if (reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+            return cutOff();
+        return QStringLiteral("the server closed the connection without an answer");
+    case QNetworkReply::OperationCanceledError:
+        // Qt's own inactivity timeout cancels too.
+        return stopped ? canceled()
+                       : QStringLiteral("no data for %1").arg(durationText(transferTimeoutMs));
+    case QNetworkReply::SslHandshakeFailedError:
+        return sslErrors.isEmpty()
+            ? QStringLiteral("TLS handshake failed: ") + printable(reply.errorString())
+            : QStringLiteral("certificate problem: ")
+                + printable(sslErrors.join(QLatin1String("; ")));
+    case QNetworkReply::ProxyConnectionRefusedError:
+        return QStringLiteral("the proxy refused the connection");
+    case QNetworkReply::ProxyNotFoundError:
+        return QStringLiteral("proxy host not found");
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+        return QStringLiteral("the proxy demands authentication (HTTP 407)");
+    default:
+        if (reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400)
+            return QStringLiteral("answered ") + statusText(reply);
+        return printable(reply.errorString());
+    }
+}
+
+} // namespace
+
+// Lives on the thread that started the transfer; it receives the reply's signals there.
+struct Transfer::State : QObject
+{
+    QNetworkReply *reply = nullptr;
+    std::function<void(const Fetched &)> done;
+    Fetched fetched;
+    Decoder decoder;
+    QByteArray encoding; // the Content-Encoding header, as sent
+    qint64 received = 0; // encoded bytes, to hold against Content-Length
+    qint64 maximumSize = 0;
+    int transferTimeoutMs = 0;
+    Fetched::Outcome stopped = Fetched::Received;
+    QStringList sslErrors; // Qt's error text says only that the handshake failed, not why
+    QTimer limit;
+
+    void stop(Fetched::Outcome why)
+    {
+        if (stopped == Fetched::Received && reply) {
+            stopped = why;
+            reply->abort();
+        }
+    }
+
+    void takeBody()
+    {
+        if (stopped != Fetched::Received || bodiless(fetched.status))
+            return;
+        const QByteArray input = reply->readAll();
+        received += input.size();
+        switch (decoder.feed(input, maximumSize)) {
+        case Decoder::Fine:
+            break;
+        case Decoder::TooLarge:
+            stop(Fetched::TooLarge);
+            break;
+        case Decoder::Corrupt:
+            stop(Fetched::Undecodable);
+            break;
+        }
+    }
+
+    void headers()
+    {
+        fetched.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        encoding = reply->rawHeader("Content-Encoding");
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (!bodiless(fetched.status) && length.isValid() && length.toLongLong() > maximumSize)
+            stop(Fetched::TooLarge);
+        else if (!decoder.start(encoding, length.isValid() ? length.toLongLong() : -1))
+            stop(Fetched::Undecodable);
+    }
+
+    // Reads what the reply ended with and hands it over. Not from inside one of the reply's
+    // signals: the reply is deleted here, and done() may delete us.
+    void conclude();
+};
+
+void Transfer::State::conclude()
+{
+    if (!reply)
+        return;
+    limit.stop();
+    reply->disconnect(this);
+    // QCoreApplication::exit() also ends a waiting loop on the main thread: a partial body
+    // must not pass for a whole one.
+    if (reply->error() == QNetworkReply::NoError && !reply->isFinished())
+        stop(Fetched::NetworkError);
+    if (reply->error() == QNetworkReply::NoError)
+        takeBody(); // what arrived after the last readyRead
+
+    fetched.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
+    fetched.lengthDeclared = declared.isValid() && encoding.isEmpty();
+    fetched.chunked = reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
+    if (stopped == Fetched::TooLarge) {
+        fetched.outcome = stopped;
+        fetched.problem = QStringLiteral("larger than ") + sizeText(maximumSize);
+    } else if (stopped == Fetched::TooSlow) {
+        fetched.outcome = stopped;
+        fetched.problem = QStringLiteral("not finished within ") + durationText(transferLimitMs);
+    } else if (stopped == Fetched::Undecodable
+        || (reply->error() == QNetworkReply::NoError && !decoder.complete())) {
+        fetched.outcome = Fetched::Undecodable;
+        fetched.problem = QStringLiteral("cannot decode its %1 body")
+                              .arg(printable(QString::fromLatin1(encoding)));
+    } else if (reply->error() != QNetworkReply::NoError) {
+        fetched.outcome = Fetched::NetworkError;
+        fetched.errorText = reply->errorString();
+        fetched.problem =
+            networkProblem(*reply, sslErrors, stopped == Fetched::NetworkError, transferTimeoutMs);
+    } else if (fetched.status >= 300 && fetched.status < 400 && fetched.status != 304) {
+        fetched.outcome = Fetched::Redirected;
+        const QByteArray location = reply->rawHeader("Location");
+        fetched.problem = location.isEmpty()
+            ? QStringLiteral("answered %1 without a Location").arg(statusText(*reply))
+            : QStringLiteral("redirected (%1) to %2; redirects are not followed")
+                  .arg(statusText(*reply),
+                      shownAddress(reply->url().resolved(QUrl::fromEncoded(location)).toString()));
+    } else if (fetched.status == 204) {
+        fetched.outcome = Fetched::Empty;
+        fetched.problem = QStringLiteral("answered %1: the body is empty").arg(statusText(*reply));
+    } else if (!bodiless(fetched.status) && declared.isValid()
+        && received < declared.toLongLong()) {
+        // Qt sometimes takes a connection closed early for the end of the body.
+        fetched.outcome = Fetched::Cut;
+        fetched.problem = cutOff();
+    } else {
+        fetched.outcome = Fetched::Received;
+        fetched.body = decoder.take();
+    }
+    delete std::exchange(reply, nullptr);
+    if (done)
+        std::exchange(done, {})(fetched); // may destroy us
+}
+
+Transfer::Transfer(QNetworkAccessManager &manager, const QString &address, int transferTimeoutMs,
+    qint64 maximumSize, std::function<void(const Fetched &)> done)
+    : state(std::make_unique<State>())
+{
+    State &s = *state;
+    s.done = std::move(done);
+    s.maximumSize = maximumSize;
+    s.transferTimeoutMs = transferTimeoutMs;
+    const auto fail = [&s](Fetched::Outcome outcome, const QString &problem) {
+        s.fetched.outcome = outcome;
+        s.fetched.problem = problem;
+        // Still from the loop, as every other outcome.
+        QMetaObject::invokeMethod(
+            &s,
+            [&s] {
+                if (s.done)
+                    std::exchange(s.done, {})(s.fetched);
+            },
+            Qt::QueuedConnection);
+    };
+    const QUrl url(address, QUrl::TolerantMode);
+    if (!url.isValid()) {
+        fail(Fetched::InvalidAddress, QStringLiteral("not a valid address"));
+        return;
+    }
+
+    QNetworkRequest request(url);
+    request.setTransferTimeout(transferTimeoutMs);
+    // Qt 6 follows redirects unless told not to; Qt 5 never did, and a manifest is
+    // fetched from exactly the address the installation names.
+    request.setAttribute(
+        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // Asking ourselves makes Qt hand over the encoded bytes, which we decode under the cap.
+    request.setRawHeader("Accept-Encoding", "gzip, deflate");
+    s.reply = manager.get(request);
+    if (!s.reply) {
+        fail(Fetched::NoReply, QStringLiteral("Qt gave no reply"));
+        return;
+    }
+    // Qt reads ahead of us without bound unless told: a fast server would fill memory
+    // faster than the cap check sees it. Small, too, because each piece is decoded on the
+    // host's thread: 64 KiB of gzip inflates in a few milliseconds.
+    s.reply->setReadBufferSize(64 * 1024);
+    QObject::connect(s.reply, &QNetworkReply::finished, &s, [&s] {
+        QMetaObject::invokeMethod(
+            &s, [&s] { s.conclude(); }, Qt::QueuedConnection);
+    });
+#if QT_CONFIG(ssl)
+    QObject::connect(s.reply, &QNetworkReply::sslErrors, &s, [&s](const QList<QSslError> &errors) {
+        for (const QSslError &error : errors)
+            s.sslErrors.append(error.errorString());
+    });
+#endif
+    QObject::connect(s.reply, &QNetworkReply::metaDataChanged, &s, [&s] { s.headers(); });
+    QObject::connect(s.reply, &QIODevice::readyRead, &s, [&s] { s.takeBody(); });
+    s.limit.setSingleShot(true);
+    QObject::connect(&s.limit, &QTimer::timeout, &s, [&s] { s.stop(Fetched::TooSlow); });
+    s.limit.start(transferLimitMs.load());
+}
+
+Transfer::~Transfer()
+{
+    if (state->reply) {
+        state->reply->disconnect(state.get());
+        state->reply->abort();
+        delete state->reply;
+    }
+}
+
+void Transfer::cancel()
+{
+    state->stop(Fetched::NetworkError);
+}
+
+void Transfer::finishNow()
+{
+    if (!state->reply) { // concluded, or failed before a request went out
+        if (state->done)
+            std::exchange(state->done, {})(state->fetched);
+        return;
+    }
+    state->reply->disconnect(state.get());
+    state->stop(Fetched::NetworkError);
+    state->conclude();
+}
+
+QObject *Transfer::context() const
+{
+    return state.get();
+}
+
+std::shared_ptr<QNetworkAccessManager> threadManager()
+{
+    thread_local std::weak_ptr<QNetworkAccessManager> shared;
+    std::shared_ptr<QNetworkAccessManager> manager = shared.lock();
+    if (!manager) {
+        manager = std::make_shared<QNetworkAccessManager>();
+        shared = manager;
+    }
+    return manager;
+}
+
+Session::Session() = default;
+
+Session::~Session() = default;
+
+QNetworkAccessManager &Session::manager()
+{
+    if (!owned)
+        owned = std::make_unique<QNetworkAccessManager>();
+    return *owned;
+}
+
+namespace {
+
+// Every blocking transfer in flight, so that the application's destruction can stop them:
+// it waits for the global thread pool, and a pool thread blocked in a download would hold
+// it forever.
+std::mutex registryMutex;
+std::condition_variable registryChanged;
+std::vector<Transfer *> inFlight;
+bool postRoutineAdded = false;
+
+// Runs in ~QCoreApplication, the last moment other threads' events are still delivered:
+// each transfer must have seen its cancel and ended by the time this returns.
+void cancelAll()
+{
+    std::unique_lock<std::mutex> lock(registryMutex);
+    postRoutineAdded = false; // Qt forgets the routines it ran; a later application needs it again
+    for (Transfer *transfer : inFlight)
+        QMetaObject::invokeMethod(
+            transfer->context(), [transfer] { transfer->cancel(); }, Qt::QueuedConnection);
+    registryChanged.wait_for(lock, std::chrono::seconds(1), [] { return inFlight.empty(); });
+}
+
+// False when there is no application object: nothing would stop the transfer at exit.
+bool enlist(Transfer *transfer)
+{
+    std::lock_guard<std::mutex> lock(registryMutex);
+    if (!QCoreApplication::instance())
+        return false;
+    if (!postRoutineAdded) {
+        qAddPostRoutine(cancelAll); // ~QCoreApplication runs it before waiting for the pool
+        postRoutineAdded = true;
+    }
+    inFlight.push_back(transfer);
+    return true;
+}
+
+void discharge(Transfer *transfer)
+{
+    std::lock_guard<std::mutex> lock(registryMutex);
+    inFlight.erase(std::remove(inFlight.begin(), inFlight.end(), transfer), inFlight.end());
+    registryChanged.notify_all();
+}
+
+} // namespace
+
+Fetched fetch(Session &session, const QString &address, int transferTimeoutMs, qint64 maximumSize)
+{
+    Fetched fetched;
+    bool finished = false;
+    QEventLoop loop;
+    Transfer transfer(
+        session.manager(), address, transferTimeoutMs, maximumSize, [&](const Fetched &result) {
+            fetched = result;
+            finished = true;
+            loop.quit();
+        });
+    if (!enlist(&transfer))
+        transfer.cancel();
+    if (!finished)
+        loop.exec(QEventLoop::AllEvents);
+    if (!finished) // the loop was told to exit
+        transfer.finishNow();
+    discharge(&transfer);
+    return fetched;
+}
+
+} // namespace Internal
+} // namespace MZU
