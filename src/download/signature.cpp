@@ -217,8 +217,10 @@ Verification verifySignature(
         verification.result = Verification::Verified;
         verification.trustedComment = QString::fromUtf8(comment);
         checkExpiry(verification);
-        if (verification.result == Verification::Verified)
+        if (verification.result == Verification::Verified) {
             verification.keyIndex = i;
+            qCDebug(lcMzupdater).noquote() << "Verified with key" << keyIdText(keys.at(i).id);
+        }
         return verification;
     }
     if (!known) {

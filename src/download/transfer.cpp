@@ -325,6 +325,8 @@ void Transfer::State::conclude()
         fetched.outcome = Fetched::Received;
         fetched.body = decoder.take();
     }
+    qCDebug(lcMzupdater).noquote() << "Received" << received << "bytes, HTTP" << fetched.status
+                                   << "from" << shownAddress(reply->url().toString());
     delete std::exchange(reply, nullptr);
     if (done)
         std::exchange(done, {})(fetched); // may destroy us

@@ -66,6 +66,17 @@ QString installedAddress()
     return value.toString();
 }
 
+// The address a check uses, and where it came from.
+QPair<QString, const char *> addressAndSource(const QString &chosen)
+{
+    if (!chosen.isEmpty())
+        return { chosen, "setManifestAddress()" };
+    const QString installed = installedAddress();
+    if (!installed.isEmpty())
+        return { installed, "maintenancetool.ini" };
+    return { QStringLiteral(MZUPDATER_DEFAULT_MANIFEST_URL), "the built-in address" };
+}
+
 } // namespace
 
 MzUpdater::MzUpdater(const QString &currentVersion, QObject *parent)
@@ -180,10 +191,7 @@ void MzUpdater::setManifestAddress(const QString &address)
 
 QString MzUpdater::manifestAddress() const
 {
-    if (!chosenAddress.isEmpty())
-        return chosenAddress;
-    const QString installed = installedAddress();
-    return installed.isEmpty() ? QStringLiteral(MZUPDATER_DEFAULT_MANIFEST_URL) : installed;
+    return addressAndSource(chosenAddress).first;
 }
 
 void MzUpdater::checkUpdates()
@@ -196,7 +204,13 @@ void MzUpdater::checkUpdates()
         qCWarning(MZU::Internal::lcMzupdater) << "Cannot check for updates - no application object";
         return;
     }
+    const QString installed = chosenAddress.isEmpty() ? installedAddress() : QString();
     const QString address = manifestAddress();
+    qCDebug(MZU::Internal::lcMzupdater).noquote()
+        << "Checking" << MZU::Internal::shownAddress(address) << "from"
+        << (!chosenAddress.isEmpty()      ? "setManifestAddress()"
+                   : !installed.isEmpty() ? "maintenancetool.ini"
+                                          : "the built-in address");
     if (watcher.isRunning()) {
         qCWarning(MZU::Internal::lcMzupdater) << "Cannot check for updates - busy";
         return;
