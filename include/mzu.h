@@ -121,6 +121,22 @@ struct SettingValue
 
 using Catalogue = QMultiHash<QString, ApplicationInfo>;
 
+/// What a check offers, from MzUpdater::offer(): the move from the running version to the
+/// offered one, merged.
+struct Offer
+{
+    QString address; // the manifest address this came from
+    Version version; // null when nothing newer is offered: the host is up to date
+    QString changelog; // as updateAvailable() gives it
+    bool critical = false; // a release on the way there says "critical": true
+    QVariantHash values; // every member of the offered release's entry
+    /// The newest entry of each file (its "location" and "filename") that getFileUpdates()
+    /// gives for the move, in the order of their first appearance in the manifest.
+    QList<UpdateFile> files;
+    QList<SettingValue> settings; // the same, the newest entry of each "key"
+    qint64 downloadSize = 0; // the files' "size" summed; -1 when one has no valid "size"
+};
+
 /// The platform as the manifest names it: "mac-", "linux-" or "win-" followed by the
 /// CPU architecture Qt was built for (for example "linux-x86_64").
 MZUPDATER_EXPORT QString osString();
@@ -177,5 +193,6 @@ Q_DECLARE_METATYPE(MZU::Version)
 Q_DECLARE_METATYPE(MZU::ApplicationInfo)
 Q_DECLARE_METATYPE(MZU::UpdateFile)
 Q_DECLARE_METATYPE(MZU::SettingValue)
+Q_DECLARE_METATYPE(MZU::Offer)
 
 #endif // MZU_H

@@ -12,8 +12,6 @@
 
 #include <memory>
 
-class QNetworkAccessManager;
-
 /// Checks whether a newer release of the running application is published.
 ///
 /// The manifest address is the one set with setManifestAddress(), else "URL/Versions" in
@@ -42,6 +40,14 @@ public:
     QString manifestAddress() const;
     /// True from checkUpdates() until the check's signals have been emitted or it is canceled.
     bool isChecking() const;
+    /// What the last finished check offered (a null version: up to date), ready when checked()
+    /// arrives and kept until the next check starts; empty before.
+    MZU::Offer offer() const;
+    /// The id that places this install in gradual rollouts. By default a random UUID made at
+    /// first need and kept with QSettings (the application's organisation and name) under
+    /// "mzupdater/installId"; one set here is used instead, and not stored.
+    void setInstallId(const QString &id);
+    QString installId() const;
 
 Q_SIGNALS:
     /// A newer release @p newver is offered; @p changelog holds the change logs of the
@@ -68,16 +74,16 @@ private:
     {
         QString failure; // the warning logged, when the check failed
         bool checked = false;
-        QString newver; // empty: no update offered
-        QString changelog;
+        MZU::Offer offer;
     };
     struct Running; // the check in flight
 
     QFutureWatcher<Outcome> watcher;
     MZU::Version currentVersion;
     QString chosenAddress; // set by the host; empty: the settings, else the built-in one
+    QString chosenInstallId; // set by the host; empty: the stored one
+    MZU::Offer lastOffer;
     std::shared_ptr<Running> running;
-    std::shared_ptr<QNetworkAccessManager> network; // shared by the updaters of this thread
 };
 
 #endif // MZUPDATER_H

@@ -76,6 +76,10 @@ public:
     void cancel();
     /// Cancels and calls @p done now, for a loop that ended before the transfer did.
     void finishNow();
+    /// Aborts the request and calls nothing, now or later.
+    void halt();
+    /// False when there was no application object, whose exit would end the transfer.
+    bool enlisted() const;
     QObject *context() const;
 
 private:
@@ -83,10 +87,11 @@ private:
     std::unique_ptr<State> state;
 };
 
-/// The access manager the transfers of the calling thread share: Qt gives each manager a
-/// network thread of its own, so updaters on one thread must not each build one. It lives
-/// while anyone holds it.
-std::shared_ptr<QNetworkAccessManager> threadManager();
+/// The access manager the updaters of the calling thread share: Qt gives each manager a
+/// network thread of its own, so updaters on one thread must not each build one. The
+/// application's thread keeps its own for the life of the process; another thread's lives
+/// as long as the thread.
+QNetworkAccessManager *threadManager();
 
 /// An access manager for blocking calls, built on the thread that first asks for it and
 /// torn down there.

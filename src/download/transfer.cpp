@@ -6,6 +6,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QSslError>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -227,6 +228,7 @@ struct Transfer::State : QObject
     qint64 maximumSize = 0;
     int transferTimeoutMs = 0;
     Fetched::Outcome stopped = Fetched::Received;
+    bool enlisted = false; // known to the application's exit
     QStringList sslErrors; // Qt's error text says only that the handshake failed, not why
     QTimer limit;
 
@@ -332,11 +334,80 @@ void Transfer::State::conclude()
         std::exchange(done, {})(fetched); // may destroy us
 }
 
+namespace {
+
+// Every transfer alive, so that the application's destruction can end them while Qt can
+// still clean up after them. It waits for the global thread pool, and a pool thread
+// blocked in a download would hold it forever.
+struct Registry
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Transfer *> transfers;
+    std::vector<Transfer *> blocking; // those a thread waits for
+    bool postRoutineAdded = false;
+};
+
+Registry &registry()
+{
+    static Registry instance;
+    return instance;
+}
+
+// Runs in ~QCoreApplication, the last moment other threads' events are still delivered:
+// a waiting thread must have seen its cancel by the time this returns. The updaters'
+// transfers end silently: nothing may reach a host after its application object.
+void endAll()
+{
+    Registry &r = registry();
+    std::unique_lock<std::mutex> lock(r.mutex);
+    r.postRoutineAdded = false; // Qt forgets the routines it ran; a later application needs it
+    for (Transfer *transfer : r.transfers) {
+        const bool waitedFor =
+            std::find(r.blocking.begin(), r.blocking.end(), transfer) != r.blocking.end();
+        if (waitedFor)
+            QMetaObject::invokeMethod(
+                transfer->context(), [transfer] { transfer->cancel(); }, Qt::QueuedConnection);
+        else if (transfer->context()->thread() == QThread::currentThread())
+            transfer->halt();
+        else
+            QMetaObject::invokeMethod(
+                transfer->context(), [transfer] { transfer->halt(); }, Qt::QueuedConnection);
+    }
+    r.changed.wait_for(lock, std::chrono::seconds(1), [&r] { return r.blocking.empty(); });
+}
+
+// False when there is no application object: nothing would end the transfer at exit.
+bool enlist(Transfer *transfer)
+{
+    Registry &r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    if (!QCoreApplication::instance())
+        return false;
+    if (!r.postRoutineAdded) {
+        qAddPostRoutine(endAll); // ~QCoreApplication runs it before waiting for the pool
+        r.postRoutineAdded = true;
+    }
+    r.transfers.push_back(transfer);
+    return true;
+}
+
+void discharge(std::vector<Transfer *> &list, Transfer *transfer)
+{
+    Registry &r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    list.erase(std::remove(list.begin(), list.end(), transfer), list.end());
+    r.changed.notify_all();
+}
+
+} // namespace
+
 Transfer::Transfer(QNetworkAccessManager &manager, const QString &address, int transferTimeoutMs,
     qint64 maximumSize, std::function<void(const Fetched &)> done)
     : state(std::make_unique<State>())
 {
     State &s = *state;
+    s.enlisted = enlist(this);
     s.done = std::move(done);
     s.maximumSize = maximumSize;
     s.transferTimeoutMs = transferTimeoutMs;
@@ -394,11 +465,25 @@ Transfer::Transfer(QNetworkAccessManager &manager, const QString &address, int t
 
 Transfer::~Transfer()
 {
+    halt();
+    if (state->enlisted)
+        discharge(registry().transfers, this);
+}
+
+void Transfer::halt()
+{
+    state->done = nullptr;
+    state->limit.stop();
     if (state->reply) {
         state->reply->disconnect(state.get());
         state->reply->abort();
-        delete state->reply;
+        delete std::exchange(state->reply, nullptr);
     }
+}
+
+bool Transfer::enlisted() const
+{
+    return state->enlisted;
 }
 
 void Transfer::cancel()
@@ -423,15 +508,24 @@ QObject *Transfer::context() const
     return state.get();
 }
 
-std::shared_ptr<QNetworkAccessManager> threadManager()
+QNetworkAccessManager *threadManager()
 {
-    thread_local std::weak_ptr<QNetworkAccessManager> shared;
-    std::shared_ptr<QNetworkAccessManager> manager = shared.lock();
-    if (!manager) {
-        manager = std::make_shared<QNetworkAccessManager>();
-        shared = manager;
+    // The application's thread keeps its manager for the life of the process: destroying a
+    // manager ends its network thread before that thread has deleted what a reply aborted at
+    // the application's exit left it. Another thread's goes as the thread ends.
+    thread_local std::unique_ptr<QNetworkAccessManager> owned;
+    thread_local QNetworkAccessManager *shared = nullptr;
+    if (!shared) {
+        QCoreApplication *application = QCoreApplication::instance();
+        if (application && application->thread() == QThread::currentThread()) {
+            static QNetworkAccessManager *kept = new QNetworkAccessManager;
+            shared = kept;
+        } else {
+            owned = std::make_unique<QNetworkAccessManager>();
+            shared = owned.get();
+        }
     }
-    return manager;
+    return shared;
 }
 
 Session::Session() = default;
@@ -445,51 +539,6 @@ QNetworkAccessManager &Session::manager()
     return *owned;
 }
 
-namespace {
-
-// Every blocking transfer in flight, so that the application's destruction can stop them:
-// it waits for the global thread pool, and a pool thread blocked in a download would hold
-// it forever.
-std::mutex registryMutex;
-std::condition_variable registryChanged;
-std::vector<Transfer *> inFlight;
-bool postRoutineAdded = false;
-
-// Runs in ~QCoreApplication, the last moment other threads' events are still delivered:
-// each transfer must have seen its cancel and ended by the time this returns.
-void cancelAll()
-{
-    std::unique_lock<std::mutex> lock(registryMutex);
-    postRoutineAdded = false; // Qt forgets the routines it ran; a later application needs it again
-    for (Transfer *transfer : inFlight)
-        QMetaObject::invokeMethod(
-            transfer->context(), [transfer] { transfer->cancel(); }, Qt::QueuedConnection);
-    registryChanged.wait_for(lock, std::chrono::seconds(1), [] { return inFlight.empty(); });
-}
-
-// False when there is no application object: nothing would stop the transfer at exit.
-bool enlist(Transfer *transfer)
-{
-    std::lock_guard<std::mutex> lock(registryMutex);
-    if (!QCoreApplication::instance())
-        return false;
-    if (!postRoutineAdded) {
-        qAddPostRoutine(cancelAll); // ~QCoreApplication runs it before waiting for the pool
-        postRoutineAdded = true;
-    }
-    inFlight.push_back(transfer);
-    return true;
-}
-
-void discharge(Transfer *transfer)
-{
-    std::lock_guard<std::mutex> lock(registryMutex);
-    inFlight.erase(std::remove(inFlight.begin(), inFlight.end(), transfer), inFlight.end());
-    registryChanged.notify_all();
-}
-
-} // namespace
-
 Fetched fetch(Session &session, const QString &address, int transferTimeoutMs, qint64 maximumSize)
 {
     Fetched fetched;
@@ -501,13 +550,17 @@ Fetched fetch(Session &session, const QString &address, int transferTimeoutMs, q
             finished = true;
             loop.quit();
         });
-    if (!enlist(&transfer))
+    if (transfer.enlisted()) {
+        std::lock_guard<std::mutex> lock(registry().mutex);
+        registry().blocking.push_back(&transfer);
+    } else {
         transfer.cancel();
+    }
     if (!finished)
         loop.exec(QEventLoop::AllEvents);
     if (!finished) // the loop was told to exit
         transfer.finishNow();
-    discharge(&transfer);
+    discharge(registry().blocking, &transfer);
     return fetched;
 }
 

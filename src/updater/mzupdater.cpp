@@ -4,6 +4,7 @@
 #include "download/download_p.h"
 #include "download/signature_p.h"
 #include "manifest/manifest_p.h"
+#include "manifest/offer_p.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -17,6 +18,7 @@
 #include <QThread>
 #include <QThreadPool>
 #include <QUrl>
+#include <QUuid>
 
 namespace {
 
@@ -111,17 +113,24 @@ struct MzUpdater::Running
     std::unique_ptr<MZU::Internal::Transfer> manifest;
     std::unique_ptr<MZU::Internal::Transfer> signature;
 
-    static Outcome evaluate(const QString &address, const MZU::Internal::Fetched &fetched,
-        const MZU::Internal::Fetched *signature, const QString &appName,
-        const MZU::Version &current);
+    // What the job needs of the updater, copied as the check starts.
+    struct Question
+    {
+        QString address;
+        QString appName;
+        MZU::Version current;
+        QString installId;
+    };
+    static Outcome evaluate(const Question &question, const MZU::Internal::Fetched &fetched,
+        const MZU::Internal::Fetched *signature);
 };
 
 // On the pool thread: all the work that grows with the manifest, which is freed before the
 // next parse may start.
-MzUpdater::Outcome MzUpdater::Running::evaluate(const QString &address,
-    const MZU::Internal::Fetched &fetched, const MZU::Internal::Fetched *signature,
-    const QString &appName, const MZU::Version &current)
+MzUpdater::Outcome MzUpdater::Running::evaluate(const Question &question,
+    const MZU::Internal::Fetched &fetched, const MZU::Internal::Fetched *signature)
 {
+    const QString &address = question.address;
     Outcome outcome;
     const MZU::Internal::Downloaded downloaded =
         MZU::Internal::readManifest(address, fetched, signature);
@@ -142,11 +151,13 @@ MzUpdater::Outcome MzUpdater::Running::evaluate(const QString &address,
         qCWarning(MZU::Internal::lcMzupdater).noquote() << outcome.failure;
         return outcome;
     }
+    if (!QCoreApplication::instance())
+        return outcome; // the application is leaving, and waits for the pool
     outcome.checked = true;
-    const MZU::Catalogue catalogue = MZU::Internal::getApplications(manifest, MZU::osString());
-    MZU::Version newVersion;
-    if (MZU::updateVersion(catalogue, appName, current, newVersion, outcome.changelog))
-        outcome.newver = newVersion.toString();
+    const QString os = MZU::osString();
+    outcome.offer = MZU::Internal::makeOffer(manifest, MZU::Internal::getApplications(manifest, os),
+        question.appName, question.current, os, question.installId, MZU::Internal::secondsNow());
+    outcome.offer.address = address;
     return outcome;
 }
 
@@ -215,8 +226,8 @@ void MzUpdater::checkUpdates()
         qCWarning(MZU::Internal::lcMzupdater) << "Cannot check for updates - busy";
         return;
     }
-    if (!network)
-        network = MZU::Internal::threadManager();
+    QNetworkAccessManager *network = MZU::Internal::threadManager();
+    lastOffer = MZU::Offer();
     running = std::make_shared<Running>();
     Running *check = running.get();
     check->promise.reportStarted();
@@ -227,19 +238,20 @@ void MzUpdater::checkUpdates()
         check->promise.reportFinished();
     };
     // Queued behind any other parse in the process; the updater may be gone by its turn.
-    const auto parse = [check, address, appName = QCoreApplication::applicationName(),
-                           current = currentVersion](const MZU::Internal::Fetched &manifest,
+    const Running::Question question { address, QCoreApplication::applicationName(), currentVersion,
+        installId() };
+    const auto parse = [check, question](const MZU::Internal::Fetched &manifest,
                            const MZU::Internal::Fetched *signature) {
         MZU::Internal::ParseGate::run(
-            [promise = check->promise, flags = check->flags, address, appName, current, manifest,
+            [promise = check->promise, flags = check->flags, question, manifest,
                 signature = signature ? *signature : MZU::Internal::Fetched(),
                 signedOnly = signature != nullptr]() mutable {
                 Outcome outcome;
                 // Nobody waits for it, or the application is leaving and waits for the pool.
                 if (!flags->abandoned && QCoreApplication::instance()) {
                     flags->parsing = true;
-                    outcome = Running::evaluate(
-                        address, manifest, signedOnly ? &signature : nullptr, appName, current);
+                    outcome =
+                        Running::evaluate(question, manifest, signedOnly ? &signature : nullptr);
                     flags->parsing = false;
                 }
                 promise.reportResult(outcome);
@@ -249,7 +261,7 @@ void MzUpdater::checkUpdates()
     const int timeout = MZU::Internal::defaultTransferTimeoutMs;
     check->manifest = std::make_unique<MZU::Internal::Transfer>(*network, address, timeout,
         MZU::Internal::maximumManifestSize,
-        [this, check, address, finish, parse, timeout](const MZU::Internal::Fetched &manifest) {
+        [network, check, address, finish, parse, timeout](const MZU::Internal::Fetched &manifest) {
             if (manifest.outcome != MZU::Internal::Fetched::Received) {
                 Outcome outcome;
                 outcome.failure = MZU::Internal::readManifest(address, manifest, nullptr).failure;
@@ -264,6 +276,31 @@ void MzUpdater::checkUpdates()
                         const MZU::Internal::Fetched &signature) { parse(manifest, &signature); });
             }
         });
+}
+
+MZU::Offer MzUpdater::offer() const
+{
+    return lastOffer;
+}
+
+void MzUpdater::setInstallId(const QString &id)
+{
+    chosenInstallId = id;
+}
+
+QString MzUpdater::installId() const
+{
+    if (!chosenInstallId.isEmpty())
+        return chosenInstallId;
+    // The host's own settings; made once, so that an install keeps its place in rollouts.
+    QSettings settings;
+    const QString key = QStringLiteral("mzupdater/installId");
+    QString id = settings.value(key).toString();
+    if (id.isEmpty()) {
+        id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        settings.setValue(key, id);
+    }
+    return id;
 }
 
 bool MzUpdater::isChecking() const
@@ -293,10 +330,11 @@ void MzUpdater::asyncFinished()
         Q_EMIT checkFailed(outcome.failure);
         return;
     }
+    lastOffer = outcome.offer;
     QPointer<MzUpdater> self(this);
     Q_EMIT checked();
     if (!self)
         return; // the host deleted us from its slot
-    if (!outcome.newver.isEmpty())
-        Q_EMIT updateAvailable(outcome.newver, outcome.changelog);
+    if (!outcome.offer.version.isNull())
+        Q_EMIT updateAvailable(outcome.offer.version.toString(), outcome.offer.changelog);
 }
