@@ -66,10 +66,12 @@ struct Downloaded
 {
     QJsonDocument document; // null on failure
     QString failure; // one line naming the address and the cause; empty on success
+    qint64 sequence = -1; // the verified signature's seq=, -1 when none: see rememberSequence()
 };
 
 /// Fetches and parses @p address on @p session's access manager (the signature too, so
-/// that a kept-alive connection serves both), logging why it failed.
+/// that a kept-alive connection serves both), logging why it failed. Remembers no sequence:
+/// the caller does, once it accepts the document.
 Downloaded download(Session &session, const QString &address, int transferTimeoutMs);
 
 /// What text that is not JSON is instead, when it can be told ("looks like HTML", "is

@@ -544,8 +544,8 @@ Downloaded download(Session &session, const QString &address, int transferTimeou
     Fetched fetched = fetch(session, address, transferTimeoutMs);
     const QString from = QStringLiteral("Cannot download from %1 - ").arg(address);
     if (fetched.outcome == Fetched::Received) {
-        if (const QString problem =
-                signatureProblem(session, address, fetched.body, transferTimeoutMs);
+        if (const QString problem = signatureProblem(
+                session, address, fetched.body, transferTimeoutMs, &result.sequence);
             !problem.isEmpty()) {
             result.failure = problem; // nothing of an unverified manifest is parsed
         } else {
@@ -589,5 +589,9 @@ QJsonDocument downloadJSon(const QString &address)
 QJsonDocument downloadJSon(const QString &address, int transferTimeoutMs)
 {
     MZU::Internal::Session session;
-    return MZU::Internal::download(session, address, transferTimeoutMs).document;
+    const MZU::Internal::Downloaded downloaded =
+        MZU::Internal::download(session, address, transferTimeoutMs);
+    if (!downloaded.document.isNull()) // accepted: a replay of anything older is refused now
+        MZU::Internal::rememberSequence(address, downloaded.sequence);
+    return downloaded.document;
 }

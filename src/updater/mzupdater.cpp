@@ -2,6 +2,7 @@
 #include "mzupdater.h"
 
 #include "download/download_p.h"
+#include "download/signature_p.h"
 #include "manifest/manifest_p.h"
 
 #include <QCoreApplication>
@@ -185,6 +186,7 @@ MzUpdater::Outcome MzUpdater::check(MZU::Internal::Session &session, const QStri
     }
     if (session.token()->load())
         return outcome; // stopped: nobody waits for the answer, and the exit waits for us
+    MZU::Internal::rememberSequence(address, downloaded.sequence); // the manifest is accepted
     outcome.checked = true;
     catalogue = MZU::Internal::getApplications(manifest, MZU::osString());
     MZU::Version newVersion;
