@@ -104,8 +104,12 @@ struct UpdateFile
     MZUPDATER_EXPORT bool isValid() const;
 };
 
-/// True when @p content, read to its end, has the "size" and "sha256" of @p file (those
-/// present). An entry with neither, or with one of the wrong form, matches nothing. On false,
+/// True when the whole of @p content has the "size" and "sha256" of @p file (those present).
+/// A random-access device (a file, a buffer) is read from its start, whatever its position;
+/// a sequential one (a socket, a process) to its end, blocking in waitForReadyRead() until it
+/// closes. A QNetworkReply cannot be waited for: give it once it has finished. "size" is any
+/// numeric QVariant holding a whole number >= 0, "sha256" exactly 64 hexadecimal digits (any
+/// case). An entry with neither, or with one of the wrong form, matches nothing. On false,
 /// @p why (when given) says which differs, with both values. Opens @p content if need be.
 MZUPDATER_EXPORT bool fileMatches(
     const UpdateFile &file, QIODevice *content, QString *why = nullptr);
@@ -175,12 +179,15 @@ MZUPDATER_EXPORT QList<SettingValue> getSettingUpdates(
 /// Replaces the process-wide list of trusted minisign public keys (each the base64 line of
 /// a minisign.pub). While one is trusted, every manifest download also fetches the
 /// address with ".minisig" appended to its path and refuses a manifest that none of them
-/// signed. An empty list turns this off. Returns false, logs the malformed key and keeps
-/// the old list when a key is malformed. Thread-safe.
+/// signed, or whose signed sequence (seq=) is older than one accepted from that address
+/// before. An empty list turns this off. When a key is malformed, returns false, logs it,
+/// and fails closed: no key is trusted and every manifest download is refused, with a
+/// reason naming that key, until a later call succeeds. Thread-safe.
 MZUPDATER_EXPORT bool setTrustedKeys(const QStringList &keys);
 
 /// The trusted minisign public keys: those compiled in (MZUPDATER_TRUSTED_KEYS) until
-/// setTrustedKeys() replaces them. Thread-safe.
+/// setTrustedKeys() replaces them; empty also while a refused list has every manifest
+/// refused. Thread-safe.
 MZUPDATER_EXPORT QStringList trustedKeys();
 
 } // namespace MZU

@@ -4,9 +4,11 @@
 #include "downloadjson.h"
 #include "httpserver.h"
 #include "messagelog.h"
+#include "minisign.h"
 #include "mzu.h"
 #include "peakmemory.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QSslKey>
 #include <QSslSocket>
@@ -60,8 +62,19 @@ private Q_SLOTS:
     {
         QVERIFY(tls.listen(QHostAddress::LocalHost));
         MZU::Internal::nowOverride = 1769904000; // 2026-02-01T00:00:00Z
+        // The sequences accepted go to a settings file of the tests' own.
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("mzupdater-tests"));
+        QCoreApplication::setApplicationName(QStringLiteral("tst_download"));
+        QSettings().remove(QStringLiteral("mzupdater"));
     }
+    void cleanupTestCase() { QSettings().remove(QStringLiteral("mzupdater")); }
     void cleanup() { MZU::setTrustedKeys({}); }
+    void signer();
+    void refusedKeys();
+    void sequences_data();
+    void sequences();
+    // Last but for filtered(), which downloads nothing: its last row ends the event loops.
     void download_data();
     void download();
     void filtered();
@@ -95,15 +108,19 @@ void tst_Download::download_data()
     const QByteArray signedManifest = read("Versions.json");
     const QString untrusted = "key not trusted: signed with key 4C16C38D60606C39, which is not "
                               "trusted";
-    // "refused": the last key is refused, and key b, trusted before, stays.
+    // "refused": the last key is refused, and with it every manifest, unfetched, even one
+    // that key a (of the list) or key b (trusted before) signed.
     const auto signedRow = [&](const char *name, const QByteArray &body, const R &signature,
                                const QStringList &keys, const QString &cause) {
-        const QString why = cause == "refused" ? untrusted : cause;
+        const QString notKey = "not a minisign public key (the base64 line of minisign.pub)";
+        const QString why = cause == "refused"
+            ? "the trusted key \"" + keys.last() + "\" was refused (" + notKey
+                + "), so no manifest is accepted until setTrustedKeys() succeeds"
+            : cause;
         QStringList warnings { "Refusing the manifest from %1 - " + why };
         if (cause == "refused")
-            warnings.prepend("Trusted key \"" + keys.last()
-                + "\" refused - not a minisign public key (the base64 line of minisign.pub); the "
-                  "trusted keys are unchanged");
+            warnings.prepend("Trusted key \"" + keys.last() + "\" refused - " + notKey
+                + "; every manifest is refused until setTrustedKeys() succeeds");
         // The query stays on both addresses.
         static int count = 0;
         QTest::newRow(name) << QStringLiteral("/%1/Versions.json?channel=beta").arg(++count)
@@ -210,9 +227,10 @@ void tst_Download::download_data()
     const QString notEd =
         QString::fromLatin1(("ED" + QByteArray::fromBase64(a.toLatin1()).mid(2)).toBase64());
     const QString signatureLine = QString::fromLatin1(prehashed.body.split('\n').value(1));
-    signedRow("key with a stray character", flipped, prehashed, { a, junk }, "refused");
-    signedRow("key not Ed", flipped, prehashed, { notEd }, "refused");
-    signedRow("signature line as key", flipped, prehashed, { signatureLine }, "refused");
+    signedRow("key with a stray character", signedManifest, prehashed, { a, junk }, "refused");
+    signedRow("key not Ed", signedManifest, prehashed, { notEd }, "refused");
+    signedRow("signature line as key", signedManifest, prehashed, { signatureLine }, "refused");
+    signedRow("key not trusted", signedManifest, prehashed, { b }, untrusted);
     // minisign's comment drops leading zeros; the library prints all 16 digits.
     signedRow("manifest byte", flipped, prehashed, { a },
         "signature does not match (key 4C16C38D60606C39)");
@@ -239,7 +257,41 @@ void tst_Download::download_data()
     signedRow("the earlier of two expiries", signedManifest, expiring("twice"), { c },
         "signature expired on 2026-01-30T23:59:59Z (this machine's clock says "
         "2026-02-01T00:00:00Z)");
-    signedRow("no expires= token", signedManifest, expiring("prose"), { c }, "");
+    // Fail-closed: any "expires" that is not exactly the token refuses, never "no expiry".
+    signedRow("expires in prose", signedManifest, expiring("prose"), { c },
+        "signature's expiry \"expires\" is not a token of the form "
+        "expires=YYYY-MM-DDTHH:MM:SSZ");
+    const auto signedWith = [&](const QByteArray &comment) {
+        return R::json(minisign(signedManifest, comment));
+    };
+    const auto misspelt = [](const QString &word) {
+        return "signature's expiry \"" + word
+            + "\" is not a token of the form expires=YYYY-MM-DDTHH:MM:SSZ";
+    };
+    signedRow("no expires token", signedManifest, signedWith("release 1.2.0"), { c }, "");
+    signedRow("expiry alone, tabs around", signedManifest,
+        signedWith("expires=2099-12-31T23:59:59Z\trelease 1.2.0\t"), { c }, "");
+    signedRow("expiry after a no-break space", signedManifest,
+        signedWith("release x\u00a0expires=2000-01-01T00:00:00Z"), { c },
+        misspelt("x\u00a0expires=2000-01-01T00:00:00Z"));
+    signedRow("expiry in capitals", signedManifest, signedWith("Expires=2099-12-31T23:59:59Z"),
+        { c }, misspelt("Expires=2099-12-31T23:59:59Z"));
+    signedRow("expiry with spaces around =", signedManifest,
+        signedWith("release 1.2.0 expires = 2099-12-31T23:59:59Z"), { c }, misspelt("expires"));
+    signedRow("expiry after a comma", signedManifest,
+        signedWith("Versions.json,expires=2099-12-31T23:59:59Z"), { c },
+        misspelt("Versions.json,expires=2099-12-31T23:59:59Z"));
+    signedRow("expiry with a full stop", signedManifest,
+        signedWith("release 1.2.0 expires=2099-12-31T23:59:59Z."), { c },
+        "signature's expiry \"2099-12-31T23:59:59Z.\" is not a date of the form "
+        "YYYY-MM-DDTHH:MM:SSZ");
+    signedRow("expiry empty", signedManifest, signedWith("release 1.2.0 expires="), { c },
+        "signature's expiry \"\" is not a date of the form YYYY-MM-DDTHH:MM:SSZ");
+    signedRow("a good expiry, then a misspelt one", signedManifest,
+        signedWith("expires=2099-12-31T23:59:59Z EXPIRES=2000-01-01T00:00:00Z"), { c },
+        misspelt("EXPIRES=2000-01-01T00:00:00Z"));
+    signedRow("expiry in a longer word", signedManifest, signedWith("release 1.2.0 neverexpires"),
+        { c }, misspelt("neverexpires"));
     signedRow("expiry of an impossible date", signedManifest, expiring("baddate"), { c },
         "signature's expiry \"2026-02-30T00:00:00Z\" is not a date of the form "
         "YYYY-MM-DDTHH:MM:SSZ");
@@ -305,8 +357,7 @@ void tst_Download::download()
     QCOMPARE(server.requestCount(signatureTarget), MZU::trustedKeys().isEmpty() ? 0 : 1);
     QCOMPARE(accepted, !warnings.value(0).startsWith("Trusted key"));
     QCOMPARE(MZU::trustedKeys(),
-        accepted ? keys.replaceInStrings(QRegularExpression("\\s"), "")
-                 : QStringList { key("b.pub") });
+        accepted ? keys.replaceInStrings(QRegularExpression("\\s"), "") : QStringList());
     // Nothing waits for the default timeouts; a timeout waits for what it says.
     QVERIFY2(elapsed < 10000
             && (!warnings.contains(namError("Operation canceled"))
@@ -318,6 +369,152 @@ void tst_Download::download()
     // A refusal holds not much more than the cap, however large the body is or decodes to.
     QVERIFY2(!json.isEmpty() || memory.grownKiB() < 100 * 1024,
         qPrintable(QString::number(memory.grownKiB())));
+}
+
+// The test's signer is minisign: the same signature lines as minisign's own file.
+void tst_Download::signer()
+{
+    const QList<QByteArray> made = read("Versions.json.expired.minisig").split('\n');
+    const QList<QByteArray> ours =
+        minisign(read("Versions.json"), made.at(2).mid(qstrlen("trusted comment: "))).split('\n');
+    QCOMPARE(ours.mid(1), made.mid(1));
+}
+
+// A refused key list refuses every manifest, signed or not and unfetched, naming the key,
+// until a later call succeeds; an empty list turns verification off.
+void tst_Download::refusedKeys()
+{
+    const QByteArray body = read("Versions.json");
+    server.setResponse("/refused/Versions.json", HttpServer::Response::json(body));
+    server.setResponse("/refused/Versions.json.minisig",
+        HttpServer::Response::json(read("Versions.json.minisig")));
+    const QString url = server.url("/refused/Versions.json");
+    const QString typo = key("a.pub").replace('W', 'V').append('=');
+    MessageLog log;
+    const auto refused = [&] {
+        QVERIFY(downloadJSon(url).isNull());
+        QCOMPARE(MessageLog::take().last(),
+            "Refusing the manifest from " + url + " - the trusted key \"" + typo
+                + "\" was refused (not a minisign public key (the base64 line of minisign.pub)), "
+                  "so no manifest is accepted until setTrustedKeys() succeeds");
+    };
+    QVERIFY(MZU::setTrustedKeys({ key("a.pub") }));
+    QVERIFY(!MZU::setTrustedKeys({ key("a.pub"), typo }));
+    QCOMPARE(MZU::trustedKeys(), QStringList());
+    refused();
+    QVERIFY(!MZU::setTrustedKeys({ typo })); // from no key trusted, too
+    refused();
+    QCOMPARE(server.requestCount("/refused/Versions.json.minisig"), 0);
+    QVERIFY(MZU::setTrustedKeys({ key("a.pub") }));
+    QCOMPARE(downloadJSon(url), QJsonDocument::fromJson(body));
+    QCOMPARE(server.requestCount("/refused/Versions.json.minisig"), 1);
+    QVERIFY(!MZU::setTrustedKeys({ typo }));
+    QVERIFY(MZU::setTrustedKeys({}));
+    QCOMPARE(downloadJSon(url), QJsonDocument::fromJson(body));
+    QCOMPARE(server.requestCount("/refused/Versions.json.minisig"), 1);
+    QCOMPARE(MessageLog::take(),
+        QStringList { "Trusted key \"" + typo
+            + "\" refused - not a minisign public key (the base64 line of minisign.pub); every "
+              "manifest is refused until setTrustedKeys() succeeds" });
+}
+
+// Each step: a trusted comment key c signs the manifest with, and the warning downloadJSon()
+// gives (%1: the address; "...": any end), empty when it accepts the manifest. Each row has an
+// address of its own; "other" steps go to a second address, "!" ones sign a body that is not
+// JSON, "off" ones are downloaded with no key trusted.
+void tst_Download::sequences_data()
+{
+    QTest::addColumn<QStringList>("steps"); // comment, warning, comment, warning...
+    const QString older = "Refusing the manifest from %1 - sequence 41 is older than sequence 42, "
+                          "accepted before; the server may be replaying an old manifest";
+    const QString missing = "Refusing the manifest from %1 - its signature has no sequence "
+                            "(seq=), but sequence 42 was accepted before; the server may be "
+                            "replaying an old manifest";
+    const auto malformed = [](const QString &word) {
+        return "Refusing the manifest from %1 - signature's sequence \"" + word
+            + "\" is not a token of the form seq=N, N a whole number from 0 to "
+              "9223372036854775807";
+    };
+    QTest::newRow("higher") << QStringList { "seq=42", "", "release 1.2.1 seq=43", "" };
+    QTest::newRow("equal") << QStringList { "seq=42", "", "seq=42 again", "" };
+    QTest::newRow("lower") << QStringList { "seq=42", "", "seq=41", older, "seq=42", "" };
+    QTest::newRow("missing after one was seen")
+        << QStringList { "release 1.2.0", "", "seq=42", "", "release 1.2.0", missing };
+    QTest::newRow("lowest and highest") << QStringList { "seq=0", "", "seq=9223372036854775807", "",
+        "seq=9223372036854775806",
+        "Refusing the manifest from %1 - sequence 9223372036854775806 is older than sequence "
+        "9223372036854775807, accepted before; the server may be replaying an old manifest" };
+    QTest::newRow("leading zeros, with an expiry")
+        << QStringList { "expires=2099-12-31T23:59:59Z seq=0042", "", "seq=41", older };
+    QTest::newRow("per address") << QStringList { "seq=42", "", "other seq=41", "", "seq=41", older,
+        "other seq=40",
+        "Refusing the manifest from %1/other - sequence 40 is older than sequence 41, accepted "
+        "before; the server may be replaying an old manifest" };
+    // Remembered only once the whole manifest was accepted.
+    QTest::newRow("not JSON, not remembered")
+        << QStringList { "seq=41", "", "! seq=50", "Cannot ...", "seq=42", "", "seq=41", older };
+    QTest::newRow("expired, not remembered")
+        << QStringList { "seq=41", "", "seq=50 expires=2000-01-01T00:00:00Z",
+               "Refusing the manifest from %1 - signature expired on 2000-01-01T00:00:00Z ...",
+               "seq=42", "", "seq=41", older };
+    QTest::newRow("malformed, not remembered") << QStringList { "seq=41", "", "seq=50x",
+        malformed("seq=50x"), "seq=42", "", "seq=41", older };
+    // Without keys nothing is read, and nothing forgotten.
+    QTest::newRow("no key trusted")
+        << QStringList { "seq=42", "", "off seq=41", "", "off", "", "seq=41", older };
+    for (const char *word : { "seq=-1", "seq=+5", "seq=9223372036854775808", "seq=", "seq=5x",
+             "seq=0x10", "Seq=5", "SEQ=5", "xseq=5", "seq:5", "seq=\u00a05", "seq=5,6" })
+        QTest::newRow(qPrintable(QStringLiteral("malformed %1").arg(word))) << QStringList {
+            QStringLiteral("release 1.2.0 %1 expires=2099-12-31T23:59:59Z").arg(word),
+            malformed(word)
+        };
+    QTest::newRow("malformed seq = 5") << QStringList { "release seq = 5", malformed("seq"),
+        "seq\u00a0=5", malformed("seq\u00a0=5") };
+    QTest::newRow("malformed, glued after a comma")
+        << QStringList { "Versions.json,seq=5", malformed("Versions.json,seq=5") };
+    QTest::newRow("two sequences") << QStringList { "seq=1 seq=2",
+        "Refusing the manifest from %1 - signature's trusted comment holds more than one "
+        "seq=" };
+    // Words that merely contain "seq" are prose.
+    QTest::newRow("prose") << QStringList { "sequence of fixes, subsequent to 1.1.0", "" };
+}
+
+void tst_Download::sequences()
+{
+    QFETCH(QStringList, steps);
+    static int count = 0;
+    const QString path = QStringLiteral("/seq/%1/Versions.json").arg(++count);
+    const QByteArray body = read("Versions.json");
+    MessageLog log;
+    for (int i = 0; i + 1 < steps.size(); i += 2) {
+        QString comment = steps.at(i);
+        const bool off = comment.startsWith("off");
+        const bool broken = comment.startsWith("!");
+        const bool other = comment.startsWith("other");
+        const QString where = other ? path + "/other" : path;
+        const QByteArray served = broken ? body.left(20) : body;
+        server.setResponse(where, HttpServer::Response::json(served));
+        server.setResponse(
+            where + ".minisig", HttpServer::Response::json(minisign(served, comment.toUtf8())));
+        QVERIFY(MZU::setTrustedKeys(off ? QStringList() : QStringList { key("c.pub") }));
+        const QString url = server.url(where);
+        const QJsonDocument document = downloadJSon(url);
+        QStringList warnings { steps.at(i + 1) };
+        warnings.replaceInStrings("%1", server.url(path));
+        const QStringList logged = MessageLog::take();
+        if (warnings.first().isEmpty()) {
+            QCOMPARE(logged, QStringList());
+            QCOMPARE(document, QJsonDocument::fromJson(body));
+        } else {
+            QCOMPARE(cut({ logged.value(logged.size() - 1) }, warnings), warnings);
+            QVERIFY(document.isNull());
+        }
+    }
+    // Kept where the documentation says, as the highest accepted.
+    const QString url = server.url(path);
+    const QByteArray digest = QCryptographicHash::hash(url.toUtf8(), QCryptographicHash::Sha256);
+    QCOMPARE(QSettings().value("mzupdater/seq/" + digest.toHex().left(16), -1).toLongLong(),
+        MZU::Internal::acceptedSequence(url));
 }
 
 // A host silences the library by its logging category.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "httpserver.h"
 #include "lint.h"
+#include "minisign.h"
 #include "source.h"
 #include "verify.h"
 
@@ -253,6 +254,21 @@ void tst_Tool::exitCodes_data()
     if (!QFile::copy(data, dir.filePath("expired.json"))
         || !QFile::copy(data + ".expired.minisig", dir.filePath("expired.json.minisig")))
         qFatal("cannot copy the expired signature");
+    // The signed manifest again, key c's signature with these trusted comments beside it.
+    const QList<QPair<QString, QByteArray>> comments { { "seq.json", "release 1.2.0 seq=42" },
+        { "maxseq.json", "seq=9223372036854775807" },
+        { "misspelt.json", "release 1.2.0 Expires=2099-12-31T23:59:59Z" },
+        { "badseq.json", "release 1.2.0 seq=4x2" } };
+    QFile manifest(data);
+    if (!manifest.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(data));
+    const QByteArray signedBody = manifest.readAll();
+    for (const auto &signature : comments) {
+        QFile file(dir.filePath(signature.first + ".minisig"));
+        if (!QFile::copy(data, dir.filePath(signature.first)) || !file.open(QIODevice::WriteOnly)
+            || file.write(minisign(signedBody, signature.second)) < 0)
+            qFatal("cannot write %s", qPrintable(file.fileName()));
+    }
     // A manifest hosts ignore, on line 2.
     server.setResponse(QStringLiteral("/d/v.json"), HttpServer::Response::json("\n{}"));
     const char *rows[][4] = {
@@ -323,7 +339,22 @@ void tst_Tool::exitCodes_data()
         { "verified, expires later",
             "verify --manifest DATA/files.json --key-file DATA/b.pub --key-file DATA/c.pub", "0",
             "key 8756602308873529|trusted comment: release 1.2.0 expires=2099-12-31T23:59:59Z\n"
-            "expires: 2099-12-31T23:59:59Z\n" },
+            "expires: 2099-12-31T23:59:59Z\nseq: none (no seq= in the trusted comment)\n" },
+        { "verified, seq", "verify --manifest seq.json --key-file DATA/c.pub", "0",
+            "trusted comment: release 1.2.0 seq=42\nexpires: never (no expires= in the trusted "
+            "comment)\nseq: 42\n" },
+        { "verified, seq, json", "verify --manifest seq.json --key-file DATA/c.pub --json", "0",
+            "\"seq\": 42,\n|\"expires\": null" },
+        // Beyond 2^53 a JSON number is not exact: the digits, as a string.
+        { "verified, highest seq, json",
+            "verify --manifest maxseq.json --key-file DATA/c.pub --json", "0",
+            "\"seq\": \"9223372036854775807\"" },
+        { "verify, expiry misspelt", "verify --manifest misspelt.json --key-file DATA/c.pub", "4",
+            "hosts refuse misspelt.json - signature's expiry \"Expires=2099-12-31T23:59:59Z\" is "
+            "not a token of the form expires=YYYY-MM-DDTHH:MM:SSZ" },
+        { "lint, seq malformed", "lint --manifest badseq.json --key-file DATA/c.pub", "4",
+            "badseq.json:1:1: error: hosts refuse badseq.json - signature's sequence \"seq=4x2\" "
+            "is not a token of the form seq=N" },
         { "verified, json", "verify --manifest DATA/files.json --key-file DATA/c.pub --json", "0",
             "\"expires\": \"2099-12-31T23:59:59Z\"" },
         { "verify, expired", "verify --manifest expired.json --key-file DATA/c.pub", "4",

@@ -3,10 +3,12 @@
 #include "httpserver.h"
 #include "manifestbuilder.h"
 #include "messagelog.h"
+#include "minisign.h"
 #include "mzu.h"
 #include "mzupdater.h"
 #include "peakmemory.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QNetworkProxy>
@@ -114,11 +116,16 @@ class tst_Updater : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void cleanupTestCase() { QFile::remove(settingsPath); }
+    void cleanupTestCase()
+    {
+        QFile::remove(settingsPath);
+        QSettings().remove(QStringLiteral("mzupdater"));
+    }
     void cleanup() { QNetworkProxy::setApplicationProxy(QNetworkProxy()); }
     void check_data();
     void check();
     void busy();
+    void sequence();
     void destroy_data();
     void destroy();
     void shutdown_data();
@@ -139,6 +146,10 @@ private:
 void tst_Updater::initTestCase()
 {
     QCoreApplication::setApplicationName(appName);
+    // The sequences accepted go to a settings file of the tests' own.
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("mzupdater-tests"));
+    QSettings().remove(QStringLiteral("mzupdater"));
     settingsPath = QCoreApplication::applicationDirPath() + QLatin1String("/maintenancetool.ini");
     const HttpServer::Response fast = manifest({ release("2.0.0", "Faster.") });
     server.setResponse("/fast", fast);
@@ -378,6 +389,42 @@ void tst_Updater::busy()
     QVERIFY2(waited < 100, qPrintable(QString::number(waited)));
     QVERIFY2(threadsDuring - threadsBefore < 5,
         qPrintable(QStringLiteral("%1 threads, %2 before").arg(threadsDuring).arg(threadsBefore)));
+}
+
+// The highest sequence accepted is kept for the address, across updaters, and only once the
+// whole manifest was accepted: a document that failed the root test leaves it as it was.
+void tst_Updater::sequence()
+{
+    const QString path = QStringLiteral("/sequence/Versions.json");
+    const QString url = server.url(path);
+    pointAt(path);
+    QVERIFY(MZU::setTrustedKeys({ "RWQpNYcII2BWh4cq1WI/jZwSE2N7PwPosnodxzsMF/Z0ibba/7mqinTp" }));
+    MessageLog log;
+    const auto check = [&](const QJsonArray &apps, const QByteArray &comment,
+                           const QString &name = "Versions.json") {
+        const QByteArray body = ManifestBuilder::manifest(apps, name).toJson();
+        server.setResponse(path, HttpServer::Response::json(body));
+        server.setResponse(path + ".minisig", HttpServer::Response::json(minisign(body, comment)));
+        QStringList seen;
+        MzUpdater updater("1.0.0"); // a new updater for each check
+        record(&updater, &seen);
+        updater.checkUpdates();
+        settle({ &updater });
+        return seen.join('|');
+    };
+    const QString older = "checkFailed Refusing the manifest from " + url
+        + " - sequence 41 is older than sequence 42, accepted before; the server may be replaying "
+          "an old manifest";
+    QCOMPARE(check({ release("1.1.0") }, "seq=41"), "checked|updateAvailable 1.1.0 | ");
+    QCOMPARE(check({ release("1.2.0") }, "seq=50", "versions.json"),
+        "checkFailed Cannot read " + url
+            + " - not a \"Versions.json\" document: its root \"name\" is \"versions.json\"");
+    QCOMPARE(check({ release("1.2.0") }, "seq=42"), "checked|updateAvailable 1.2.0 | ");
+    QCOMPARE(check({ release("1.1.0") }, "seq=41"), older);
+    QCOMPARE(check({ release("1.2.0") }, "seq=42"), "checked|updateAvailable 1.2.0 | ");
+    const QByteArray digest = QCryptographicHash::hash(url.toUtf8(), QCryptographicHash::Sha256);
+    QCOMPARE(QSettings().value("mzupdater/seq/" + digest.toHex().left(16)).toLongLong(), 42);
+    QVERIFY(MZU::setTrustedKeys({}));
 }
 
 void tst_Updater::destroy_data()

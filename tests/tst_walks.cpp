@@ -4,7 +4,13 @@
 
 #include <QBuffer>
 #include <QCryptographicHash>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
+
+#include <limits>
+#include <thread>
 
 using namespace ManifestBuilder;
 using namespace MZU::Internal;
@@ -172,47 +178,139 @@ void tst_Walks::isValid()
 
 void tst_Walks::fileMatches_data()
 {
-    QTest::addColumn<QString>("entry"); // %1: the sha256 of the content
+    QTest::addColumn<QString>("entry"); // %1: the sha256 of the content, %2: of the part after skip
+    QTest::addColumn<QVariantHash>("members"); // added to the entry as they are
     QTest::addColumn<QByteArray>("content"); // null: a file that cannot be opened
+    QTest::addColumn<QString>("device"); // buffer, process (running or finished), socket
+    QTest::addColumn<int>("skip"); // bytes read from the device before the check
     QTest::addColumn<QString>("why"); // its start; empty: the content matches
 
+    const auto row = [](const char *name, const QString &entry, const QByteArray &content,
+                         const QString &why, const QString &device = "buffer", int skip = 0,
+                         const QVariantHash &members = {}) {
+        QTest::newRow(name) << entry << members << content << device << skip << why;
+    };
     // Larger than one read, so that a hash of the first piece alone differs.
     const QByteArray big(100 * 1024, 'x');
-    QTest::newRow("matches") << "{'size':102400,'sha256':'%1'}" << big << QString();
-    QTest::newRow("size differs")
-        << "{'size':5,'sha256':'%1'}" << big
-        << "the size differs: the entry says 5 bytes, the content has 102400";
+    row("matches", "{'size':102400,'sha256':'%1'}", big, "");
+    row("size differs", "{'size':5,'sha256':'%1'}", big,
+        "the size differs: the entry says 5 bytes, the content has 102400");
     // The digest of "hello".
-    QTest::newRow("sha256 differs")
-        << "{'sha256':'2CF24DBA5FB0A30E26E83B2AC5B9E29E1B161E5C1FA7425E73043362938B9824'}"
-        << QByteArray("hello!")
-        << "the sha256 differs: the entry says "
-           "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824, the content has "
-           "ce06092fb948d9ffac7d1a376e404b26b7575bcc11ee05a4615fef4fec3a308b";
-    QTest::newRow("neither member")
-        << "{'url':'x'}" << big << "the entry has neither \"size\" nor \"sha256\" to check";
-    QTest::newRow("size of the wrong form")
-        << "{'size':'5'}" << big << "its \"size\" is not a whole number of bytes";
-    QTest::newRow("content unreadable")
-        << "{'size':0}" << QByteArray() << "the content cannot be read: ";
+    row("sha256 differs",
+        "{'sha256':'2CF24DBA5FB0A30E26E83B2AC5B9E29E1B161E5C1FA7425E73043362938B9824'}", "hello!",
+        "the sha256 differs: the entry says "
+        "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824, the content has "
+        "ce06092fb948d9ffac7d1a376e404b26b7575bcc11ee05a4615fef4fec3a308b");
+    row("neither member", "{'url':'x'}", big,
+        "the entry has neither \"size\" nor \"sha256\" to check");
+    row("size of the wrong form", "{'size':'5'}", big,
+        "its \"size\" is not a whole number of bytes");
+    row("content unreadable", "{'size':0}", QByteArray(), "the content cannot be read: ");
+
+    // The whole content, whatever the device and wherever it stands.
+    const QByteArray evil = "EVIL" + big;
+    row("read from the start, not the position", "{'size':102400,'sha256':'%2'}", evil,
+        "the size differs: the entry says 102400 bytes, the content has 102404", "buffer", 4);
+    row("at the end already", "{'size':102404,'sha256':'%1'}", evil, "", "buffer", 102404);
+    row("finished process", "{'size':102400,'sha256':'%1'}", big, "", "finished");
+    row("running process", "{'size':102400,'sha256':'%1'}", big, "", "running");
+    row("finished process, empty", "{'size':0,'sha256':'%1'}", "", "", "finished");
+    row("socket, data arriving later", "{'size':102404,'sha256':'%1'}", evil, "", "socket");
+    row("socket, cut short", "{'size':102405,'sha256':'%1'}", evil,
+        "the size differs: the entry says 102405 bytes, the content has 102404", "socket");
+
+    // Exactly 64 digits.
+    const QString notHex = "its \"sha256\" is not 64 hexadecimal digits";
+    row("sha256 with a line end", "{'sha256':'%1\\n'}", big, notHex);
+    row("sha256 with a space", "{'sha256':'%1 '}", big, notHex);
+    row("sha256 of 63 digits", "{'sha256':'%1'}", big, notHex, "buffer", 0,
+        { { "sha256", QString(64 - 1, 'a') } });
+    row("sha256 not text", "{}", big, notHex, "buffer", 0, { { "sha256", QByteArray(64, 'a') } });
+
+    // Any whole, non-negative number, as a host may fill the entry itself.
+    const auto size = [&](const char *name, const QVariant &value, const QString &why = "") {
+        row(name, "{'sha256':'%1'}", big, why, "buffer", 0, { { "size", value } });
+    };
+    const QString notWhole = "its \"size\" is not a whole number of bytes";
+    size("size as int", int(big.size()));
+    size("size as uint", uint(big.size()));
+    size("size as qlonglong", qlonglong(big.size()));
+    size("size as qulonglong", qulonglong(big.size()));
+    size("size as double", double(big.size()));
+    size("size as float", float(big.size()));
+    size("size as int, differs", 5, "the size differs: the entry says 5 bytes");
+    size("size as a negative int", -1, notWhole);
+    size("size as a fraction", 1.5, notWhole);
+    size("size as a bool", true, notWhole);
+    size("size as qulonglong beyond qint64", std::numeric_limits<qulonglong>::max(), notWhole);
 }
 
 void tst_Walks::fileMatches()
 {
     QFETCH(QString, entry);
+    QFETCH(QVariantHash, members);
     QFETCH(QByteArray, content);
+    QFETCH(QString, device);
+    QFETCH(int, skip);
     QFETCH(QString, why);
 
-    const QString sha256 =
-        QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex().toUpper();
-    const MZU::UpdateFile file { Version("1.0.0"),
-        object(entry.arg(sha256).toUtf8().constData()).toVariantHash() };
+    const auto sha256 = [](const QByteArray &bytes) {
+        return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toUpper();
+    };
+    QVariantHash values = object(entry.replace("%1", sha256(content))
+                                     .replace("%2", sha256(content.mid(skip)))
+                                     .toUtf8()
+                                     .constData())
+                              .toVariantHash();
+    for (auto it = members.cbegin(); it != members.cend(); ++it)
+        values.insert(it.key(), it.value());
+    const MZU::UpdateFile file { Version("1.0.0"), values };
+
     QBuffer buffer;
-    buffer.setData(content);
     QFile missing(QStringLiteral("/nonexistent/file"));
-    QIODevice *device = content.isNull() ? static_cast<QIODevice *>(&missing) : &buffer;
+    QProcess process;
+    QTcpServer server;
+    std::thread writer;
+    QIODevice *input = &buffer;
+    if (content.isNull()) {
+        input = &missing;
+    } else if (device == "buffer") {
+        buffer.setData(content);
+        QVERIFY(buffer.open(QIODevice::ReadOnly) && buffer.read(skip).size() == skip);
+    } else if (device == "finished" || device == "running") {
+        // cat, given the content on its standard input.
+        process.start(QStringLiteral("cat"), QStringList());
+        QVERIFY(process.waitForStarted());
+        process.write(content);
+        process.closeWriteChannel();
+        if (device == "finished")
+            QVERIFY(process.waitForFinished());
+        input = &process;
+    } else {
+        // The other end writes the content in two parts, 100 ms apart, then closes.
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        writer = std::thread([content, port = server.serverPort()] {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            if (!socket.waitForConnected(5000))
+                return;
+            for (const QByteArray &part : { content.left(10), content.mid(10) }) {
+                QThread::msleep(100);
+                socket.write(part);
+                socket.waitForBytesWritten(5000);
+            }
+            socket.disconnectFromHost();
+            if (socket.state() != QAbstractSocket::UnconnectedState)
+                socket.waitForDisconnected(5000);
+        });
+        QVERIFY(server.waitForNewConnection(5000));
+        input = server.nextPendingConnection();
+    }
     QString reason;
-    QCOMPARE(MZU::fileMatches(file, device, &reason), why.isEmpty());
+    const bool matches = MZU::fileMatches(file, input, &reason);
+    if (writer.joinable())
+        writer.join();
+    QCOMPARE(matches, why.isEmpty());
     QVERIFY2(why.isEmpty() ? reason.isEmpty() : reason.startsWith(why), qPrintable(reason));
 }
 
@@ -270,5 +368,5 @@ void tst_Walks::updateVersion()
     QCOMPARE(resultLog.isNull(), changelog.isEmpty());
 }
 
-QTEST_APPLESS_MAIN(tst_Walks)
+QTEST_GUILESS_MAIN(tst_Walks) // QProcess and the sockets need the application object
 #include "tst_walks.moc"

@@ -225,8 +225,8 @@ const Command commands[] = {
     { "verify",
         "Checks the manifest's minisign signature (SOURCE with \".minisig\" appended to its\n"
         "path) against the --key/--key-file keys, as hosts trusting them do, and prints the\n"
-        "key that verified it, the signature's trusted comment and its expiry (an\n"
-        "\"expires=YYYY-MM-DDTHH:MM:SSZ\" in the trusted comment).",
+        "key that verified it, the signature's trusted comment, its expiry (an\n"
+        "\"expires=YYYY-MM-DDTHH:MM:SSZ\" in the trusted comment) and its sequence (\"seq=N\").",
         { "manifest" }, { "key", "key-file", "format", "json" }, { "key", "key-file" }, false, true,
         verifyCodes, &Tool::verify },
 };
@@ -630,17 +630,24 @@ int Tool::verify()
     if (!verifyText(source, text, keys, verified, error.message))
         return fail(Refused, error.message);
     const QString id = Internal::keyIdText(verified.key.id);
+    // A number; beyond 2^53, which a double (and Qt 5's JSON) cannot hold exactly, its digits.
+    const QJsonValue seq = verified.sequence < 0 ? QJsonValue()
+        : verified.sequence <= (1LL << 53)       ? QJsonValue(double(verified.sequence))
+                                                 : QJsonValue(QString::number(verified.sequence));
     if (format == Format::Json)
         print(QJsonObject { { "manifest", source }, { "verified", true }, { "keyId", id },
             { "key", verified.key.text }, { "trustedComment", verified.trustedComment },
-            { "expires",
-                verified.expires.isEmpty() ? QJsonValue() : QJsonValue(verified.expires) } });
+            { "expires", verified.expires.isEmpty() ? QJsonValue() : QJsonValue(verified.expires) },
+            { "seq", seq } });
     else
         print("verified: signed with key " + id + " (" + verified.key.text + ")\n"
             + "trusted comment: " + escaped(verified.trustedComment) + '\n' + "expires: "
             + (verified.expires.isEmpty() ? QStringLiteral("never (no expires= in the trusted "
                                                            "comment)")
                                           : verified.expires)
+            + "\nseq: "
+            + (verified.sequence < 0 ? QStringLiteral("none (no seq= in the trusted comment)")
+                                     : QString::number(verified.sequence))
             + '\n');
     return Clean;
 }

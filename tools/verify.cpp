@@ -61,6 +61,7 @@ bool verifyText(const QString &source, const QByteArray &text, const QVector<Pub
             verified.trustedComment = verification.trustedComment;
             verified.expires = verification.expires;
             verified.expiresAt = verification.expiresAt;
+            verified.sequence = verification.sequence;
             return true;
         }
         cause = verification.problem;

@@ -16,6 +16,7 @@ struct Verified
     QString trustedComment;
     QString expires; // the trusted comment's expires=, empty when none
     qint64 expiresAt = 0; // seconds since 1970 (UTC)
+    qint64 sequence = -1; // the trusted comment's seq=, -1 when none
 };
 
 /// The keys of --key (@p texts) and --key-file (@p files), in that order. On a malformed

@@ -118,20 +118,23 @@ struct Downloaded
 {
     QJsonDocument document; // null on failure
     QString failure; // one line naming the address and the cause; empty on success
-    qint64 sequence = -1; // the signature's seq=, to keep once the document is accepted
+    qint64 sequence = -1; // the verified signature's seq=, -1 when none: see rememberSequence()
 };
 
 /// Fetches and parses @p address on @p session's access manager (the signature too, so
-/// that a kept-alive connection serves both), logging why it failed.
+/// that a kept-alive connection serves both), logging why it failed. Remembers no sequence:
+/// the caller does, once it accepts the document.
 Downloaded download(Session &session, const QString &address, int transferTimeoutMs);
 
 /// What a fetched manifest reads as: the failure of @p manifest's transfer, else its
-/// signature checked against @p signature (null when no key is trusted, so none was
-/// fetched), its structure held to the bounds, and its JSON parsed. Logs the failure.
+/// signature checked against @p signature (null when signing() is None; not read when it
+/// is RefuseAll), its structure held to the bounds, and its JSON parsed. Logs the failure.
 Downloaded readManifest(const QString &address, const Fetched &manifest, const Fetched *signature);
 
-/// True when a manifest must come with a signature, so that one is to be fetched.
-bool signatureWanted();
+/// What the trusted keys ask of a manifest: nothing, a signature fetched beside it and
+/// verified, or (while a key list stands refused) a refusal, with nothing fetched.
+enum class Signing { None, Verify, RefuseAll };
+Signing signing();
 
 /// "more than 50,000 JSON objects and arrays", "nested deeper than 64", or empty: what Qt
 /// would be asked to build from @p text, counted without building it.

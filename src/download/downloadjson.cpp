@@ -214,12 +214,9 @@ Downloaded readManifest(const QString &address, const Fetched &manifest, const F
     const QString shown = shownAddress(address);
     const QString from = QStringLiteral("Cannot download from %1 - ").arg(shown);
     if (manifest.outcome == Fetched::Received) {
-        QString problem;
-        if (signature) {
-            const SignatureCheck check = signatureProblem(address, manifest.body, *signature);
-            problem = check.problem;
-            result.sequence = check.sequence;
-        }
+        const QString problem = signature
+            ? signatureProblem(address, manifest.body, *signature, &result.sequence)
+            : QString();
         if (!problem.isEmpty()) {
             result.failure = problem; // nothing of an unverified manifest is parsed
         } else if (const QString structure = structureProblem(manifest.body);
@@ -261,12 +258,12 @@ Downloaded download(Session &session, const QString &address, int transferTimeou
     if (manifest.outcome != Fetched::Received)
         return readManifest(address, manifest, nullptr);
     Fetched signature;
-    const bool signedOnly = signatureWanted();
-    if (signedOnly)
+    const Signing signedOnly = signing();
+    if (signedOnly == Signing::Verify)
         signature =
             fetch(session, signatureAddress(address), transferTimeoutMs, maximumSignatureSize);
     const ParseGate::Lock parsing;
-    return readManifest(address, manifest, signedOnly ? &signature : nullptr);
+    return readManifest(address, manifest, signedOnly == Signing::None ? nullptr : &signature);
 }
 
 } // namespace Internal
@@ -280,7 +277,9 @@ QJsonDocument downloadJSon(const QString &address)
 QJsonDocument downloadJSon(const QString &address, int transferTimeoutMs)
 {
     MZU::Internal::Session session;
-    MZU::Internal::Downloaded downloaded =
+    const MZU::Internal::Downloaded downloaded =
         MZU::Internal::download(session, address, transferTimeoutMs);
+    if (!downloaded.document.isNull()) // accepted: a replay of anything older is refused now
+        MZU::Internal::rememberSequence(address, downloaded.sequence);
     return downloaded.document;
 }

@@ -3,10 +3,13 @@
 
 #include "mzu.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDebug>
+#include <QMutex>
 #include <QReadWriteLock>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTimeZone>
 #include <QUrl>
 
@@ -69,17 +72,32 @@ struct KeyStore
         for (const QString &text : compiled) {
             PublicKey key;
             QString why;
-            // CMake refuses malformed keys, so this only guards against a hand-made build.
-            if (parsePublicKey(text, key, why))
+            // CMake refuses malformed keys, so this only guards against a hand-made build;
+            // even there a typo must not leave the host unverified.
+            if (parsePublicKey(text, key, why)) {
                 keys.append(key);
-            else
+            } else {
+                keys.clear();
+                refused = refusal(text, why);
                 qCWarning(lcMzupdater).noquote()
-                    << QStringLiteral("Compiled-in trusted key \"%1\" ignored - %2").arg(text, why);
+                    << QStringLiteral("Compiled-in trusted key \"%1\" refused - %2; every "
+                                      "manifest is refused until setTrustedKeys() succeeds")
+                           .arg(text, why);
+                break;
+            }
         }
+    }
+
+    static QString refusal(const QString &text, const QString &why)
+    {
+        return QStringLiteral("the trusted key \"%1\" was refused (%2), so no manifest is "
+                              "accepted until setTrustedKeys() succeeds")
+            .arg(text, why);
     }
 
     QReadWriteLock lock;
     QVector<PublicKey> keys;
+    QString refused; // not empty: a key list was refused, and every manifest is, with this cause
 };
 
 KeyStore &store()
@@ -88,29 +106,72 @@ KeyStore &store()
     return instance;
 }
 
+bool isSpace(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\v')
+        || c == QLatin1Char('\f') || c == QLatin1Char('\r') || c == QLatin1Char('\n');
+}
+
+// The white-space-delimited word of @p text around @p at.
+QString wordAt(const QString &text, int at)
+{
+    int start = at;
+    while (start > 0 && !isSpace(text.at(start - 1)))
+        --start;
+    int end = at;
+    while (end < text.size() && !isSpace(text.at(end)))
+        ++end;
+    return text.mid(start, end - start);
+}
+
+// Where @p name= stands as a token of @p text at @p at: at the start or after white space,
+// in lower case. Returns the length of its value (up to white space or the end), or -1.
+int tokenValueLength(const QString &text, int at, const QString &name)
+{
+    const QString prefix = name + QLatin1Char('=');
+    const int start = at + int(prefix.size());
+    if ((at > 0 && !isSpace(text.at(at - 1))) || text.mid(at, prefix.size()) != prefix)
+        return -1;
+    int end = start;
+    while (end < text.size() && !isSpace(text.at(end)))
+        ++end;
+    return end - start;
+}
+
 // Read only once the trusted comment verified: before that anyone could have written it.
+// Fail-closed: every "expires" of the comment, in any case and whatever stands around it,
+// must be one token "expires=YYYY-MM-DDTHH:MM:SSZ" between white space (or the ends), so
+// that a mistake is refused rather than read as "never expires".
 void checkExpiry(Verification &verification)
 {
-    static const QRegularExpression token(QStringLiteral("(?:^|\\s)expires=(\\S*)"));
     static const QRegularExpression form(
-        QStringLiteral("^([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})Z$"));
-    for (auto it = token.globalMatch(verification.trustedComment); it.hasNext();) {
-        const QString value = it.next().captured(1);
-        const QRegularExpressionMatch match = form.match(value);
+        QStringLiteral("\\A([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})Z\\z"));
+    const QString &comment = verification.trustedComment;
+    const QString name = QStringLiteral("expires");
+    for (int at = int(comment.indexOf(name, 0, Qt::CaseInsensitive)); at >= 0;
+         at = int(comment.indexOf(name, at + 1, Qt::CaseInsensitive))) {
+        const int length = tokenValueLength(comment, at, name);
+        const QString value = comment.mid(at + int(name.size()) + 1, length);
+        const QRegularExpressionMatch match =
+            length < 0 ? QRegularExpressionMatch() : form.match(value);
         const auto number = [&](int i) { return match.captured(i).toInt(); };
         const QDate date(number(1), number(2), number(3));
         const QTime time(number(4), number(5), number(6));
         if (!match.hasMatch() || !date.isValid() || !time.isValid()) {
             verification.result = Verification::Malformed;
-            verification.problem = QStringLiteral("signature's expiry \"%1\" is not a date of "
-                                                  "the form YYYY-MM-DDTHH:MM:SSZ")
-                                       .arg(value);
+            verification.problem = length < 0
+                ? QStringLiteral("signature's expiry \"%1\" is not a token of the form "
+                                 "expires=YYYY-MM-DDTHH:MM:SSZ")
+                      .arg(wordAt(comment, at))
+                : QStringLiteral("signature's expiry \"%1\" is not a date of the form "
+                                 "YYYY-MM-DDTHH:MM:SSZ")
+                      .arg(value);
             return;
         }
-        const qint64 at = QDateTime(date, time, QTimeZone::utc()).toSecsSinceEpoch();
-        if (verification.expires.isEmpty() || at < verification.expiresAt) {
+        const qint64 seconds = QDateTime(date, time, QTimeZone::utc()).toSecsSinceEpoch();
+        if (verification.expires.isEmpty() || seconds < verification.expiresAt) {
             verification.expires = value;
-            verification.expiresAt = at;
+            verification.expiresAt = seconds;
         }
     }
     const qint64 now = secondsNow();
@@ -121,6 +182,51 @@ void checkExpiry(Verification &verification)
                 .arg(verification.expires, utcText(now));
     }
 }
+
+// As the expiry, read only once the trusted comment verified, and fail-closed: every "seq"
+// followed by "=" or ":" (any case, spaces or not, whatever stands before it) must be the
+// one token "seq=N" between white space, N decimal from 0 to 2^63-1.
+void checkSequence(Verification &verification)
+{
+    static const QRegularExpression tokenLike(QStringLiteral("seq\\s*[=:]"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    static const QRegularExpression digits(QStringLiteral("\\A[0-9]+\\z"));
+    const QString &comment = verification.trustedComment;
+    const QString name = QStringLiteral("seq");
+    for (auto it = tokenLike.globalMatch(comment); it.hasNext();) {
+        const int at = int(it.next().capturedStart());
+        const int length = tokenValueLength(comment, at, name);
+        const QString value = comment.mid(at + int(name.size()) + 1, length);
+        bool ok = length > 0 && digits.match(value).hasMatch();
+        const qint64 number = ok ? value.toLongLong(&ok) : -1;
+        if (!ok || number < 0) {
+            verification.result = Verification::Malformed;
+            verification.problem = QStringLiteral("signature's sequence \"%1\" is not a token of "
+                                                  "the form seq=N, N a whole number from 0 to "
+                                                  "9223372036854775807")
+                                       .arg(wordAt(comment, at));
+            return;
+        }
+        if (verification.sequence >= 0) {
+            verification.result = Verification::Malformed;
+            verification.problem =
+                QStringLiteral("signature's trusted comment holds more than one seq=");
+            return;
+        }
+        verification.sequence = number;
+    }
+}
+
+// The settings key under which the highest sequence accepted from @p address is kept.
+QString sequenceKey(const QString &address)
+{
+    const QByteArray digest =
+        QCryptographicHash::hash(address.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+    return QStringLiteral("mzupdater/seq/") + QString::fromLatin1(digest);
+}
+
+// Several checks may accept a manifest at once: each raises the number kept, none lowers it.
+QMutex sequenceMutex;
 
 } // namespace
 
@@ -217,6 +323,8 @@ Verification verifySignature(
         verification.result = Verification::Verified;
         verification.trustedComment = QString::fromUtf8(comment);
         checkExpiry(verification);
+        if (verification.result == Verification::Verified)
+            checkSequence(verification);
         if (verification.result == Verification::Verified) {
             verification.keyIndex = i;
             qCDebug(lcMzupdater).noquote() << "Verified with key" << keyIdText(keys.at(i).id);
@@ -273,25 +381,79 @@ QString fetchSignature(
     return signatureFailure(where, fetched);
 }
 
-bool signatureWanted()
+qint64 acceptedSequence(const QString &address)
 {
-    return !trustedPublicKeys().isEmpty();
+    QMutexLocker locker(&sequenceMutex);
+    bool ok = false;
+    const qint64 sequence = QSettings().value(sequenceKey(address)).toLongLong(&ok);
+    return ok && sequence >= 0 ? sequence : -1;
 }
 
-SignatureCheck signatureProblem(
-    const QString &address, const QByteArray &body, const Fetched &signature)
+void rememberSequence(const QString &address, qint64 sequence)
 {
-    SignatureCheck check;
-    QString cause = signatureFailure(signatureAddress(address), signature);
+    if (sequence < 0)
+        return;
+    QMutexLocker locker(&sequenceMutex);
+    QSettings settings;
+    const QString key = sequenceKey(address);
+    bool ok = false;
+    const qint64 kept = settings.value(key).toLongLong(&ok);
+    if (ok && kept >= sequence)
+        return;
+    settings.setValue(key, QString::number(sequence));
+    settings.sync();
+}
+
+Signing signing()
+{
+    KeyStore &store = Internal::store();
+    QReadLocker locker(&store.lock);
+    return !store.refused.isEmpty() ? Signing::RefuseAll
+        : store.keys.isEmpty()      ? Signing::None
+                                    : Signing::Verify;
+}
+
+QString signatureProblem(
+    const QString &address, const QByteArray &body, const Fetched &signature, qint64 *sequence)
+{
+    if (sequence)
+        *sequence = -1;
+    QVector<PublicKey> keys;
+    QString cause;
+    {
+        KeyStore &store = Internal::store();
+        QReadLocker locker(&store.lock);
+        keys = store.keys;
+        cause = store.refused;
+    }
+    if (keys.isEmpty() && cause.isEmpty())
+        return QString();
+    if (cause.isEmpty())
+        cause = signatureFailure(signatureAddress(address), signature);
+    Verification verification;
     if (cause.isEmpty()) {
-        const Verification verification =
-            verifySignature(body, signature.body, trustedPublicKeys());
+        verification = verifySignature(body, signature.body, keys);
         cause = verification.problem;
     }
-    if (!cause.isEmpty())
-        check.problem =
-            QStringLiteral("Refusing the manifest from %1 - %2").arg(shownAddress(address), cause);
-    return check;
+    if (cause.isEmpty()) {
+        // Read only now, as the expiry: the number is the signer's word.
+        const qint64 accepted = acceptedSequence(address);
+        if (accepted >= 0 && verification.sequence < 0)
+            cause = QStringLiteral("its signature has no sequence (seq=), but sequence %1 was "
+                                   "accepted before; the server may be replaying an old manifest")
+                        .arg(accepted);
+        else if (verification.sequence < accepted)
+            cause = QStringLiteral("sequence %1 is older than sequence %2, accepted before; the "
+                                   "server may be replaying an old manifest")
+                        .arg(verification.sequence)
+                        .arg(accepted);
+    }
+    if (cause.isEmpty()) {
+        if (sequence)
+            *sequence = verification.sequence;
+        return QString();
+    }
+    return QStringLiteral("Refusing the manifest from %1 - %2").arg(shownAddress(address), cause);
 }
 
 } // namespace Internal
@@ -299,20 +461,26 @@ SignatureCheck signatureProblem(
 bool setTrustedKeys(const QStringList &keys)
 {
     QVector<Internal::PublicKey> parsed;
+    Internal::KeyStore &store = Internal::store();
     for (const QString &text : keys) {
         Internal::PublicKey key;
         QString why;
         if (!Internal::parsePublicKey(text, key, why)) {
             qCWarning(Internal::lcMzupdater).noquote()
-                << QStringLiteral("Trusted key \"%1\" refused - %2; the trusted keys are unchanged")
+                << QStringLiteral("Trusted key \"%1\" refused - %2; every manifest is refused "
+                                  "until setTrustedKeys() succeeds")
                        .arg(text, why);
+            // Fail-closed: keeping the old list would leave a host that trusted none unverified.
+            QWriteLocker locker(&store.lock);
+            store.keys.clear();
+            store.refused = Internal::KeyStore::refusal(text, why);
             return false;
         }
         parsed.append(key);
     }
-    Internal::KeyStore &store = Internal::store();
     QWriteLocker locker(&store.lock);
     store.keys = parsed;
+    store.refused.clear();
     return true;
 }
 

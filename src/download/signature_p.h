@@ -51,16 +51,19 @@ struct Verification
     QString trustedComment;
     QString expires; // the earliest expires= of the trusted comment, empty when none
     qint64 expiresAt = 0; // that moment in seconds since 1970 (UTC)
+    qint64 sequence = -1; // the trusted comment's seq=, -1 when none
 };
 
 /// Checks minisign's signature file @p signature ("Ed" or "ED") over the exact bytes of
 /// @p body against @p keys: the key id, the signature, the trusted comment's, then each
 /// "expires=YYYY-MM-DDTHH:MM:SSZ" of the trusted comment, which must be readable and not
-/// more than expirySkewSeconds past.
+/// more than expirySkewSeconds past, and its "seq=N". Any other spelling of either (an
+/// "expires" in any case or glued to other text, a "seq" followed by "=" or ":" that is not
+/// exactly "seq=N") is Malformed, never ignored.
 Verification verifySignature(
     const QByteArray &body, const QByteArray &signature, const QVector<PublicKey> &keys);
 
-/// The keys setTrustedKeys() holds now.
+/// The keys setTrustedKeys() holds now; none while a refused list has every manifest refused.
 QVector<PublicKey> trustedPublicKeys();
 
 /// @p address with ".minisig" appended to its path, the query kept.
@@ -75,16 +78,23 @@ QString signatureFailure(const QString &where, const Fetched &fetched);
 QString fetchSignature(
     Session &session, const QString &address, int transferTimeoutMs, QByteArray &signature);
 
-/// What checking a manifest's signature found.
-struct SignatureCheck
-{
-    QString problem; // the one line naming the address and the cause; empty when verified
-    qint64 sequence = -1; // the trusted comment's seq=, -1 when none
-};
+/// Checks @p signature, fetched from beside @p address, against @p body and the trusted
+/// keys, and its sequence against the one accepted from @p address before. While a key list
+/// given to setTrustedKeys() stands refused, every manifest is refused. Returns the one line
+/// naming the address and the cause, empty when verified; @p sequence (when given) gets the
+/// verified seq=, -1 when none: the caller remembers it with rememberSequence() once it has
+/// accepted the whole manifest.
+QString signatureProblem(const QString &address, const QByteArray &body, const Fetched &signature,
+    qint64 *sequence = nullptr);
 
-/// Checks @p signature, fetched from beside @p address, against @p body and the trusted keys.
-SignatureCheck signatureProblem(
-    const QString &address, const QByteArray &body, const Fetched &signature);
+/// The highest sequence accepted from @p address, -1 when none. Kept with QSettings (the
+/// application's organisation and name) under "mzupdater/seq/" and the first 16 hexadecimal
+/// digits of the SHA-256 of the address's UTF-8. Thread-safe.
+qint64 acceptedSequence(const QString &address);
+
+/// Keeps @p sequence as the one accepted from @p address, unless a higher one is kept or
+/// @p sequence is -1. Call it only once the whole manifest was accepted. Thread-safe.
+void rememberSequence(const QString &address, qint64 sequence);
 
 } // namespace Internal
 } // namespace MZU

@@ -153,6 +153,7 @@ MzUpdater::Outcome MzUpdater::Running::evaluate(const Question &question,
     }
     if (!QCoreApplication::instance())
         return outcome; // the application is leaving, and waits for the pool
+    MZU::Internal::rememberSequence(address, downloaded.sequence); // the manifest is accepted
     outcome.checked = true;
     const QString os = MZU::osString();
     outcome.offer = MZU::Internal::makeOffer(manifest, MZU::Internal::getApplications(manifest, os),
@@ -266,8 +267,13 @@ void MzUpdater::checkUpdates()
                 Outcome outcome;
                 outcome.failure = MZU::Internal::readManifest(address, manifest, nullptr).failure;
                 finish(outcome);
-            } else if (!MZU::Internal::signatureWanted()) {
+                return;
+            }
+            const MZU::Internal::Signing signing = MZU::Internal::signing();
+            if (signing == MZU::Internal::Signing::None) {
                 parse(manifest, nullptr);
+            } else if (signing == MZU::Internal::Signing::RefuseAll) {
+                parse(manifest, &manifest); // refused unread
             } else {
                 check->signature = std::make_unique<MZU::Internal::Transfer>(*network,
                     MZU::Internal::signatureAddress(address), timeout,
