@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QThreadPool>
+#include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QtTest>
 
@@ -296,6 +297,9 @@ void tst_Updater::check()
     for (const QString &address : chosen)
         updater->setManifestAddress(QString(address).replace("%1", url));
     QCOMPARE(updater->manifestAddress(), url);
+    MZU::Offer offered;
+    offered.address = "no checked()";
+    QObject::connect(updater, &MzUpdater::checked, [&] { offered = updater->offer(); });
     record(updater, &seen, deleteOn);
     updater->checkUpdates();
     settle({ updater });
@@ -311,6 +315,11 @@ void tst_Updater::check()
     QCOMPARE(cut(seen, events), events);
     QCOMPARE(cut(MessageLog::take(), warnings), warnings);
     QCOMPARE(server.requestCount(address), before + 1);
+    // Ready at checked(), for the address checked: up to date, or the version then offered.
+    const QString update = seen.filter("updateAvailable ").value(0).section(' ', 1, 1);
+    QCOMPARE(offered.address, seen.contains("checked") ? url : "no checked()");
+    if (deleteOn != "checked") // else updateAvailable() never came
+        QCOMPARE(offered.version.toString(), update.isEmpty() ? "0.0.0" : update);
 }
 
 // One check at a time for each updater, while many check at once.
@@ -344,6 +353,20 @@ void tst_Updater::busy()
     updaters.front()->checkUpdates(); // once delivered, the next check is accepted
     settle(all());
     QCOMPARE(server.requestCount("/slow"), count + 1);
+
+    // A channel switch: the abandoned check emits nothing, and the next starts at once.
+    MzUpdater &switched = *updaters.front();
+    pointAt("/stalled");
+    seen.clear();
+    switched.checkUpdates();
+    switched.setManifestAddress(server.url("/fast"));
+    switched.cancel();
+    switched.checkUpdates();
+    settle(all());
+    QCOMPARE(seen.join('|'), "checked|updateAvailable 2.0.0 | 2.0.0:\nFaster.");
+    QCOMPARE(switched.offer().address, server.url("/fast"));
+    QCOMPARE(MessageLog::take(), QStringList());
+    switched.setManifestAddress(QString());
 
     // Eight checks of the largest manifest at once cost about what one does.
     pointAt("/releases");
@@ -425,6 +448,12 @@ void tst_Updater::sequence()
     const QByteArray digest = QCryptographicHash::hash(url.toUtf8(), QCryptographicHash::Sha256);
     QCOMPARE(QSettings().value("mzupdater/seq/" + digest.toHex().left(16)).toLongLong(), 42);
     QVERIFY(MZU::setTrustedKeys({}));
+
+    // The install's place in rollouts is made once and kept.
+    QSettings().remove("mzupdater/installId");
+    const QString id = MzUpdater("1.0.0").installId();
+    QVERIFY(!QUuid(id).isNull());
+    QCOMPARE(MzUpdater("1.0.0").installId(), id);
 }
 
 void tst_Updater::destroy_data()

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "manifest/manifest_p.h"
+#include "manifest/offer_p.h"
 #include "manifestbuilder.h"
 
 #include <QBuffer>
@@ -29,6 +30,8 @@ private Q_SLOTS:
     void compareIgnoresValues();
     void updateVersion_data();
     void updateVersion();
+    void offer_data();
+    void offer();
 };
 
 static const QStringList reasons { "NotObject", "OtherOs", "EmptyName", "NullVersion",
@@ -366,6 +369,84 @@ void tst_Walks::updateVersion()
     QCOMPARE(resultVersion, newVersion);
     QCOMPARE(resultLog, changelog);
     QCOMPARE(resultLog.isNull(), changelog.isEmpty());
+}
+
+// The application entry first, as only the first of a name is read. Releases of A from 1.3.0
+// to 2.0.0 (start of 2.0.0's rollout: 2026-01-01, over 10 days),
+// and files and settings for them; install-1 gets 2.0.0 at 1767810737 (2026-01-07T18:32:17Z),
+// as SHA-256("install-1/2.0.0") says.
+void tst_Walks::offer_data()
+{
+    QTest::addColumn<QJsonArray>("apps");
+    QTest::addColumn<qint64>("now");
+    QTest::addColumn<QString>("offered"); // version, critical or not, files, settings, size
+    const qint64 moment = 1767810737;
+    const auto rel = [](const char *version, const char *extra = "{}") {
+        return release("A", "os", version, object(extra));
+    };
+    const QJsonObject files = application("A",
+        { system("os",
+            QJsonArray { file("1.3.0", "f", object("{'size':10}")),
+                file("1.3.0", "g", object("{'size':5}")), file("1.4.0", "f", object("{'size':20}")),
+                file("1.2.0", "h", object("{'size':1}")) },
+            QJsonArray { setting("1.3.0", "k", "string", "a"), setting("1.4.0", "j"),
+                setting("1.4.0", "k", "string", "b") }) });
+    const QJsonObject unsized = application("A",
+        { system(
+            "os", QJsonArray { file("1.3.0", "f", object("{'size':10}")), file("1.4.0", "g") }) });
+    const auto rollout = [&](const char *more = "") {
+        return rel("2.0.0",
+            qPrintable(QStringLiteral("{'rollout':{'start':'2026-01-01T00:00:00Z','days':10}%1}")
+                           .arg(more)));
+    };
+    const auto row = [](const char *name, const QJsonArray &apps, qint64 now, const char *offered) {
+        QTest::newRow(name) << apps << now << QString(offered);
+    };
+    row("merged across three releases", { files, rel("1.3.0"), rel("1.4.0") }, moment,
+        "1.4.0 | f@1.4.0 g@1.3.0 | k@1.4.0=b j@1.4.0= | 25");
+    row("a file without a size", { unsized, rel("1.3.0"), rel("1.4.0") }, moment,
+        "1.4.0 | f@1.3.0 g@1.4.0 | | -1");
+    row("up to date", { rel("1.2.0"), rel("1.1.0", "{'critical':true}") }, moment, "");
+    row("critical passed", { rel("1.3.0", "{'critical':true}"), rel("1.4.0") }, moment,
+        "1.4.0 critical | | | 0");
+    row("critical not a boolean", { rel("1.3.0", "{'critical':'true'}"), rel("1.4.0") }, moment,
+        "1.4.0 | | | 0");
+    row("rollout before start", { rel("1.3.0"), rollout() }, 1767225599, "1.3.0 | | | 0");
+    row("rollout before this install's moment", { rel("1.3.0"), rollout() }, moment - 1,
+        "1.3.0 | | | 0");
+    row("rollout at this install's moment", { rel("1.3.0"), rollout() }, moment, "2.0.0 | | | 0");
+    row("critical inside a rollout", { rel("1.3.0"), rollout(",'critical':true") }, 0,
+        "2.0.0 critical | | | 0");
+    row("rollout of negative days",
+        { rel("1.3.0"), rel("2.0.0", "{'rollout':{'start':'2026-01-01T00:00:00Z','days':-1}}") },
+        moment * 2, "1.3.0 | | | 0");
+    row("rollout start unreadable",
+        { rel("1.3.0"), rel("2.0.0", "{'rollout':{'start':'2026-01-01','days':0}}") }, moment * 2,
+        "1.3.0 | | | 0");
+}
+
+void tst_Walks::offer()
+{
+    QFETCH(QJsonArray, apps);
+    QFETCH(qint64, now);
+    QFETCH(QString, offered);
+    const QJsonDocument document = manifest(apps);
+    const MZU::Offer offer = makeOffer(
+        document, getApplications(document, "os"), "A", Version("1.2.0"), "os", "install-1", now);
+    QStringList files, settings;
+    for (const MZU::UpdateFile &file : offer.files)
+        files << file.values.value("filename").toString() + "@" + file.version.toString();
+    for (const MZU::SettingValue &setting : offer.settings)
+        settings << setting.key + "@" + setting.version.toString() + "=" + setting.value;
+    const QString seen = offer.version.isNull()
+        ? QString()
+        : QStringList { offer.version.toString() + (offer.critical ? " critical" : ""),
+              files.join(' '), settings.join(' '), QString::number(offer.downloadSize) }
+              .join(" | ")
+              .replace("  ", " ");
+    QCOMPARE(seen, offered);
+    QCOMPARE(offer.values.value("version").toString(),
+        offer.version.isNull() ? QString() : offer.version.toString());
 }
 
 QTEST_GUILESS_MAIN(tst_Walks) // QProcess and the sockets need the application object
