@@ -57,8 +57,13 @@ inline QString notJson(const QByteArray &body)
 {
     QJsonParseError error;
     QJsonDocument::fromJson(body, &error);
-    return QStringLiteral("Cannot read %1 - not JSON: ") + error.errorString() + " at offset "
-        + QString::number(error.offset);
+    const QByteArray before = body.left(error.offset);
+    return QStringLiteral("Cannot read %1 - not JSON: ") // %1: the address, filled in later
+        + QStringLiteral("%1 at %2:%3 (offset %4)")
+              .arg(error.errorString())
+              .arg(before.count('\n') + 1)
+              .arg(error.offset - before.lastIndexOf('\n')) // ASCII bodies only
+              .arg(error.offset);
 }
 
 #endif // MESSAGELOG_H

@@ -200,8 +200,14 @@ QString notJson(const QByteArray &body, const QJsonParseError &error)
 {
     if (body.trimmed().isEmpty())
         return QStringLiteral("not JSON: the body is empty");
-    const QString why =
-        QStringLiteral("not JSON: %1 at offset %2").arg(error.errorString()).arg(error.offset);
+    // Line and column as an editor counts them, in characters.
+    const QByteArray before = body.left(error.offset);
+    const int lineStart = int(before.lastIndexOf('\n')) + 1;
+    const QString why = QStringLiteral("not JSON: %1 at %2:%3 (offset %4)")
+                            .arg(error.errorString())
+                            .arg(before.count('\n') + 1)
+                            .arg(QString::fromUtf8(before.mid(lineStart)).size() + 1)
+                            .arg(error.offset);
     const QString kind = notJsonBecause(body, error.offset);
     return kind.isEmpty() ? why : why + QStringLiteral("; the body ") + kind;
 }
