@@ -24,7 +24,7 @@
 namespace {
 
 const char *const probes[] = { "deep-release", "deep-root", "fromJson", "minimal", "minimal-x8",
-    "silent-x200" };
+    "releases", "releases-x8", "silent-x200" };
 
 QString lastMessage;
 
@@ -50,14 +50,12 @@ QByteArray deepArrays()
     return one.repeated(2096).chopped(1);
 }
 
-// As many minimal releases as fit in 4 MiB: 82,240 on linux-x86_64.
-QByteArray minimalReleases()
+// As many entries as fit in a 4 MiB manifest, "%1" in each replaced by its number.
+QByteArray full(const QByteArray &entry)
 {
-    const QByteArray entry =
-        R"({"os":")" + MZU::osString().toUtf8() + R"(","name":"a","version":"1.0.1"},)";
     QByteArray body = R"({"name":"Versions.json","apps":[)";
-    while (body.size() + entry.size() + 1 < 4 * 1024 * 1024)
-        body += entry;
+    for (int i = 1; body.size() + entry.size() + 8 < 4 * 1024 * 1024; ++i)
+        body += QByteArray(entry).replace("%1", QByteArray::number(i)) + ',';
     return body.chopped(1) + "]}";
 }
 
@@ -108,9 +106,14 @@ int runProbe(const QByteArray &name)
     });
     HttpServer server;
     const bool deep = name.startsWith("deep") || name == "fromJson";
-    const QByteArray body = !deep ? minimalReleases()
-        : name == "deep-release"  ? R"({"name":"Versions.json","apps":[{"name":"ProbeApp","os":")"
-            + MZU::osString().toUtf8() + R"(","version":"2.0.0","deep":[)" + deepArrays() + "]}]}"
+    const QByteArray os = MZU::osString().toUtf8();
+    const QByteArray body = name.startsWith("minimal")
+        ? full(R"({"os":")" + os + R"(","name":"a","version":"1.0.1"})")
+        : name.startsWith("releases") // the largest manifest under the bounds
+        ? full(R"({"name": "ProbeApp", "os": ")" + os
+            + R"(", "version": "1.0.%1", "changelog": "Fixes and more fixes."})")
+        : name == "deep-release" ? R"({"name":"Versions.json","apps":[{"name":"ProbeApp","os":")"
+                + os + R"(","version":"2.0.0","deep":[)" + deepArrays() + "]}]}"
                                  : '[' + deepArrays() + ']';
     const HttpServer::Response response =
         deep ? HttpServer::Response::encoded("gzip", body) : HttpServer::Response::json(body);
@@ -133,14 +136,14 @@ int runProbe(const QByteArray &name)
         outcome = downloadJSon(url).isNull() ? "null document: " + lastMessage : "a document";
         outcome.replace(url, QLatin1String("URL"));
     } else {
-        const int count = name == "minimal-x8" ? 8 : name == "silent-x200" ? 200 : 1;
+        const int count = name.endsWith("x8") ? 8 : name == "silent-x200" ? 200 : 1;
         outcome = check(url, count, count == 200 ? 5000 : 120000, &threads, &active);
     }
     std::printf("%-13s %5lld MiB  %3d threads (%d before), %d pool threads active  %.1f s  %s  "
-                "[%d bytes, %d served]\n",
+                "[%d bytes, %d served, %d objects]\n",
         name.constData(), memory.grownKiB() / 1024, qMax(threads, threadCount()), threadsBefore,
         active, double(clock.elapsed()) / 1000, qPrintable(outcome), int(body.size()),
-        int(response.body.size()));
+        int(response.body.size()), int(body.count('{')));
     std::fflush(stdout);
     std::_Exit(0);
 }
