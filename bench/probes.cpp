@@ -168,7 +168,8 @@ int main(int argc, char *argv[])
         // Still running: its peak since the probe began, then end it.
         const QString process = QString::number(probe.processId());
         const qint64 peak = statusKiB(process, "VmHWM:");
-        const qint64 before = probe.readAllStandardOutput().split(' ').value(1).toLongLong();
+        const qint64 before =
+            probe.readAllStandardOutput().split(' ').value(1).trimmed().toLongLong();
         const int threads = threadCount(process);
         probe.kill();
         probe.waitForFinished();
