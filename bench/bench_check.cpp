@@ -12,6 +12,10 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSemaphore>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -26,17 +30,45 @@
 
 #include <ctime>
 
+#include <zlib.h>
+
 namespace {
 
 constexpr int guardMs = 30000;
 
+// Accepts TLS connections with the tests' self-signed certificate for 127.0.0.1.
+class TlsServer : public QTcpServer
+{
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QSslSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        socket->setLocalCertificate(certificate());
+        QFile key(QStringLiteral(MZUPDATER_TEST_DATA "/selfsigned.key"));
+        key.open(QIODevice::ReadOnly);
+        socket->setPrivateKey(QSslKey(&key, QSsl::Rsa));
+        socket->startServerEncryption();
+        addPendingConnection(socket);
+    }
+
+public:
+    static QSslCertificate certificate()
+    {
+        return QSslCertificate::fromPath(QStringLiteral(MZUPDATER_TEST_DATA "/selfsigned.crt"))
+            .value(0);
+    }
+};
+
 // Answers every GET on 127.0.0.1 with a fixed body per path from its own thread, so that
-// serving does not share the event loop that is being measured.
+// serving does not share the event loop that is being measured; over TLS if asked. A path
+// ending in ".gz" is sent with Content-Encoding: gzip.
 class LoopbackServer : public QThread
 {
 public:
-    explicit LoopbackServer(QHash<QByteArray, QByteArray> bodies)
+    LoopbackServer(QHash<QByteArray, QByteArray> bodies, bool tls)
         : bodies(std::move(bodies))
+        , tls(tls)
     {
         start();
         ready.acquire();
@@ -50,13 +82,18 @@ public:
 
     QString address(const QByteArray &path) const
     {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(QString::fromLatin1(path));
+        return QStringLiteral("%1://127.0.0.1:%2%3")
+            .arg(QLatin1String(tls ? "https" : "http"))
+            .arg(port)
+            .arg(QString::fromLatin1(path));
     }
 
 protected:
     void run() override
     {
-        QTcpServer server;
+        TlsServer tlsServer;
+        QTcpServer plainServer;
+        QTcpServer &server = tls ? tlsServer : plainServer;
         server.listen(QHostAddress::LocalHost, 0);
         port = server.serverPort();
         QObject::connect(&server, &QTcpServer::newConnection, &server, [&server, this] {
@@ -79,12 +116,15 @@ private:
             const QByteArray path = request->left(request->indexOf("\r\n")).split(' ').value(1);
             const QByteArray body = bodies.value(path);
             socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
-                + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                + QByteArray::number(body.size())
+                + (path.endsWith(".gz") ? "\r\nContent-Encoding: gzip" : "")
+                + "\r\nConnection: close\r\n\r\n" + body);
             socket->disconnectFromHost();
         });
     }
 
     const QHash<QByteArray, QByteArray> bodies;
+    const bool tls;
     QSemaphore ready;
     quint16 port = 0;
 };
@@ -92,6 +132,22 @@ private:
 // Ten applications on three platforms, by size; the path is "/" + the name.
 const std::pair<const char *, int> sizes[] = { { "100KB", 100 * 1024 }, { "1MB", 1024 * 1024 },
     { "4MB", 4 * 1024 * 1024 } }; // the largest accepted
+
+// @p data in gzip, as a server's default level makes it.
+QByteArray gzip(QByteArray data)
+{
+    z_stream stream {};
+    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(data.data());
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(int(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
 
 struct Served
 {
@@ -107,6 +163,7 @@ const Served &served()
             const QByteArray path = '/' + QByteArray(size.first);
             int releases = 0;
             s.bodies.insert(path, Manifests::spreadOfSize(size.second, &releases));
+            s.bodies.insert(path + ".gz", gzip(s.bodies.value(path)));
             s.releases.insert(path, releases);
         }
         return s;
@@ -114,10 +171,11 @@ const Served &served()
     return made;
 }
 
-LoopbackServer &server()
+LoopbackServer &server(bool tls = false)
 {
-    static LoopbackServer instance(served().bodies);
-    return instance;
+    static LoopbackServer plain(served().bodies, false);
+    static LoopbackServer secure(served().bodies, true);
+    return tls ? secure : plain;
 }
 
 QString settingsPath()
@@ -126,12 +184,12 @@ QString settingsPath()
 }
 
 // The updater reads its address from the maintenance tool's settings on every check.
-void pointUpdaterAt(const QByteArray &path)
+void pointUpdaterAt(const QByteArray &path, bool tls = false)
 {
     QFile file(settingsPath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         qFatal("Cannot write %s", qPrintable(settingsPath()));
-    file.write("[URL]\nVersions=" + server().address(path).toUtf8() + "\n");
+    file.write("[URL]\nVersions=" + server(tls).address(path).toUtf8() + "\n");
 }
 
 // A host checks far apart, so the previous check's teardown on the pool never overlaps the
@@ -255,8 +313,10 @@ qint64 checkOnHostThread(MzUpdater &updater, Offer &offer)
 }
 
 // The longest block of the host's event loop during one check, one check per repetition,
-// by an updater that has checked once already and so also drops the previous result.
-void checkHostThread(benchmark::State &state, const QByteArray &path)
+// by an updater that has checked once already and so also drops the previous result. With
+// @p tls, over HTTPS and gzip-encoded: the transfer, TLS and the decoding run on the host's
+// thread too.
+void checkHostThread(benchmark::State &state, const QByteArray &path, bool tls)
 {
     // What the check must offer: the public functions on the same bytes.
     Offer expected;
@@ -266,7 +326,7 @@ void checkHostThread(benchmark::State &state, const QByteArray &path)
         expected.changelog);
     expected.version = newVersion.toString();
 
-    pointUpdaterAt(path);
+    pointUpdaterAt(tls ? path + ".gz" : path, tls);
     MzUpdater updater(QStringLiteral("0.0.1"));
     Offer offer;
     if (checkOnHostThread(updater, offer) < 0)
@@ -325,14 +385,20 @@ void registerCheckBenchmarks(int hostRepetitions)
             [path](benchmark::State &state) { bareGet(state, path); })
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark((std::string("host/") + size.first).c_str(),
-            [path](benchmark::State &state) { checkHostThread(state, path); })
-            ->UseManualTime()
-            ->Unit(benchmark::kMillisecond)
-            ->Iterations(1)
-            ->Repetitions(hostRepetitions)
-            ->ComputeStatistics("max", maximum);
+        for (const bool tls : { false, true })
+            benchmark::RegisterBenchmark(
+                (std::string(tls ? "host/tls-gzip/" : "host/") + size.first).c_str(),
+                [path, tls](benchmark::State &state) { checkHostThread(state, path, tls); })
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond)
+                ->Iterations(1)
+                ->Repetitions(hostRepetitions)
+                ->ComputeStatistics("max", maximum);
     }
+    // The library has no bypass: the benchmark's process trusts the test certificate.
+    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    trusting.setCaCertificates(trusting.caCertificates() << TlsServer::certificate());
+    QSslConfiguration::setDefaultConfiguration(trusting);
 }
 
 void cleanUpCheckBenchmarks()
