@@ -9,20 +9,15 @@
 // "URL/Versions" in maintenancetool.ini beside the executable, as the library reads it.
 // Files its manifest's own server has are fetched and checked against their entries.
 // Exit status: 0 when the manifest was checked, 1 when the check failed (the reason is
-// printed), 2 when the manifest could not be fetched again for the lists of files and
-// settings.
+// printed).
 
-#include <downloadjson.h>
 #include <mzu.h>
 #include <mzupdater.h>
 
 #include <QCoreApplication>
-#include <QFutureWatcher>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTextStream>
-#include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <memory>
 
@@ -65,15 +60,16 @@ void fetchFiles(const QList<MZU::UpdateFile> &files, const QUrl &manifest)
         QCoreApplication::exit(0);
 }
 
-// What the host acts on: the files to fetch and the settings to change.
-QList<MZU::UpdateFile> printMove(
-    const QJsonDocument &manifest, const MZU::Version &from, const MZU::Version &to)
+// What the host acts on: the files to fetch and the settings to change, merged over the
+// releases passed: the newest entry of each.
+void printMove(const MZU::Offer &offer, const QString &running)
 {
-    const QString app = QCoreApplication::applicationName();
-    const QList<MZU::UpdateFile> files = MZU::getFileUpdates(manifest, app, from, to);
-    out << "\nFiles to fetch for " << from.toString() << " -> " << to.toString() << " ("
-        << files.size() << "):\n";
-    for (const MZU::UpdateFile &file : files) {
+    out << "\nFiles to fetch for " << running << " -> " << offer.version.toString() << " ("
+        << offer.files.size() << ", "
+        << (offer.downloadSize < 0 ? QStringLiteral("size unknown")
+                                   : QStringLiteral("%1 bytes").arg(offer.downloadSize))
+        << "):\n";
+    for (const MZU::UpdateFile &file : offer.files) {
         const QVariantHash &values = file.values;
         out << "  [" << file.version.toString() << "] " << values.value("location").toString()
             << '/' << values.value("filename").toString() << "\n      from "
@@ -85,13 +81,10 @@ QList<MZU::UpdateFile> printMove(
                 out << "      " << it.key() << ": " << it.value().toString() << '\n';
         }
     }
-
-    const QList<MZU::SettingValue> settings = MZU::getSettingUpdates(manifest, app, from, to);
-    out << "\nSettings to change (" << settings.size() << "):\n";
-    for (const MZU::SettingValue &setting : settings)
+    out << "\nSettings to change (" << offer.settings.size() << "):\n";
+    for (const MZU::SettingValue &setting : offer.settings)
         out << "  [" << setting.version.toString() << "] " << setting.key << " (" << setting.type
             << ") = " << setting.value << '\n';
-    return files;
 }
 
 } // namespace
@@ -107,47 +100,24 @@ int main(int argc, char *argv[])
     out.flush();
 
     MzUpdater updater(running);
-    QString offered;
-    QString changelog;
-    QFutureWatcher<QJsonDocument> manifest;
-
     QObject::connect(&updater, &MzUpdater::checkFailed, [](const QString &reason) {
         out << "The check failed: " << reason << '\n';
         QCoreApplication::exit(1);
     });
-
-    QObject::connect(
-        &updater, &MzUpdater::updateAvailable, [&](const QString &newver, const QString &log) {
-            offered = newver;
-            changelog = log;
-        });
+    // The offer is ready when checked() arrives: a null version means up to date.
     QObject::connect(&updater, &MzUpdater::checked, [&] {
-        // updateAvailable, when there is one, follows in the same call: decide after it.
-        QTimer::singleShot(0, [&] {
-            if (offered.isEmpty()) {
-                out << "Up to date: no release newer than " << running << " is offered.\n";
-                QCoreApplication::exit(0);
-                return;
-            }
-            out << "Update available: " << offered << "\n\nChange log:\n";
-            printIndented(changelog.isEmpty() ? QStringLiteral("(none)") : changelog);
-            // The address the check used, to fetch the manifest ourselves.
-            const QString address = updater.manifestAddress();
-            // Off the main thread: a GUI must stay responsive while this runs.
-            manifest.setFuture(QtConcurrent::run([address] { return downloadJSon(address); }));
-        });
-    });
-    QObject::connect(&manifest, &QFutureWatcher<QJsonDocument>::finished, [&] {
-        const QJsonDocument document = manifest.result();
-        if (document.isNull()) {
-            out << "\nThe manifest could not be fetched again.\n";
-            QCoreApplication::exit(2);
+        const MZU::Offer offer = updater.offer();
+        if (offer.version.isNull()) {
+            out << "Up to date: no release newer than " << running << " is offered.\n";
+            QCoreApplication::exit(0);
             return;
         }
-        const QList<MZU::UpdateFile> files =
-            printMove(document, MZU::Version(running), MZU::Version(offered));
+        out << "Update available: " << offer.version.toString()
+            << (offer.critical ? " (critical)" : "") << "\n\nChange log:\n";
+        printIndented(offer.changelog.isEmpty() ? QStringLiteral("(none)") : offer.changelog);
+        printMove(offer, running);
         out << "\nFiles checked against the manifest:\n";
-        fetchFiles(files, QUrl(updater.manifestAddress()));
+        fetchFiles(offer.files, QUrl(offer.address));
     });
 
     updater.checkUpdates();

@@ -51,11 +51,14 @@ struct Fetched
     };
     Outcome outcome = InvalidAddress;
     QString problem; // the cause in words, fit to show; empty when Received
-    QByteArray body; // decoded; complete only when Received
+    QByteArray body; // decoded; complete only when Received, once joined
+    QByteArrayList pieces; // the body as it arrived, before join()
     bool lengthDeclared = false; // a Content-Length held the body to its size
     bool chunked = false; // Transfer-Encoding: chunked
     int status = 0; // the HTTP status, 0 when none arrived
     QString errorText; // Qt's own text, when Qt's reply reported an error
+
+    void join(); // the pieces into the body
 };
 
 /// One GET on @p manager, run by the event loop of the thread that starts it: no redirect

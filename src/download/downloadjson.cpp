@@ -214,8 +214,10 @@ QString notJson(const QByteArray &body, const QJsonParseError &error)
 
 } // namespace
 
-Downloaded readManifest(const QString &address, const Fetched &manifest, const Fetched *signature)
+Downloaded readManifest(const QString &address, const Fetched &fetched, const Fetched *signature)
 {
+    Fetched manifest = fetched;
+    manifest.join();
     Downloaded result;
     const QString shown = shownAddress(address);
     const QString from = QStringLiteral("Cannot download from %1 - ").arg(shown);

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
+#include <QScopeGuard>
 #include <QSslError>
 #include <QThread>
 #include <QTimer>
@@ -94,16 +95,8 @@ public:
         return Fine;
     }
 
-    QByteArray take()
-    {
-        if (blocks.size() == 1)
-            return std::move(blocks.front());
-        QByteArray body;
-        body.reserve(int(size));
-        for (const QByteArray &block : blocks)
-            body += block;
-        return body;
-    }
+    // The blocks as they are: joining 4 MiB is for the thread that parses, not the host's.
+    QByteArrayList take() { return QByteArrayList(blocks.begin(), blocks.end()); }
 
     // A compressed body must end with its stream's end; anything else was cut.
     bool complete() const { return !zipped || ended; }
@@ -325,7 +318,9 @@ void Transfer::State::conclude()
         fetched.problem = cutOff();
     } else {
         fetched.outcome = Fetched::Received;
-        fetched.body = decoder.take();
+        fetched.pieces = decoder.take();
+        if (fetched.pieces.size() == 1) // nothing to join
+            fetched.join();
     }
     qCDebug(lcMzupdater).noquote() << "Received" << received << "bytes, HTTP" << fetched.status
                                    << "from" << shownAddress(reply->url().toString());
@@ -445,7 +440,7 @@ Transfer::Transfer(QNetworkAccessManager &manager, const QString &address, int t
     // Qt reads ahead of us without bound unless told: a fast server would fill memory
     // faster than the cap check sees it. Small, too, because each piece is decoded on the
     // host's thread: 64 KiB of gzip inflates in a few milliseconds.
-    s.reply->setReadBufferSize(64 * 1024);
+    s.reply->setReadBufferSize(16 * 1024);
     QObject::connect(s.reply, &QNetworkReply::finished, &s, [&s] {
         QMetaObject::invokeMethod(
             &s, [&s] { s.conclude(); }, Qt::QueuedConnection);
@@ -528,6 +523,13 @@ QNetworkAccessManager *threadManager()
     return shared;
 }
 
+void Fetched::join()
+{
+    if (!pieces.isEmpty())
+        body = pieces.size() == 1 ? pieces.first() : pieces.join();
+    pieces.clear();
+}
+
 Session::Session() = default;
 
 Session::~Session() = default;
@@ -544,6 +546,7 @@ Fetched fetch(Session &session, const QString &address, int transferTimeoutMs, q
     Fetched fetched;
     bool finished = false;
     QEventLoop loop;
+    const auto joined = qScopeGuard([&fetched] { fetched.join(); });
     Transfer transfer(
         session.manager(), address, transferTimeoutMs, maximumSize, [&](const Fetched &result) {
             fetched = result;
