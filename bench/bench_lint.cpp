@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "bench.h"
 
-#include "lint.h"
+#include "rules/lint.h"
 #include "peakmemory.h"
 
 #include <benchmark/benchmark.h>

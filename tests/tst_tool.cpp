@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "httpserver.h"
-#include "lint.h"
-#include "source.h"
-#include "verify.h"
+#include "rules/lint.h"
+#include "source/manifest.h"
+#include "source/signature.h"
 
 #include <QtTest> // and QtCore
 
@@ -39,6 +39,7 @@ class tst_Tool : public QObject
 private Q_SLOTS:
     void golden_data();
     void golden();
+    void rules();
     void exitCodes_data();
     void exitCodes();
     void expiresSoon();
@@ -141,6 +142,36 @@ void tst_Tool::golden()
     }
     QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
     QCOMPARE(out.split('\n'), QString::fromUtf8(file.readAll()).split('\n'));
+}
+
+// Each rule: found by its value, shown by a golden case, and in docs/manifest.md's table, which
+// names no other.
+void tst_Tool::rules()
+{
+    QString shown;
+    const QDir cases(MZUPDATER_TEST_DATA "/lint");
+    for (const QString &name : cases.entryList({ "*.out" })) {
+        QFile file(cases.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        shown += QString::fromUtf8(file.readAll());
+    }
+    QFile docs(QStringLiteral(MZUPDATER_DOCS_DIR "/manifest.md"));
+    QVERIFY(docs.open(QIODevice::ReadOnly));
+    QStringList documented;
+    const QRegularExpression row(QStringLiteral("^\\| `([a-z-]+)` \\| (error|warning) \\|"),
+        QRegularExpression::MultilineOption);
+    for (auto it = row.globalMatch(QString::fromUtf8(docs.readAll())); it.hasNext();)
+        documented.append(it.next().captured(1));
+    for (const RuleEntry &entry : ruleEntries()) {
+        const QString id = QLatin1String(entry.id);
+        QCOMPARE(ruleEntry(entry.rule).id, entry.id);
+        // The clock decides whether a signature expires within a week.
+        if (entry.rule != Rule::SignatureExpiring)
+            QVERIFY2(shown.contains(QRegularExpression(" (error|warning) " + id + ":")),
+                qPrintable(id + " has no golden case"));
+        QVERIFY2(documented.removeOne(id), qPrintable(id + " is not in docs/manifest.md"));
+    }
+    QVERIFY2(documented.isEmpty(), qPrintable(documented.join(", ") + ": no such rule"));
 }
 
 void tst_Tool::exitCodes_data()

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#ifndef SIMILAR_H
-#define SIMILAR_H
+#ifndef RULES_SIMILAR_H
+#define RULES_SIMILAR_H
 
 #include <QPair>
 #include <QString>
@@ -23,4 +23,4 @@ QString misspelled(const QString &name, const QStringList &known);
 /// is compared only with those that share a one-deletion variant of its folded text.
 QVector<QPair<int, int>> similarNames(const QStringList &names);
 
-#endif // SIMILAR_H
+#endif // RULES_SIMILAR_H

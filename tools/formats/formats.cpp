@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "format.h"
+#include "formats/formats.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -31,7 +31,12 @@ bool invisible(ushort c)
 
 const char *severityName(const Finding &finding)
 {
-    return finding.severity == Finding::Error ? "error" : "warning";
+    return finding.severity == Severity::Error ? "error" : "warning";
+}
+
+QString ruleId(const Finding &finding)
+{
+    return QLatin1String(ruleEntry(finding.rule).id);
 }
 
 // GitHub's workflow commands end a value at a line break, and a property at ":" or ",".
@@ -77,7 +82,7 @@ QByteArray github(const QVector<Linted> &manifests)
                            githubProperty(escaped(displayName(manifest.source))),
                            QString::number(finding.position.line),
                            QString::number(finding.position.column));
-            out += ",title=" + githubProperty("mzupdater " + QLatin1String(finding.rule));
+            out += ",title=" + githubProperty("mzupdater " + ruleId(finding));
             out += "::" + githubData(message(finding)) + '\n';
         }
     }
@@ -95,18 +100,18 @@ QByteArray json(const QVector<Linted> &manifests, const QString &os)
         for (const Finding &finding : manifest.findings) {
             QJsonObject entry { { "file", displayName(manifest.source) },
                 { "pointer", finding.pointer }, { "severity", severityName(finding) },
-                { "rule", finding.rule }, { "message", finding.message } };
+                { "rule", ruleId(finding) }, { "message", finding.message } };
             if (finding.offset >= 0) {
                 entry.insert("line", finding.position.line);
                 entry.insert("column", finding.position.column);
                 entry.insert("offset", finding.offset);
             }
             list.append(entry);
-            errors += finding.severity == Finding::Error;
+            errors += finding.severity == Severity::Error;
             ++total;
         }
     }
-    return jsonText({ { "manifest", sources.first() }, { "manifests", sources }, { "os", os },
+    return indentedJson({ { "manifest", sources.first() }, { "manifests", sources }, { "os", os },
         { "findings", list }, { "errors", errors }, { "warnings", total - errors } });
 }
 
@@ -134,10 +139,8 @@ QString artifactUri(const QString &source)
 QByteArray sarif(const QVector<Linted> &manifests)
 {
     QJsonArray rules;
-    QHash<QString, int> ruleIndex;
-    for (const Rule &rule : lintRules()) {
-        ruleIndex.insert(QLatin1String(rule.id), rules.size());
-        const QString description = QLatin1String(rule.description);
+    for (const RuleEntry &rule : ruleEntries()) {
+        const QString description = QLatin1String(rule.summary);
         const QString help = QLatin1String(rule.help);
         rules.append(QJsonObject { { "id", rule.id },
             { "shortDescription", QJsonObject { { "text", description } } },
@@ -173,13 +176,13 @@ QByteArray sarif(const QVector<Linted> &manifests)
                 text += QStringLiteral(" (in %1)").arg(escaped(manifest.source));
             // The same finding keeps its fingerprint when lines move or wording changes.
             const QByteArray hash = QCryptographicHash::hash(
-                (QLatin1String(finding.rule) + '\n' + finding.pointer + '\n' + uri).toUtf8(),
+                (ruleId(finding) + '\n' + finding.pointer + '\n' + uri).toUtf8(),
                 QCryptographicHash::Sha256)
                                         .toHex()
                                         .left(32);
-            results.append(QJsonObject { { "ruleId", finding.rule },
-                { "ruleIndex", ruleIndex.value(QLatin1String(finding.rule)) },
-                { "level", severityName(finding) }, { "message", QJsonObject { { "text", text } } },
+            results.append(QJsonObject { { "ruleId", ruleId(finding) },
+                { "ruleIndex", int(finding.rule) }, { "level", severityName(finding) },
+                { "message", QJsonObject { { "text", text } } },
                 { "locations", QJsonArray { location } },
                 { "partialFingerprints",
                     QJsonObject { { "mzupdaterFinding/v1",
@@ -190,7 +193,7 @@ QByteArray sarif(const QVector<Linted> &manifests)
         { "semanticVersion", MZUPDATER_VERSION }, { "rules", rules } };
     const QJsonObject run { { "tool", QJsonObject { { "driver", driver } } },
         { "columnKind", "unicodeCodePoints" }, { "artifacts", artifacts }, { "results", results } };
-    return jsonText({ { "$schema", "https://json.schemastore.org/sarif-2.1.0.json" },
+    return indentedJson({ { "$schema", "https://json.schemastore.org/sarif-2.1.0.json" },
         { "version", "2.1.0" }, { "runs", QJsonArray { run } } });
 }
 
@@ -247,7 +250,7 @@ QString escaped(const QString &text, bool multiline)
     return result;
 }
 
-QByteArray jsonText(const QJsonObject &object)
+QByteArray indentedJson(const QJsonObject &object)
 {
     // Qt escapes what JSON must; DEL, C1 controls and direction marks stay raw, and only
     // ever inside strings, where a \u escape means the same.

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#ifndef FORMAT_H
-#define FORMAT_H
+#ifndef FORMATS_FORMATS_H
+#define FORMATS_FORMATS_H
 
-#include "lint.h"
+#include "rules/lint.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -31,6 +31,6 @@ QByteArray formatFindings(Format format, const QVector<Linted> &manifests, const
 QString escaped(const QString &text, bool multiline = false);
 
 /// @p object as indented JSON, with the characters escaped() shows written as \u escapes.
-QByteArray jsonText(const QJsonObject &object);
+QByteArray indentedJson(const QJsonObject &object);
 
-#endif // FORMAT_H
+#endif // FORMATS_FORMATS_H

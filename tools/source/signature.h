@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#ifndef VERIFY_H
-#define VERIFY_H
+#ifndef SOURCE_SIGNATURE_H
+#define SOURCE_SIGNATURE_H
 
 #include "download/signature_p.h"
 
@@ -32,4 +32,4 @@ bool verifyText(const QString &source, const QByteArray &text,
 /// Empty, or why @p verified should be signed again: it expires less than 7 days after @p now.
 QString expiresSoon(const Verified &verified, qint64 now);
 
-#endif // VERIFY_H
+#endif // SOURCE_SIGNATURE_H

@@ -1,35 +1,27 @@
 // SPDX-License-Identifier: MIT
 // mzupdater: shows manifest authors what every host sees in a manifest, and why.
+#include "commands/tool.h"
 
-#include "format.h"
-#include "lint.h"
-#include "source.h"
-#include "verify.h"
-
-#include "manifest/manifest_p.h"
-#include "mzu.h"
-
-#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QHash>
-#include <QJsonArray>
-#include <QJsonObject>
 
 #include <algorithm>
-#include <cstdio>
-
-namespace {
 
 using namespace MZU;
 
-enum ExitCode {
-    Clean = 0,
-    WarningsOnly = 1,
-    Errors = 2,
-    Unreadable = 3,
-    Refused = 4,
-    BadUsage = 64
+struct Command
+{
+    const char *name;
+    const char *summary;
+    QStringList required;
+    QStringList optional;
+    QStringList repeatable; // options that may be given more than once
+    bool sourceArguments; // manifests may also be given as plain arguments
+    bool keyRequired; // --key or --key-file, at least one
+    const char *exitCodes;
+    int (Tool::*run)();
 };
+
+namespace {
 
 struct Option
 {
@@ -55,124 +47,6 @@ const Option options[] = {
         "carry a signature by one of the keys given, checked before anything else, as hosts "
         "trusting them require. Repeatable; not with \"-\"." },
     { "key-file", "FILE", "As --key, read from a minisign.pub file. Repeatable." },
-};
-
-class Tool;
-
-struct Command
-{
-    const char *name;
-    const char *summary;
-    QStringList required;
-    QStringList optional;
-    QStringList repeatable; // options that may be given more than once
-    bool sourceArguments; // manifests may also be given as plain arguments
-    bool keyRequired; // --key or --key-file, at least one
-    const char *exitCodes;
-    int (Tool::*run)();
-};
-
-QString quoted(const QString &text)
-{
-    return '"' + escaped(text) + '"';
-}
-
-void write(FILE *stream, const QByteArray &bytes)
-{
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
-
-// Prints rows with every column but the last padded to its widest cell.
-QString table(const QVector<QStringList> &rows)
-{
-    QVector<int> widths;
-    for (const QStringList &row : rows) {
-        widths.resize(qMax(int(widths.size()), int(row.size())));
-        for (int i = 0; i < row.size(); ++i)
-            widths[i] = qMax(widths[i], int(row.at(i).size()));
-    }
-    QString text;
-    for (const QStringList &row : rows) {
-        QString line;
-        for (int i = 0; i < row.size(); ++i)
-            line += i + 1 < row.size() ? row.at(i).leftJustified(widths[i] + 2) : row.at(i);
-        text += line.trimmed() + '\n';
-    }
-    return text;
-}
-
-QString cell(const QVariant &value)
-{
-    if (value.canConvert<QVariantList>() && !value.canConvert<QString>())
-        return QString::fromUtf8(QJsonDocument(QJsonArray::fromVariantList(value.toList()))
-                                     .toJson(QJsonDocument::Compact));
-    if (value.canConvert<QVariantHash>() && !value.canConvert<QString>())
-        return QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantHash(value.toHash()))
-                                     .toJson(QJsonDocument::Compact));
-    return escaped(value.toString());
-}
-
-// Learns which application and OS entry a walk took, to explain an empty result.
-class EntryObserver : public Internal::WalkObserver
-{
-public:
-    int app = -1;
-    int os = -1;
-    int dropped = 0; // entries in the window that hosts drop as incomplete
-    void skipped(Internal::Skip reason, const Internal::WalkPlace &) override
-    {
-        using Internal::Skip;
-        if (reason == Skip::NoFilename || reason == Skip::NoLocation || reason == Skip::BadUrl
-            || reason == Skip::EmptyKey)
-            ++dropped;
-    }
-    void entered(Internal::Walk, int appIndex, int osIndex) override
-    {
-        app = appIndex;
-        os = osIndex;
-    }
-};
-
-class Tool
-{
-public:
-    int run(const QStringList &arguments);
-    // The commands.
-    int check();
-    int files() { return list(true); }
-    int settings() { return list(false); }
-    int lint();
-    int verify();
-
-private:
-    int fail(int code, const QString &message);
-    bool parse(const Command &command, const QStringList &arguments, QString &error);
-    // Not parser.isSet(): it warns of an option that this command does not define.
-    bool isSet(const QString &name) const { return parser.optionNames().contains(name); }
-    QString value(const QString &name) const
-    {
-        return isSet(name) ? parser.value(name) : QString();
-    }
-    bool version(const QString &name, Version &version, QString &error) const;
-    int load();
-    int read(
-        const QString &source, Manifest &manifest, LoadError &error, Verified *verified = nullptr);
-    QString help(const Command &command);
-    int list(bool files);
-    QString emptyBecause(const EntryObserver &observer, const QString &what) const;
-    void print(const QJsonObject &object) { write(stdout, jsonText(object)); }
-    void print(const QString &text) { write(stdout, text.toUtf8()); }
-
-    QCommandLineParser parser;
-    Format format = Format::Text;
-    QStringList sources;
-    QString os;
-    QString app;
-    Version first; // --current, or --from
-    Version second; // --to
-    Manifest manifest;
-    QVector<Internal::PublicKey> keys;
 };
 
 const char lintCodes[] = "  0   no findings\n"
@@ -251,6 +125,19 @@ const Option *optionNamed(const QString &name)
     return found == std::end(options) ? nullptr : found;
 }
 
+} // namespace
+
+QString quotedEscaped(const QString &text)
+{
+    return '"' + escaped(text) + '"';
+}
+
+void write(FILE *stream, const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
 int Tool::fail(int code, const QString &message)
 {
     write(stderr, (QCoreApplication::applicationName() + ": " + escaped(message) + '\n').toUtf8());
@@ -306,13 +193,13 @@ bool Tool::version(const QString &name, Version &version, QString &error) const
     if (!version.fromString(text))
         error = QStringLiteral("--%1: %2 is not a version (MAJOR.MINOR.PATCH, optionally "
                                "-suffix)")
-                    .arg(name, quoted(text));
+                    .arg(name, quotedEscaped(text));
     else if (!droppedNumber(text, version).isEmpty())
         error = QStringLiteral("--%1: %2 does not fit in 32 bits")
                     .arg(name, droppedNumber(text, version));
     else if (version.isNull())
         error = QStringLiteral("--%1: %2 is the null version, which hosts treat as no version")
-                    .arg(name, quoted(text));
+                    .arg(name, quotedEscaped(text));
     return error.isEmpty();
 }
 
@@ -343,7 +230,7 @@ int Tool::run(const QStringList &all)
                                  .arg(QCoreApplication::applicationName())
                            : QStringLiteral("unknown command %1; the commands are check, files, "
                                             "settings, lint and verify")
-                                 .arg(quoted(name)));
+                                 .arg(quotedEscaped(name)));
     QString error;
     if (!parse(*command, all.mid(2), error))
         return fail(BadUsage, error);
@@ -355,7 +242,7 @@ int Tool::run(const QStringList &all)
     if (isSet("format") && !formatNamed(formatName, format))
         return fail(BadUsage,
             QStringLiteral("--format: %1 is not text, json, github or sarif")
-                .arg(quoted(formatName)));
+                .arg(quotedEscaped(formatName)));
     if (isSet("json") && format != Format::Json)
         return fail(BadUsage,
             QStringLiteral("--json and --format %1 contradict each other").arg(formatName));
@@ -365,8 +252,8 @@ int Tool::run(const QStringList &all)
                 .arg(formatName, name));
     const QStringList arguments = parser.positionalArguments();
     if (!arguments.isEmpty() && !command->sourceArguments)
-        return fail(
-            BadUsage, QStringLiteral("unexpected argument %1").arg(quoted(arguments.first())));
+        return fail(BadUsage,
+            QStringLiteral("unexpected argument %1").arg(quotedEscaped(arguments.first())));
     sources = parser.values("manifest") + arguments;
     if (sources.isEmpty())
         return fail(BadUsage, QStringLiteral("missing --manifest"));
@@ -390,16 +277,16 @@ int Tool::run(const QStringList &all)
         return fail(BadUsage, QStringLiteral("--os: the platform name is empty"));
     app = value("app");
     if (command->required.contains(QStringLiteral("current"))
-        && !version(QStringLiteral("current"), first, error))
+        && !version(QStringLiteral("current"), hostVersion, error))
         return fail(BadUsage, error);
     if (command->required.contains(QStringLiteral("from"))) {
-        if (!version(QStringLiteral("from"), first, error)
-            || !version(QStringLiteral("to"), second, error))
+        if (!version(QStringLiteral("from"), hostVersion, error)
+            || !version(QStringLiteral("to"), targetVersion, error))
             return fail(BadUsage, error);
-        if (second < first)
+        if (targetVersion < hostVersion)
             return fail(BadUsage,
                 QStringLiteral("--from %1 is later than --to %2: hosts never move backwards")
-                    .arg(first.toString(), second.toString()));
+                    .arg(hostVersion.toString(), targetVersion.toString()));
     }
     return (this->*command->run)();
 }
@@ -443,209 +330,6 @@ int Tool::load()
         return fail(Unreadable, QStringLiteral("hosts ignore this manifest: %1").arg(ignored));
     return Clean;
 }
-
-int Tool::check()
-{
-    if (const int code = load())
-        return code;
-    const QMultiHash<QString, ApplicationInfo> catalogue =
-        Internal::getApplications(manifest.document, os);
-    Version offered;
-    QString changelog;
-    const bool found = updateVersion(catalogue, app, first, offered, changelog);
-    QString reason;
-    if (!found && catalogue.contains(app)) {
-        reason = QStringLiteral("no release of %1 for %2 is newer than %3")
-                     .arg(quoted(app), escaped(os), first.toString());
-    } else if (!found) {
-        QStringList names = catalogue.uniqueKeys();
-        std::sort(names.begin(), names.end());
-        std::transform(names.begin(), names.end(), names.begin(), quoted);
-        reason = QStringLiteral("the manifest has no release of %1 for %2%3")
-                     .arg(quoted(app), escaped(os),
-                         names.isEmpty()
-                             ? QString()
-                             : QStringLiteral(" (it has releases of %1)").arg(names.join(", ")));
-    }
-    if (format == Format::Json) {
-        QJsonObject result { { "app", app }, { "current", first.toString() }, { "os", os },
-            { "offered", found } };
-        if (found) {
-            result.insert("version", offered.toString());
-            result.insert("changelog", changelog);
-        } else {
-            result.insert("reason", reason);
-        }
-        print(result);
-    } else if (found) {
-        print("offered: " + escaped(offered.toString()) + '\n'
-            + (changelog.isEmpty() ? QStringLiteral("changelog: none")
-                                   : "changelog:\n" + escaped(changelog, true))
-            + '\n');
-    } else {
-        print("nothing offered: " + reason + '\n');
-    }
-    return found ? Clean : Errors;
-}
-
-QString Tool::emptyBecause(const EntryObserver &observer, const QString &what) const
-{
-    const QJsonArray apps = manifest.document.object().value("apps").toArray();
-    const QString at = QStringLiteral("/apps/%1").arg(observer.app);
-    if (observer.app < 0)
-        return QStringLiteral("no entry of \"apps\" is named %1").arg(quoted(app));
-    if (observer.os < 0 && !apps.at(observer.app).toObject().value("os").isArray()) {
-        const bool later =
-            std::any_of(apps.begin() + observer.app + 1, apps.end(), [&](const QJsonValue &entry) {
-                return entry.toObject().value("name").toString() == app
-                    && entry.toObject().value("os").isArray();
-            });
-        if (!later)
-            return QStringLiteral("no application entry of %1 (one with an \"os\" array) is in "
-                                  "\"apps\": it has releases only")
-                .arg(quoted(app));
-        return QStringLiteral("%1, the first entry named %2, has no \"os\" array; the entry "
-                              "with the array must come first")
-            .arg(at, quoted(app));
-    }
-    if (observer.os < 0)
-        return QStringLiteral("%1 has no OS entry named %2").arg(at, quoted(os));
-    if (!(first < second))
-        return QStringLiteral("the window is empty: --from %1 is not below --to %2")
-            .arg(first.toString(), second.toString());
-    if (observer.dropped == 0)
-        return QStringLiteral("no %1 entry of %2/os/%3 falls in (%4, %5]")
-            .arg(what, at)
-            .arg(observer.os)
-            .arg(first.toString(), second.toString());
-    return QStringLiteral("no %1 entry of %2/os/%3 in (%4, %5] is complete; see mzupdater lint")
-        .arg(what, at)
-        .arg(observer.os)
-        .arg(first.toString(), second.toString());
-}
-
-int Tool::list(bool files)
-{
-    if (const int code = load())
-        return code;
-    EntryObserver observer;
-    QVector<QStringList> rows;
-    QJsonArray records;
-    if (files) {
-        const QList<UpdateFile> found =
-            Internal::getFileUpdates(manifest.document, app, first, second, os, &observer);
-        QStringList columns { "filename", "location", "url" };
-        QStringList others;
-        for (const UpdateFile &file : found) {
-            for (auto it = file.values.begin(); it != file.values.end(); ++it) {
-                if (!columns.contains(it.key()) && !others.contains(it.key())
-                    && it.key() != "version")
-                    others.append(it.key());
-            }
-        }
-        std::sort(others.begin(), others.end());
-        columns += others;
-        QStringList header { "VERSION" };
-        for (const QString &column : qAsConst(columns))
-            header.append(escaped(column).toUpper());
-        rows.append(header);
-        for (const UpdateFile &file : found) {
-            QStringList row { escaped(file.version.toString()) };
-            for (const QString &column : qAsConst(columns))
-                row.append(cell(file.values.value(column)));
-            rows.append(row);
-            records.append(QJsonObject { { "version", file.version.toString() },
-                { "values", QJsonObject::fromVariantHash(file.values) } });
-        }
-    } else {
-        rows.append({ "VERSION", "KEY", "TYPE", "VALUE" });
-        for (const SettingValue &setting :
-            Internal::getSettingUpdates(manifest.document, app, first, second, os, &observer)) {
-            rows.append({ escaped(setting.version.toString()), cell(setting.key),
-                cell(setting.type), cell(setting.value) });
-            records.append(QJsonObject { { "version", setting.version.toString() },
-                { "key", setting.key }, { "type", setting.type }, { "value", setting.value } });
-        }
-    }
-    const QString what = files ? QStringLiteral("file") : QStringLiteral("setting");
-    const QString reason = records.isEmpty() ? emptyBecause(observer, what) : QString();
-    if (format == Format::Json) {
-        QJsonObject result { { "app", app }, { "os", os }, { "from", first.toString() },
-            { "to", second.toString() }, { files ? "files" : "settings", records } };
-        if (!reason.isEmpty())
-            result.insert("reason", reason);
-        print(result);
-    } else if (records.isEmpty()) {
-        print("no " + what + "s: " + reason + '\n');
-    } else {
-        print(table(rows));
-    }
-    return Clean;
-}
-
-int Tool::lint()
-{
-    QVector<Linted> linted;
-    int code = Clean;
-    for (const QString &source : qAsConst(sources)) {
-        Manifest loaded;
-        LoadError error;
-        Verified verified;
-        if (const int stopped = read(source, loaded, error, &verified)) {
-            Finding finding = unreadable(error);
-            if (stopped == Refused)
-                finding.rule = "bad-signature";
-            linted.append({ source, { finding } });
-            code = qMax(code, stopped);
-            continue;
-        }
-        QVector<Finding> findings = lintManifest(loaded, os, !keys.isEmpty());
-        const QString soon = expiresSoon(verified, Internal::secondsNow());
-        if (!soon.isEmpty()) {
-            Finding expiring;
-            expiring.severity = Finding::Warning;
-            expiring.rule = "signature-expiring";
-            expiring.message = soon;
-            findings.prepend(expiring);
-        }
-        for (const Finding &finding : findings)
-            code = qMax(code,
-                qstrcmp(finding.rule, "ignored-manifest") == 0 ? int(Unreadable) // as check says
-                    : finding.severity == Finding::Error       ? int(Errors)
-                                                               : int(WarningsOnly));
-        linted.append({ source, findings });
-    }
-    write(stdout, formatFindings(format, linted, os));
-    return code;
-}
-
-int Tool::verify()
-{
-    const QString source = sources.first();
-    QByteArray text;
-    LoadError error;
-    if (!readSource(source, text, error))
-        return fail(Unreadable, error.message);
-    Verified verified;
-    if (!verifyText(source, text, keys, verified, error.message))
-        return fail(Refused, error.message);
-    const QString id = Internal::keyIdText(verified.key.id);
-    if (format == Format::Json)
-        print(QJsonObject { { "manifest", source }, { "verified", true }, { "keyId", id },
-            { "key", verified.key.text }, { "trustedComment", verified.trustedComment },
-            { "expires",
-                verified.expires.isEmpty() ? QJsonValue() : QJsonValue(verified.expires) } });
-    else
-        print("verified: signed with key " + id + " (" + verified.key.text + ")\n"
-            + "trusted comment: " + escaped(verified.trustedComment) + '\n' + "expires: "
-            + (verified.expires.isEmpty() ? QStringLiteral("never (no expires= in the trusted "
-                                                           "comment)")
-                                          : verified.expires)
-            + '\n');
-    return Clean;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {

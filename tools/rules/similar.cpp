@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "similar.h"
+#include "rules/similar.h"
 
 #include <QHash>
 #include <QSet>

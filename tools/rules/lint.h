@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
-#ifndef LINT_H
-#define LINT_H
+#ifndef RULES_LINT_H
+#define RULES_LINT_H
 
-#include "source.h"
+#include "rules/registry.h"
+#include "source/manifest.h"
+#include "source/places.h"
 
 #include <QJsonDocument>
 #include <QString>
@@ -14,10 +16,9 @@ struct Version;
 
 struct Finding
 {
-    enum Severity { Warning, Error };
+    Rule rule = Rule::NotJson;
+    Severity severity = Severity::Error;
     QString pointer; // JSON Pointer of the value at fault, or of the member that is missing
-    Severity severity = Error;
-    const char *rule = "";
     QString message;
     int offset = -1; // in the manifest's text; -1 until placed, and when there is no text
     bool atName = false; // placed at the member's name rather than at its value
@@ -25,15 +26,8 @@ struct Finding
     TextPosition position;
 };
 
-struct Rule
-{
-    const char *id;
-    const char *description;
-    const char *help; // how to mend it
-};
-
-/// Every rule a finding may name, in a fixed order.
-const QVector<Rule> &lintRules();
+/// A finding of @p rule, with the rule's severity, placed at @p offset when it is known.
+Finding makeFinding(Rule rule, const QString &pointer, const QString &message, int offset = -1);
 
 /// Every place where the library would skip, drop or misread something in @p manifest, in
 /// no particular order. @p hostOs counts as a known platform besides the usual forms.
@@ -46,6 +40,10 @@ QVector<Finding> lint(
 QVector<Finding> lintManifest(
     const Manifest &manifest, const QString &hostOs, bool signedManifest = false);
 
+/// The findings in the text itself, placed: repeated members, unknown escapes, raw control
+/// characters.
+QVector<Finding> textFindings(const Manifest &manifest);
+
 /// The finding for a manifest that could not be read, placed where its text stops being
 /// JSON when there is one.
 Finding unreadable(const LoadError &error);
@@ -56,4 +54,4 @@ QString ignoredBecause(const QJsonDocument &manifest);
 /// The first number of @p text, parsed into @p version, that is not zero but reads as 0.
 QString droppedNumber(const QString &text, const MZU::Version &version);
 
-#endif // LINT_H
+#endif // RULES_LINT_H

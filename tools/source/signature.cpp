@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "verify.h"
+#include "source/signature.h"
 
 #include <QFile>
 

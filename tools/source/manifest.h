@@ -1,20 +1,20 @@
 // SPDX-License-Identifier: MIT
-#ifndef SOURCE_H
-#define SOURCE_H
+#ifndef SOURCE_MANIFEST_H
+#define SOURCE_MANIFEST_H
 
 #include <QByteArray>
-#include <QHash>
 #include <QJsonDocument>
-#include <QSet>
 #include <QString>
 #include <QVector>
 
-/// A member that appears twice in one object: hosts see only the last one.
+/// A member that appears twice in one object: hosts see one of them.
 struct RepeatedKey
 {
     QString pointer; // of the member, the same for both occurrences
     int offset = 0; // of the repeated member's value
-    int firstOffset = 0; // of the value it hides
+    int firstOffset = 0; // of the value it hides, as Qt 6 does
+    int end = 0; // one past each value
+    int firstEnd = 0;
 };
 
 /// A string that JSON forbids but Qt reads: an unknown escape ("\\U", read as "U") or a raw
@@ -47,13 +47,6 @@ struct LoadError
     QByteArray text; // the text @p offset points into
 };
 
-/// 1-based; the column counts characters (Unicode code points), not bytes.
-struct TextPosition
-{
-    int line = 1;
-    int column = 1;
-};
-
 /// Reads a local path, standard input ("-"), or an address ("scheme://...") fetched with
 /// the library's own GET, refusing what hosts refuse. On failure returns false.
 bool loadManifest(const QString &source, Manifest &manifest, LoadError &error);
@@ -66,18 +59,7 @@ bool readSource(const QString &source, QByteArray &text, LoadError &error);
 /// not JSON.
 bool parseManifest(const QByteArray &text, Manifest &manifest, LoadError &error);
 
-/// The byte offset in @p text (JSON that Qt accepts) of the value at each pointer of
-/// @p pointers that exists. Where a member is repeated, the offset of the last one.
-QHash<QString, int> valueOffsets(const QByteArray &text, const QSet<QString> &pointers);
-
-/// The line and column of each byte offset in @p offsets, for LF, CRLF and CR line ends;
-/// a leading byte order mark takes no column.
-QVector<TextPosition> positions(const QByteArray &text, const QVector<int> &offsets);
-
-/// @p key escaped as one JSON Pointer reference token.
-QString pointerToken(QString key);
-
 /// How a source is named in findings and messages.
 QString displayName(const QString &source);
 
-#endif // SOURCE_H
+#endif // SOURCE_MANIFEST_H
