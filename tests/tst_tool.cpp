@@ -6,6 +6,9 @@
 
 #include <QtTest> // and QtCore
 
+#include <cerrno>
+#include <sys/stat.h>
+
 // Manifests for the tables, with ' standing for ".
 #define APPS(elements) "{'name':'Versions.json','apps':[" elements "]}"
 #define MAC(version) "{'name':'A','os':'mac-arm64','version':'" version "'}"
@@ -54,11 +57,20 @@ tst_Tool::Result tst_Tool::run(const QString &command, const QByteArray &manifes
         if (!file.open(QIODevice::WriteOnly) || file.write(manifest) < 0)
             qFatal("cannot write %s", qPrintable(file.fileName()));
     }
+    // A named pipe, written while the tool reads it.
+    QProcess writer;
+    if (arguments.contains("fifo.json")) {
+        if (mkfifo(qPrintable(dir.filePath("fifo.json")), 0600) != 0 && errno != EEXIST)
+            qFatal("cannot make a named pipe");
+        writer.setWorkingDirectory(dir.path());
+        writer.start("/bin/sh", { "-c", "printf '{\"apps\": []}' > fifo.json" });
+    }
     QProcess process;
     process.setWorkingDirectory(dir.path());
     process.start(QStringLiteral(MZUPDATER_TOOL_PATH), arguments);
     process.write(manifest);
     process.closeWriteChannel();
+    writer.waitForFinished(30000);
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
         return Result(); // a hang (~QProcess kills it) or a crash
     return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
@@ -188,6 +200,12 @@ void tst_Tool::exitCodes_data()
     if (!QFile::copy(data, dir.filePath("expired.json"))
         || !QFile::copy(data + ".expired.minisig", dir.filePath("expired.json.minisig")))
         qFatal("cannot copy the expired signature");
+    // 4 MiB of control characters in one string: lint's time and memory stay linear.
+    QFile controls(dir.filePath(QStringLiteral("controls.json")));
+    const QByteArray head = "{\"name\": \"Versions.json\", \"apps\": [], \"x\": \"";
+    if (!controls.open(QIODevice::WriteOnly)
+        || controls.write(head + QByteArray(4 * 1024 * 1024 - head.size() - 2, '\x01') + "\"}") < 0)
+        qFatal("cannot write %s", qPrintable(controls.fileName()));
     // A manifest hosts ignore, on line 2.
     server.setResponse(QStringLiteral("/d/v.json"), HttpServer::Response::json("\n{}"));
     const char *rows[][4] = {
@@ -213,6 +231,11 @@ void tst_Tool::exitCodes_data()
             "Versions.json:1:1: error|<stdin>:1:1:" },
         { "missing file", "lint --manifest no/such", "3",
             "no/such:1:1: error: cannot read no/such" },
+        { "control characters", "lint controls.json", "1",
+            "controls.json:1:45: warning: a raw control character U+0001 inside a string" },
+        // Pipes have no size and may have no data yet; a process substitution is one too.
+        { "named pipe", "lint fifo.json", "3", "root \"name\" is missing" },
+        { "pipe by path", "lint /dev/stdin < {'apps':[]}", "3", "root \"name\" is missing" },
         { "over 4 MiB", "lint --manifest big.json --format github", "3",
             "::error file=big.json,line=1,col=1,title=mzupdater unreadable::big.json is larger "
             "than 4 MiB" },

@@ -83,7 +83,9 @@ QByteArray github(const QVector<Linted> &manifests)
                            QString::number(finding.position.line),
                            QString::number(finding.position.column));
             out += ",title=" + githubProperty("mzupdater " + ruleId(finding));
-            out += "::" + githubData(message(finding)) + '\n';
+            out += QLatin1String("::");
+            out += githubData(message(finding)); // a message may be megabytes: no copies
+            out += '\n';
         }
     }
     return out.toUtf8();
@@ -227,6 +229,15 @@ QByteArray formatFindings(Format format, const QVector<Linted> &manifests, const
     return text(manifests);
 }
 
+void appendEscape(QString &text, QChar c)
+{
+    const char *hex = "0123456789abcdef";
+    const ushort u = c.unicode();
+    const char escape[] = { '\\', 'u', hex[u >> 12], hex[(u >> 8) & 15], hex[(u >> 4) & 15],
+        hex[u & 15] };
+    text += QLatin1String(escape, 6);
+}
+
 QString escaped(const QString &text, bool multiline)
 {
     const auto shown = [&](QChar c) {
@@ -235,6 +246,7 @@ QString escaped(const QString &text, bool multiline)
     if (std::none_of(text.begin(), text.end(), shown))
         return text;
     QString result;
+    result.reserve(text.size());
     for (const QChar c : text) {
         if (!shown(c))
             result += c;
@@ -245,7 +257,7 @@ QString escaped(const QString &text, bool multiline)
         else if (c == '\t')
             result += QLatin1String("\\t");
         else
-            result += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            appendEscape(result, c);
     }
     return result;
 }
@@ -259,7 +271,7 @@ QByteArray indentedJson(const QJsonObject &object)
     result.reserve(text.size());
     for (const QChar c : text) {
         if (c.unicode() >= 0x20 && invisible(c.unicode()))
-            result += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            appendEscape(result, c);
         else
             result += c;
     }

@@ -31,9 +31,16 @@ QVector<Finding> textFindings(const Manifest &manifest)
         const QString name = repeated.pointer.section('/', -1)
                                  .replace(QLatin1String("~1"), QLatin1String("/"))
                                  .replace(QLatin1String("~0"), QLatin1String("~"));
+        // Qt 6 keeps the last; Qt 5 sorts the members of a large object without keeping
+        // their order, and then keeps either: ask the document this Qt read.
+        const QJsonValue kept = valueAt(manifest.document, repeated.pointer);
+        const bool firstKept = kept != valueIn(manifest.text, repeated.offset, repeated.end)
+            && kept == valueIn(manifest.text, repeated.firstOffset, repeated.firstEnd);
         findings.append(makeFinding(Rule::RepeatedKey, repeated.pointer,
-            QStringLiteral("%1 appears twice in this object: hosts see only this one, not the "
-                           "one at line %2, column %3")
+            QString(firstKept ? "%1 appears twice in this object: hosts see only the one at line "
+                                "%2, column %3, not this one"
+                              : "%1 appears twice in this object: hosts see only this one, not "
+                                "the one at line %2, column %3")
                 .arg(inQuotes(name))
                 .arg(firsts.at(i).line)
                 .arg(firsts.at(i).column),

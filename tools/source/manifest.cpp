@@ -43,8 +43,9 @@ bool readFile(const QString &path, QByteArray &text, LoadError &error)
             return false;
         }
     }
-    // A pipe has no size to trust: read one chunk past the limit at most.
-    while (!file.atEnd() && text.size() <= maximumManifestSize) {
+    // A pipe has no size to trust: read one chunk past the limit at most. Only an empty
+    // read ends it: a FIFO's atEnd() is true before its writer has written.
+    while (text.size() <= maximumManifestSize) {
         const QByteArray chunk = file.read(1 << 20);
         if (chunk.isEmpty())
             break;

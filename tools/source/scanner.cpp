@@ -59,6 +59,10 @@ bool Scanner::string(QString *decoded)
 {
     const char *start = p++;
     bool escapes = false;
+    // Only the first fault of each kind in a string is kept: memory stays linear in the text.
+    const int known = faults ? int(faults->size()) : 0;
+    bool escapeNoted = false;
+    bool controlNoted = false;
     while (p < end && *p != '"') {
         const uchar c = uchar(*p);
         if (c == '\\') {
@@ -69,13 +73,17 @@ bool Scanner::string(QString *decoded)
                     return std::isxdigit(uchar(h));
                 })))
                 return fail(p - 1, QStringLiteral("\\u must be followed by four hex digits"));
-            if (faults && !std::strchr("\"\\/bfnrtu", *p))
+            if (faults && !escapeNoted && !std::strchr("\"\\/bfnrtu", *p)) {
                 faults->append({ QString(), int(p - 1 - begin), *p, 0, QString() });
+                escapeNoted = true;
+            }
             p += *p == 'u' ? 5 : 1;
             continue;
         }
-        if (c < 0x20 && faults)
+        if (c < 0x20 && faults && !controlNoted) {
             faults->append({ QString(), int(p - begin), 0, c, QString() });
+            controlNoted = true;
+        }
         if (c >= 0x80) {
             const int length = c >= 0xc2 && c <= 0xdf ? 2
                 : c >= 0xe0 && c <= 0xef              ? 3
@@ -92,12 +100,14 @@ bool Scanner::string(QString *decoded)
     }
     if (p >= end)
         return fail(start, QStringLiteral("a string that is never closed"));
-    for (int i = faults ? faults->size() - 1 : -1; i >= 0 && faults->at(i).read.isNull(); --i)
-        (*faults)[i].read =
+    if (decoded || (faults && faults->size() > known)) {
+        const QString read =
             escapes ? unescaped(start + 1, p) : QString::fromUtf8(start + 1, int(p - start - 1));
-    if (decoded)
-        *decoded =
-            escapes ? unescaped(start + 1, p) : QString::fromUtf8(start + 1, int(p - start - 1));
+        for (int i = known; faults && i < faults->size(); ++i)
+            (*faults)[i].read = read;
+        if (decoded)
+            *decoded = read;
+    }
     ++p;
     return true;
 }
@@ -152,13 +162,17 @@ void Scanner::noteMember(Level &level, const QString &key, int offset)
                 first = i;
         }
     }
+    level.repeat = -1;
     if (first >= 0) {
-        if (repeated)
-            repeated->append({ pointerOf(depth), offset, level.members.at(first).offset });
+        const Member &hidden = level.members.at(first);
+        repeated->append({ pointerOf(depth), offset, hidden.offset, 0, hidden.end });
+        level.repeat = int(repeated->size()) - 1;
         level.members[first].offset = offset;
+        level.current = first;
         return;
     }
-    level.members.append({ key, offset });
+    level.current = int(level.members.size());
+    level.members.append({ key, offset, 0 });
     // Small objects are searched in place; a hash keeps large ones linear.
     if (level.members.size() == 16) {
         for (int i = 0; i < level.members.size(); ++i)
@@ -166,6 +180,22 @@ void Scanner::noteMember(Level &level, const QString &key, int offset)
     } else if (level.members.size() > 16) {
         level.memberIndex.insert(key, level.members.size() - 1);
     }
+}
+
+void Scanner::ended(Level &level)
+{
+    if (!repeated || !level.object || level.current < 0)
+        return;
+    level.members[level.current].end = int(p - begin);
+    if (level.repeat >= 0)
+        (*repeated)[level.repeat].end = int(p - begin);
+    level.repeat = -1;
+}
+
+void Scanner::closed()
+{
+    if (--depth > 0)
+        ended(levels[depth - 1]);
 }
 
 bool Scanner::value(int parents)
@@ -198,6 +228,8 @@ bool Scanner::value(int parents)
             level.index = 0;
             level.pointer = pointer;
             level.members.resize(0);
+            level.current = -1;
+            level.repeat = -1;
             level.memberIndex.clear();
         }
         ++p;
@@ -244,7 +276,7 @@ bool Scanner::run()
             opened = false;
             if (p < end && *p == close) {
                 ++p;
-                --depth;
+                closed();
                 continue;
             }
         } else if (p < end && *p == ',') {
@@ -257,7 +289,7 @@ bool Scanner::run()
             ++level.index;
         } else if (p < end && *p == close) {
             ++p;
-            --depth;
+            closed();
             continue;
         } else {
             return unexpected(
@@ -288,6 +320,8 @@ bool Scanner::run()
             return false;
         placeFaults(known);
         opened = depth > before;
+        if (!opened)
+            ended(levels[before - 1]);
     }
     space();
     if (p < end)

@@ -38,7 +38,8 @@ private:
     struct Member
     {
         QString key;
-        int offset;
+        int offset; // of its value, the last one where it is repeated
+        int end; // one past that value
     };
     struct Level
     {
@@ -49,6 +50,8 @@ private:
         QString key; // of the member being read in it, when its name was decoded
         QVector<Member> members; // read so far, for objects
         QHash<QString, int> memberIndex; // once an object has many members
+        int current = -1; // the member whose value is being read
+        int repeat = -1; // its entry in *repeated when it is repeated, else -1
     };
 
     bool fail(const char *at, const QString &message)
@@ -67,6 +70,8 @@ private:
     bool number();
     bool value(int parents);
     void enter(bool object);
+    void ended(Level &level); // the value of its current member ends at p
+    void closed(); // the innermost level ends at p
     void noteMember(Level &level, const QString &key, int offset);
     QString pointerOf(int levelCount) const;
     // The faults found from @p first on are in the value (or member name) just read.
