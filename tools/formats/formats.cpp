@@ -203,15 +203,9 @@ QByteArray sarif(const QVector<Linted> &manifests)
 
 bool formatNamed(const QString &name, Format &format)
 {
-    const std::pair<const char *, Format> formats[] = { { "text", Format::Text },
-        { "json", Format::Json }, { "github", Format::Github }, { "sarif", Format::Sarif } };
-    for (const auto &candidate : formats) {
-        if (name == QLatin1String(candidate.first)) {
-            format = candidate.second;
-            return true;
-        }
-    }
-    return false;
+    const QStringList names { "text", "json", "github", "sarif" }; // in the order of Format
+    format = names.contains(name) ? Format(names.indexOf(name)) : format;
+    return names.contains(name);
 }
 
 QByteArray formatFindings(Format format, const QVector<Linted> &manifests, const QString &os)

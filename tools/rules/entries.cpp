@@ -3,13 +3,6 @@
 
 #include "environment/environment_p.h"
 
-#include <QStringList>
-
-#include <algorithm>
-
-using namespace MZU;
-using namespace MZU::Internal;
-
 namespace {
 
 bool knownPlatform(const QString &os)

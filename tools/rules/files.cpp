@@ -1,36 +1,43 @@
 // SPDX-License-Identifier: MIT
 #include "rules/linter.h"
 
-#include "rules/similar.h"
+QJsonArray Linter::entryList(const QString &at, const QJsonObject &system, const QString &member)
+{
+    const QString what =
+        member == QLatin1String("files") ? QStringLiteral("file") : QStringLiteral("setting");
+    const QJsonValue list = system.value(member);
+    if (!list.isUndefined() && !list.isArray())
+        add(at + '/' + member, Rule::UnusableMember,
+            QStringLiteral("%1 is %2, not an array: no %3 entry is read")
+                .arg(inQuotes(member), typeOf(list), what));
+    const QJsonArray entries = list.toArray();
+    for (int k = 0; k < entries.size(); ++k) {
+        if (!entries.at(k).isObject())
+            add(QStringLiteral("%1/%2/%3").arg(at, member).arg(k), Rule::NotObject,
+                QStringLiteral("%1 entry is %2, not an object; it is skipped")
+                    .arg(what, typeOf(entries.at(k))));
+    }
+    return entries;
+}
 
-#include <QRegularExpression>
-#include <QUrl>
-
-#include <algorithm>
-
-using namespace MZU;
-using namespace MZU::Internal;
+void Linter::entryRules(
+    const QString &at, const QJsonObject &entry, Members members, const QString &released)
+{
+    misread(at + "/version", entry.value(QLatin1String("version")));
+    misnamed(at, entry, members);
+    unreleased(at + "/version", entry.value(QLatin1String("version")), released);
+}
 
 void Linter::files(const QString &at, const QJsonObject &system, const QString &released)
 {
-    const QJsonValue list = system.value(QLatin1String("files"));
-    if (!list.isUndefined() && !list.isArray())
-        add(at + "/files", Rule::UnusableMember,
-            QStringLiteral("\"files\" is %1, not an array: no file entry is read")
-                .arg(typeOf(list)));
-    const QJsonArray entries = list.toArray();
+    const QJsonArray entries = entryList(at, system, QStringLiteral("files"));
     for (int k = 0; k < entries.size(); ++k) {
         const QString entryAt = at + QStringLiteral("/files/%1").arg(k);
-        if (!entries.at(k).isObject()) {
-            add(entryAt, Rule::NotObject,
-                QStringLiteral("file entry is %1, not an object; it is skipped")
-                    .arg(typeOf(entries.at(k))));
-            continue;
-        }
         const QJsonObject entry = entries.at(k).toObject();
         const QJsonValue version = entry.value(QLatin1String("version"));
-        const QVector<SkipReason> skips =
-            fileSkips({ Version(version.toString()), entry.toVariantHash() });
+        const QVector<SkipReason> skips = entries.at(k).isObject()
+            ? fileSkips({ Version(version.toString()), entry.toVariantHash() })
+            : QVector<SkipReason>();
         for (const SkipReason &reason : skips) {
             if (reason.skip == Skip::NullVersion)
                 nullVersion(
@@ -44,9 +51,7 @@ void Linter::files(const QString &at, const QJsonObject &system, const QString &
     for (int k = 0; k < entries.size(); ++k) {
         const QString entryAt = at + QStringLiteral("/files/%1").arg(k);
         const QJsonObject entry = entries.at(k).toObject();
-        misread(entryAt + "/version", entry.value(QLatin1String("version")));
-        misnamed(entryAt, entry, Members::File);
-        unreleased(entryAt + "/version", entry.value(QLatin1String("version")), released);
+        entryRules(entryAt, entry, Members::File, released);
         url(entryAt + "/url", entry.value(QLatin1String("url")));
         digest(entryAt, entry);
         outside(entryAt, entry);

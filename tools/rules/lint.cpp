@@ -1,16 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "rules/linter.h"
 
-#include "source/places.h"
-
-#include <QJsonDocument>
-#include <QRegularExpression>
-
-#include <algorithm>
-
-using namespace MZU;
-using namespace MZU::Internal;
-
 namespace {
 
 // Spaces, joiners and marks that print as nothing or as another character: "ver\u200bsion"
@@ -67,23 +57,11 @@ QString shortJson(const QJsonValue &value)
 
 QString typeOf(const QJsonValue &value)
 {
-    switch (value.type()) {
-    case QJsonValue::Null:
-        return QStringLiteral("null");
-    case QJsonValue::Bool:
-        return QStringLiteral("a boolean (%1)").arg(shortJson(value));
-    case QJsonValue::Double:
-        return QStringLiteral("a number (%1)").arg(shortJson(value));
-    case QJsonValue::String:
-        return QStringLiteral("a string");
-    case QJsonValue::Array:
-        return QStringLiteral("an array");
-    case QJsonValue::Object:
-        return QStringLiteral("an object");
-    case QJsonValue::Undefined:
-        break;
-    }
-    return QStringLiteral("missing");
+    if (value.isBool() || value.isDouble())
+        return QStringLiteral("a %1 (%2)")
+            .arg(QLatin1String(value.isBool() ? "boolean" : "number"), shortJson(value));
+    const char *const names[] = { "null", "", "", "a string", "an array", "an object" };
+    return QLatin1String(value.isUndefined() ? "missing" : names[value.type()]);
 }
 
 // Why a member that must be a non-empty string is not one.
@@ -124,25 +102,15 @@ QVector<Finding> Linter::run()
     return findings;
 }
 
-bool Linter::addAs(Severity severity, const QString &pointer, Rule rule, const QString &message)
+void Linter::addAs(Severity severity, const QString &pointer, Rule rule, const QString &message)
 {
-    const QString key = pointer + '\n' + message;
-    if (seen.contains(key))
-        return false;
-    seen.insert(key);
     findings.append(makeFinding(rule, pointer, message));
     findings.last().severity = severity;
-    return true;
-}
-
-QVector<Finding> lint(const QJsonDocument &manifest, const QString &hostOs, bool signedManifest)
-{
-    return Linter(manifest, hostOs, signedManifest).run();
 }
 
 QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs, bool signedManifest)
 {
-    QVector<Finding> findings = lint(manifest.document, hostOs, signedManifest);
+    QVector<Finding> findings = Linter(manifest.document, hostOs, signedManifest).run();
     // Where the findings are: their pointers and every parent, for a missing member.
     QSet<QString> wanted;
     for (const Finding &finding : qAsConst(findings)) {

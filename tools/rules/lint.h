@@ -29,14 +29,10 @@ struct Finding
 /// A finding of @p rule, with the rule's severity, placed at @p offset when it is known.
 Finding makeFinding(Rule rule, const QString &pointer, const QString &message, int offset = -1);
 
-/// Every place where the library would skip, drop or misread something in @p manifest, in
-/// no particular order. @p hostOs counts as a known platform besides the usual forms.
-/// @p signedManifest: its signature was checked, so file entries should carry "sha256".
-QVector<Finding> lint(
-    const QJsonDocument &manifest, const QString &hostOs, bool signedManifest = false);
-
-/// lint() of a manifest that was read, with its repeated keys, each finding placed in the
-/// text (a missing member at its object) and in document order.
+/// Every place where the library would skip, drop or misread something in @p manifest,
+/// placed in its text (a missing member at its object), in document order. @p hostOs counts
+/// as a known platform besides the usual forms. @p signedManifest: its signature was
+/// checked, so file entries should carry "sha256".
 QVector<Finding> lintManifest(
     const Manifest &manifest, const QString &hostOs, bool signedManifest = false);
 

@@ -9,7 +9,17 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QPair>
+#include <QRegularExpression>
 #include <QSet>
+#include <QStringList>
+#include <QUrl>
+
+#include <algorithm>
+
+// For the rules/ files only, which all speak of the library's versions and walks.
+using namespace MZU;
+using namespace MZU::Internal;
 
 // What the rules share; each family of rules has a file of its own in rules/.
 
@@ -29,6 +39,22 @@ QString notText(const QString &member, const QJsonValue &value);
 /// The pointer of element @p index of "apps".
 QString appsPointer(int index);
 
+/// The Damerau-Levenshtein distance (optimal string alignment) of @p a and @p b, or
+/// @p limit + 1 when it is above @p limit.
+int editDistance(const QString &a, const QString &b, int limit);
+
+/// @p text in lower case without white space: names that differ only so fold alike.
+QString folded(const QString &text);
+
+/// The member of @p known that @p name almost spells (letter case, spaces, or a small edit
+/// for its length), or empty text.
+QString misspelled(const QString &name, const QStringList &known);
+
+/// Pairs of indices into @p names whose texts differ only by letter case, spacing or a
+/// small edit (not only in digits: "App1" and "App2" are meant). Linear in the names: each
+/// is compared only with those that share a one-deletion variant of its folded text.
+QVector<QPair<int, int>> similarNames(const QStringList &names);
+
 /// The objects whose members hosts read, each with its own members.
 enum class Members { Root, Release, Application, System, File, Setting };
 
@@ -40,12 +66,11 @@ public:
     QVector<Finding> run();
 
 private:
-    // False when the same finding was made already: several walks pass over one element.
-    bool add(const QString &pointer, Rule rule, const QString &message)
+    void add(const QString &pointer, Rule rule, const QString &message)
     {
-        return addAs(ruleEntry(rule).severity, pointer, rule, message);
+        addAs(ruleEntry(rule).severity, pointer, rule, message);
     }
-    bool addAs(Severity severity, const QString &pointer, Rule rule, const QString &message);
+    void addAs(Severity severity, const QString &pointer, Rule rule, const QString &message);
 
     // root.cpp
     bool topLevel();
@@ -56,10 +81,12 @@ private:
     void applications();
     void systems(int app, const QJsonObject &entry, const QString &name);
     bool platform(const QString &at, const QString &os);
-    // files.cpp
+    // files.cpp, and settings.cpp: an OS entry's lists, and what their entries share
+    QJsonArray entryList(const QString &at, const QJsonObject &system, const QString &member);
+    void entryRules(
+        const QString &at, const QJsonObject &entry, Members members, const QString &released);
     void files(const QString &at, const QJsonObject &system, const QString &released);
-    void dropped(
-        const QString &at, const QJsonObject &entry, const MZU::Internal::SkipReason &reason);
+    void dropped(const QString &at, const QJsonObject &entry, const SkipReason &reason);
     void url(const QString &at, const QJsonValue &value);
     void digest(const QString &at, const QJsonObject &entry);
     void outside(const QString &at, const QJsonObject &entry);
@@ -78,7 +105,6 @@ private:
     const bool signedManifest; // checked against trusted keys
     const QJsonArray list;
     QVector<Finding> findings;
-    QSet<QString> seen;
     QHash<QString, QString> misspelledAs; // a missing member's pointer: its misspelling's
     QHash<QString, bool> platforms; // known or not
     // The releases hosts read: of each name and platform, each version with the index of

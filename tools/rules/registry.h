@@ -7,40 +7,20 @@
 
 /// Every rule a finding may name. Code names a rule by its value; its id and texts come
 /// from ruleEntry(), and rules/ holds one file per family of them.
+// clang-format off
 enum class Rule {
-    NotJson,
-    Unreadable,
-    BadSignature,
-    SignatureExpiring,
-    IgnoredManifest,
-    NoApps,
-    NotObject,
-    UnusableMember,
-    NullVersion,
-    VersionOverflow,
-    VersionDigits,
-    DuplicateRelease,
-    SuffixOrder,
-    TipNotMarked,
-    ValueNotText,
-    EntryOrder,
-    SecondEntry,
-    FileDropped,
-    FileDigest,
-    UnhashedFile,
-    FileOutside,
-    UnknownPlatform,
-    MisspelledMember,
-    SimilarName,
-    PlatformWithoutRelease,
-    VersionWithoutRelease,
-    RepeatedKey,
-    UnknownEscape,
-    RawControl,
-    UrlScheme,
-    UrlCharacters,
-    UrlCredentials
+    NotJson, Unreadable, BadSignature, SignatureExpiring, // reading
+    IgnoredManifest, NoApps, NotObject, UnusableMember, // root.cpp, and any entry
+    NullVersion, VersionOverflow, VersionDigits, // versions.cpp
+    DuplicateRelease, SuffixOrder, TipNotMarked, ValueNotText, // releases.cpp, settings.cpp
+    EntryOrder, SecondEntry, // entries.cpp
+    FileDropped, FileDigest, UnhashedFile, FileOutside, // files.cpp
+    UnknownPlatform, MisspelledMember, SimilarName, // entries.cpp, names.cpp
+    PlatformWithoutRelease, VersionWithoutRelease, // entries.cpp, versions.cpp
+    RepeatedKey, UnknownEscape, RawControl, // text.cpp
+    UrlScheme, UrlCharacters, UrlCredentials // files.cpp
 };
+// clang-format on
 
 enum class Severity { Warning, Error };
 

@@ -1,11 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "rules/linter.h"
 
-#include <QRegularExpression>
-
-using namespace MZU;
-using namespace MZU::Internal;
-
 void Linter::releases()
 {
     // Releases with a suffix that reads as a pre-release.

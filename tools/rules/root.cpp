@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "rules/linter.h"
 
-using namespace MZU;
-using namespace MZU::Internal;
-
 bool Linter::topLevel()
 {
     const QString ignored = ignoredBecause(manifest);

@@ -1,25 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "rules/linter.h"
 
-using namespace MZU;
-using namespace MZU::Internal;
-
 void Linter::settings(const QString &at, const QJsonObject &system, const QString &released)
 {
-    const QJsonValue list = system.value(QLatin1String("settings"));
-    if (!list.isUndefined() && !list.isArray())
-        add(at + "/settings", Rule::UnusableMember,
-            QStringLiteral("\"settings\" is %1, not an array: no setting entry is read")
-                .arg(typeOf(list)));
-    const QJsonArray entries = list.toArray();
+    const QJsonArray entries = entryList(at, system, QStringLiteral("settings"));
     for (int k = 0; k < entries.size(); ++k) {
         const QString entryAt = at + QStringLiteral("/settings/%1").arg(k);
-        if (!entries.at(k).isObject()) {
-            add(entryAt, Rule::NotObject,
-                QStringLiteral("setting entry is %1, not an object; it is skipped")
-                    .arg(typeOf(entries.at(k))));
+        if (!entries.at(k).isObject())
             continue;
-        }
         const QJsonObject entry = entries.at(k).toObject();
         for (const SkipReason &reason : settingSkips(entry)) {
             const QJsonValue member = entry.value(reason.member);
@@ -38,11 +26,7 @@ void Linter::settings(const QString &at, const QJsonObject &system, const QStrin
                                 : QString()));
         }
     }
-    for (int k = 0; k < entries.size(); ++k) {
-        const QString entryAt = at + QStringLiteral("/settings/%1").arg(k);
-        const QJsonObject entry = entries.at(k).toObject();
-        misread(entryAt + "/version", entry.value(QLatin1String("version")));
-        misnamed(entryAt, entry, Members::Setting);
-        unreleased(entryAt + "/version", entry.value(QLatin1String("version")), released);
-    }
+    for (int k = 0; k < entries.size(); ++k)
+        entryRules(QStringLiteral("%1/settings/%2").arg(at).arg(k), entries.at(k).toObject(),
+            Members::Setting, released);
 }

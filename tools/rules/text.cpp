@@ -3,8 +3,6 @@
 // control characters in strings.
 #include "rules/linter.h"
 
-#include "source/places.h"
-
 namespace {
 
 QString rawCharacter(ushort control)

@@ -1,13 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "rules/linter.h"
 
-#include "rules/similar.h"
-
-#include <algorithm>
-
-using namespace MZU;
-using namespace MZU::Internal;
-
 namespace {
 
 // The digits of @p text written in ASCII, when some are of another script; else empty.

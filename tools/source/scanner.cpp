@@ -200,19 +200,14 @@ void Scanner::closed()
 
 bool Scanner::value(int parents)
 {
-    // The value at p belongs to levels[parents - 1] (or is the root when depth is 0).
-    const bool tracked = parents == 0 ? wanted && wanted->contains(rootPointer)
-                                      : levels.at(parents - 1).tracked && wanted
-            && wanted->contains(
-                levels.at(parents - 1).pointer + QLatin1Char('/') + token(levels.at(parents - 1)));
-    QString pointer;
-    if (tracked) {
-        pointer = parents == 0
-            ? rootPointer
-            : levels.at(parents - 1).pointer + QLatin1Char('/') + token(levels.at(parents - 1));
-        if (offsets)
-            offsets->insert(pointer, int(p - begin));
-    }
+    // The value at p belongs to levels[parents - 1], or is the root (pointer "").
+    const Level *parent = parents > 0 ? &levels.at(parents - 1) : nullptr;
+    const QString pointer = wanted && (!parent || parent->tracked)
+        ? (parent ? parent->pointer + QLatin1Char('/') + token(*parent) : QString())
+        : QString();
+    const bool tracked = wanted && (!parent || parent->tracked) && wanted->contains(pointer);
+    if (tracked && offsets)
+        offsets->insert(pointer, int(p - begin));
     switch (*p) {
     case '{':
     case '[':

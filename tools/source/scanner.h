@@ -69,7 +69,6 @@ private:
     bool string(QString *decoded);
     bool number();
     bool value(int parents);
-    void enter(bool object);
     void ended(Level &level); // the value of its current member ends at p
     void closed(); // the innermost level ends at p
     void noteMember(Level &level, const QString &key, int offset);
@@ -91,7 +90,6 @@ private:
     const char *end;
     QVector<Level> levels; // kept when left, so that their storage is reused
     int depth = 0; // levels in use
-    QString rootPointer;
 };
 
 #endif // SOURCE_SCANNER_H
