@@ -121,25 +121,26 @@ QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs, b
                 break;
         }
     }
-    const QHash<QString, int> offsets = valueOffsets(manifest.text, wanted);
+    const QHash<QString, Place> found = places(manifest.text, wanted);
     for (Finding &finding : findings) {
         QString pointer = shownAt(finding);
-        while (!offsets.contains(pointer) && !pointer.isEmpty())
+        while (!found.contains(pointer) && !pointer.isEmpty())
             pointer.truncate(pointer.lastIndexOf('/'));
-        finding.offset = offsets.value(pointer);
+        const Place place = found.value(pointer);
+        finding.offset = place.value;
         if (pointer == shownAt(finding)) {
-            finding.message = asWritten(finding.message, manifest.text, finding.offset);
+            finding.message = asWritten(finding.message, manifest.text, place.value);
             if (finding.atName)
-                finding.offset = nameOffset(manifest.text, finding.offset);
+                finding.offset = place.name;
         }
     }
     findings += textFindings(manifest);
-    QVector<int> places;
+    QVector<int> offsets;
     for (const Finding &finding : qAsConst(findings))
-        places.append(finding.offset);
-    const QVector<TextPosition> found = positions(manifest.text, places);
+        offsets.append(finding.offset);
+    const QVector<TextPosition> shown = positions(manifest.text, offsets);
     for (int i = 0; i < findings.size(); ++i)
-        findings[i].position = found.at(i);
+        findings[i].position = shown.at(i);
     // Document order: by place, a parent before the members that it lacks.
     std::stable_sort(findings.begin(), findings.end(), [](const Finding &a, const Finding &b) {
         return a.offset != b.offset ? a.offset < b.offset

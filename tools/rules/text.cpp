@@ -22,7 +22,7 @@ QVector<Finding> textFindings(const Manifest &manifest)
     // A repeated member is placed at its name, and so is the one it hides.
     QVector<int> hidden;
     for (const RepeatedKey &repeated : manifest.repeatedKeys)
-        hidden.append(nameOffset(manifest.text, repeated.firstOffset));
+        hidden.append(repeated.firstName);
     const QVector<TextPosition> firsts = positions(manifest.text, hidden);
     for (int i = 0; i < manifest.repeatedKeys.size(); ++i) {
         const RepeatedKey &repeated = manifest.repeatedKeys.at(i);
@@ -42,7 +42,7 @@ QVector<Finding> textFindings(const Manifest &manifest)
                 .arg(inQuotes(name))
                 .arg(firsts.at(i).line)
                 .arg(firsts.at(i).column),
-            nameOffset(manifest.text, repeated.offset)));
+            repeated.name));
     }
     // One finding of each kind per string.
     const StringFault *last = nullptr;

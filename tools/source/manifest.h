@@ -15,6 +15,8 @@ struct RepeatedKey
     int firstOffset = 0; // of the value it hides, as Qt 6 does
     int end = 0; // one past each value
     int firstEnd = 0;
+    int name = 0; // of each one's name
+    int firstName = 0;
 };
 
 /// A string that JSON forbids but Qt reads: an unknown escape ("\\U", read as "U") or a raw

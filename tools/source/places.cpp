@@ -10,9 +10,9 @@
 #include <cstring>
 #include <numeric>
 
-QHash<QString, int> valueOffsets(const QByteArray &text, const QSet<QString> &pointers)
+QHash<QString, Place> places(const QByteArray &text, const QSet<QString> &pointers)
 {
-    QHash<QString, int> offsets;
+    QHash<QString, Place> offsets;
     if (pointers.isEmpty())
         return offsets;
     Scanner scanner(text);
@@ -55,32 +55,6 @@ QString pointerToken(QString key)
         return key;
     return key.replace(QLatin1Char('~'), QLatin1String("~0"))
         .replace(QLatin1Char('/'), QLatin1String("~1"));
-}
-
-int nameOffset(const QByteArray &text, int value)
-{
-    int i = value - 1;
-    const auto blank = [&] {
-        while (i >= 0
-            && (text.at(i) == ' ' || text.at(i) == '\t' || text.at(i) == '\r'
-                || text.at(i) == '\n'))
-            --i;
-    };
-    blank();
-    if (i < 0 || text.at(i) != ':')
-        return value;
-    --i;
-    blank();
-    if (i < 0 || text.at(i) != '"')
-        return value;
-    for (--i; i >= 0; --i) {
-        int k = i - 1; // an escaped quote has an odd number of backslashes before it
-        while (text.at(i) == '"' && k >= 0 && text.at(k) == '\\')
-            --k;
-        if (text.at(i) == '"' && (i - 1 - k) % 2 == 0)
-            return i;
-    }
-    return value;
 }
 
 QByteArray numberAt(const QByteArray &text, int offset)

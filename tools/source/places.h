@@ -19,13 +19,17 @@ struct TextPosition
     int column = 1;
 };
 
-/// The byte offset in @p text (JSON that Qt accepts) of the value at each pointer of
-/// @p pointers that exists. Where a member is repeated, the offset of the last one.
-QHash<QString, int> valueOffsets(const QByteArray &text, const QSet<QString> &pointers);
+/// Byte offsets in a manifest's text of a value, and of the opening quote of its member's
+/// name (of the value itself when it is an element of an array, or the root).
+struct Place
+{
+    int value = 0;
+    int name = 0;
+};
 
-/// The offset of the opening quote of the name of the member whose value is at @p value, or
-/// @p value when it is not a member's.
-int nameOffset(const QByteArray &text, int value);
+/// The place in @p text (JSON that Qt accepts) of the value at each pointer of @p pointers
+/// that exists. Where a member is repeated, of the last one.
+QHash<QString, Place> places(const QByteArray &text, const QSet<QString> &pointers);
 
 /// The line and column of each byte offset in @p offsets, for LF, CRLF and CR line ends;
 /// a leading byte order mark takes no column.

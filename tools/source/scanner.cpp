@@ -3,38 +3,11 @@
 
 #include "source/places.h"
 
+#include <QJsonArray>
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-
-namespace {
-
-// The text of a string's contents that hold escapes; the scanner has checked them.
-QString unescaped(const char *p, const char *end)
-{
-    QString text;
-    QByteArray run;
-    for (; p < end; ++p) {
-        if (*p != '\\') {
-            run += *p;
-            continue;
-        }
-        ++p;
-        if (*p == 'u') {
-            text +=
-                QString::fromUtf8(run) + QChar(ushort(QByteArray(p + 1, 4).toUInt(nullptr, 16)));
-            run.clear();
-            p += 4;
-        } else {
-            const char *escapes = "b\bf\fn\nr\rt\t";
-            const char *e = std::strchr(escapes, *p);
-            run += e && *p ? e[1] : *p;
-        }
-    }
-    return text + QString::fromUtf8(run);
-}
-
-} // namespace
 
 bool Scanner::unexpected(const QString &expected)
 {
@@ -101,8 +74,13 @@ bool Scanner::string(QString *decoded)
     if (p >= end)
         return fail(start, QStringLiteral("a string that is never closed"));
     if (decoded || (faults && faults->size() > known)) {
-        const QString read =
-            escapes ? unescaped(start + 1, p) : QString::fromUtf8(start + 1, int(p - start - 1));
+        // Escapes as Qt reads them, unknown ones too.
+        const QString read = escapes
+            ? QJsonDocument::fromJson('[' + QByteArray(start, int(p - start + 1)) + ']')
+                  .array()
+                  .at(0)
+                  .toString()
+            : QString::fromUtf8(start + 1, int(p - start - 1));
         for (int i = known; faults && i < faults->size(); ++i)
             (*faults)[i].read = read;
         if (decoded)
@@ -153,40 +131,21 @@ QString Scanner::pointerOf(int levelCount) const
 
 void Scanner::noteMember(Level &level, const QString &key, int offset)
 {
-    int first = -1;
-    if (!level.memberIndex.isEmpty()) {
-        first = level.memberIndex.value(key, -1);
-    } else {
-        for (int i = 0; i < level.members.size() && first < 0; ++i) {
-            if (level.members.at(i).key == key)
-                first = i;
-        }
-    }
+    const auto hidden = level.members.constFind(key);
     level.repeat = -1;
-    if (first >= 0) {
-        const Member &hidden = level.members.at(first);
-        repeated->append({ pointerOf(depth), offset, hidden.offset, 0, hidden.end });
+    if (hidden != level.members.cend()) {
+        repeated->append(
+            { pointerOf(depth), offset, hidden->offset, 0, hidden->end, level.name, hidden->name });
         level.repeat = int(repeated->size()) - 1;
-        level.members[first].offset = offset;
-        level.current = first;
-        return;
     }
-    level.current = int(level.members.size());
-    level.members.append({ key, offset, 0 });
-    // Small objects are searched in place; a hash keeps large ones linear.
-    if (level.members.size() == 16) {
-        for (int i = 0; i < level.members.size(); ++i)
-            level.memberIndex.insert(level.members.at(i).key, i);
-    } else if (level.members.size() > 16) {
-        level.memberIndex.insert(key, level.members.size() - 1);
-    }
+    level.members.insert(key, { offset, 0, level.name });
 }
 
 void Scanner::ended(Level &level)
 {
-    if (!repeated || !level.object || level.current < 0)
+    if (!repeated || !level.object)
         return;
-    level.members[level.current].end = int(p - begin);
+    level.members[level.key].end = int(p - begin);
     if (level.repeat >= 0)
         (*repeated)[level.repeat].end = int(p - begin);
     level.repeat = -1;
@@ -207,7 +166,8 @@ bool Scanner::value(int parents)
         : QString();
     const bool tracked = wanted && (!parent || parent->tracked) && wanted->contains(pointer);
     if (tracked && offsets)
-        offsets->insert(pointer, int(p - begin));
+        offsets->insert(
+            pointer, { int(p - begin), parent && parent->object ? parent->name : int(p - begin) });
     switch (*p) {
     case '{':
     case '[':
@@ -222,10 +182,8 @@ bool Scanner::value(int parents)
             level.tracked = tracked;
             level.index = 0;
             level.pointer = pointer;
-            level.members.resize(0);
-            level.current = -1;
+            level.members.clear();
             level.repeat = -1;
-            level.memberIndex.clear();
         }
         ++p;
         return true;
@@ -294,6 +252,7 @@ bool Scanner::run()
             if (p >= end || *p != '"')
                 return unexpected(QStringLiteral("a member name in double quotes"));
             QString key;
+            level.name = int(p - begin);
             const int known = faults ? faults->size() : 0;
             if (!string(repeated || level.tracked ? &key : nullptr))
                 return false;

@@ -26,7 +26,7 @@ public:
     }
 
     const QSet<QString> *wanted = nullptr;
-    QHash<QString, int> *offsets = nullptr;
+    QHash<QString, Place> *offsets = nullptr;
     QVector<RepeatedKey> *repeated = nullptr;
     QVector<StringFault> *faults = nullptr; // their pointers need the keys: with repeated
     int errorOffset = -1;
@@ -37,9 +37,9 @@ public:
 private:
     struct Member
     {
-        QString key;
         int offset; // of its value, the last one where it is repeated
         int end; // one past that value
+        int name; // of its name
     };
     struct Level
     {
@@ -48,10 +48,9 @@ private:
         int index = 0;
         QString pointer; // only when tracked
         QString key; // of the member being read in it, when its name was decoded
-        QVector<Member> members; // read so far, for objects
-        QHash<QString, int> memberIndex; // once an object has many members
-        int current = -1; // the member whose value is being read
-        int repeat = -1; // its entry in *repeated when it is repeated, else -1
+        QHash<QString, Member> members; // read so far, for objects, by name
+        int repeat = -1; // the entry in *repeated of the member being read, or -1
+        int name = 0; // the offset of that member's name
     };
 
     bool fail(const char *at, const QString &message)
