@@ -296,14 +296,13 @@ int Tool::run(const QStringList &all)
 // Refused.
 int Tool::read(const QString &source, Manifest &manifest, LoadError &error, Verified *verified)
 {
-    if (keys.isEmpty())
-        return loadManifest(source, manifest, error) ? Clean : Unreadable;
     manifest.source = source;
     QByteArray text;
     if (!readSource(source, text, error))
         return Unreadable;
     Verified ignored;
-    if (!verifyText(source, text, keys, verified ? *verified : ignored, error.message))
+    if (!keys.isEmpty()
+        && !verifyText(source, text, keys, verified ? *verified : ignored, error.message))
         return Refused;
     return parseManifest(text, manifest, error) ? Clean : Unreadable;
 }

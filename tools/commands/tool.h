@@ -15,14 +15,9 @@
 
 #include <cstdio>
 
-enum ExitCode {
-    Clean = 0,
-    WarningsOnly = 1,
-    Errors = 2,
-    Unreadable = 3,
-    Refused = 4,
-    BadUsage = 64
-};
+// clang-format off
+enum ExitCode { Clean = 0, WarningsOnly = 1, Errors = 2, Unreadable = 3, Refused = 4, BadUsage = 64 };
+// clang-format on
 
 /// @p text in double quotes, escaped for a terminal or a log.
 QString quotedEscaped(const QString &text);
@@ -38,10 +33,8 @@ public:
     int dropped = 0; // entries in the window that hosts drop as incomplete
     void skipped(MZU::Internal::Skip reason, const MZU::Internal::WalkPlace &) override
     {
-        using MZU::Internal::Skip;
-        if (reason == Skip::NoFilename || reason == Skip::NoLocation || reason == Skip::BadUrl
-            || reason == Skip::EmptyKey)
-            ++dropped;
+        using MZU::Internal::Skip; // NoFilename, NoLocation, BadUrl and EmptyKey, in this order
+        dropped += reason >= Skip::NoFilename && reason <= Skip::EmptyKey;
     }
     void entered(MZU::Internal::Walk, int appIndex, int osIndex) override
     {

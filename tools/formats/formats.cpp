@@ -17,16 +17,10 @@ bool invisible(ushort c)
         return c < 0x20;
     if (c == 0x200c || c == 0x200d)
         return false; // the joiners that emoji and Persian text need
-    switch (QChar(c).category()) {
-    case QChar::Other_Control:
-    case QChar::Other_Format:
-    case QChar::Separator_Space:
-    case QChar::Separator_Line:
-    case QChar::Separator_Paragraph:
-        return true;
-    default:
-        return false;
-    }
+    const QChar::Category category = QChar(c).category();
+    return category == QChar::Other_Control || category == QChar::Other_Format
+        || category == QChar::Separator_Space || category == QChar::Separator_Line
+        || category == QChar::Separator_Paragraph;
 }
 
 const char *severityName(const Finding &finding)

@@ -49,12 +49,10 @@ void Linter::applications()
         const QJsonObject entry = list.at(i).toObject();
         const QJsonValue nameValue = entry.value(QLatin1String("name"));
         const QString name = nameValue.toString();
-        if (!firstNamed.contains(name))
-            firstNamed.insert(name, i);
+        firstNamed.insert(name, firstNamed.value(name, i));
         if (!entry.value(QLatin1String("os")).isArray())
             continue;
-        if (!firstApplication.contains(name))
-            firstApplication.insert(name, i);
+        firstApplication.insert(name, firstApplication.value(name, i));
         if (name.isEmpty())
             add(appsPointer(i) + "/name", Rule::UnusableMember,
                 notText(QStringLiteral("name"), nameValue)
@@ -130,10 +128,7 @@ void Linter::systems(int app, const QJsonObject &entry, const QString &name)
 
 bool Linter::platform(const QString &at, const QString &os)
 {
-    auto known = platforms.constFind(os);
-    if (known == platforms.cend())
-        known = platforms.insert(os, os == hostOs || knownPlatform(os));
-    if (known.value())
+    if (os == hostOs || knownPlatform(os))
         return true;
     const QString near = meantPlatform(os);
     add(at, Rule::UnknownPlatform,

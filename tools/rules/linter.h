@@ -106,7 +106,6 @@ private:
     const QJsonArray list;
     QVector<Finding> findings;
     QHash<QString, QString> misspelledAs; // a missing member's pointer: its misspelling's
-    QHash<QString, bool> platforms; // known or not
     // The releases hosts read: of each name and platform, each version with the index of
     // its first release.
     QHash<QString, QHash<QString, int>> releasesOf;

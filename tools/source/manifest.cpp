@@ -114,13 +114,6 @@ bool readSource(const QString &source, QByteArray &text, LoadError &error)
                                                  : readFile(source, text, error);
 }
 
-bool loadManifest(const QString &source, Manifest &manifest, LoadError &error)
-{
-    manifest.source = source;
-    QByteArray text;
-    return readSource(source, text, error) && parseManifest(text, manifest, error);
-}
-
 QString displayName(const QString &source)
 {
     return source == QLatin1String("-") ? QStringLiteral("<stdin>") : source;

@@ -50,11 +50,8 @@ struct LoadError
 };
 
 /// Reads a local path, standard input ("-"), or an address ("scheme://...") fetched with
-/// the library's own GET, refusing what hosts refuse. On failure returns false.
-bool loadManifest(const QString &source, Manifest &manifest, LoadError &error);
-
-/// The exact bytes loadManifest() parses: the same reading, refusing the same, without
-/// parsing, so that a signature can be checked on them first.
+/// the library's own GET, refusing what hosts refuse, without parsing, so that a signature
+/// can be checked on the exact bytes first. On failure returns false.
 bool readSource(const QString &source, QByteArray &text, LoadError &error);
 
 /// Parses @p text as hosts do; on failure @p error points at the first character that is
