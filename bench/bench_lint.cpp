@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "bench.h"
 
-#include "lint.h"
 #include "peakmemory.h"
+#include "rules/lint.h"
 
 #include <benchmark/benchmark.h>
 

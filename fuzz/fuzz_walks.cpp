@@ -62,10 +62,8 @@ std::optional<Skip> expectedSkip(
             return Skip::EmptyKey;
         return std::nullopt;
     }
-    const Skip reasons[] = { Skip::NullVersion, Skip::NoFilename, Skip::NullVersion,
-        Skip::NoLocation, Skip::BadUrl }; // by FileCheck
-    const FileCheck check = checkFile(MZU::UpdateFile { version, entry.toVariantHash() });
-    return check == FileCheck::Valid ? std::nullopt : std::optional<Skip>(reasons[int(check)]);
+    const QVector<SkipReason> skips = fileSkips(MZU::UpdateFile { version, entry.toVariantHash() });
+    return skips.isEmpty() ? std::nullopt : std::optional<Skip>(skips.constFirst().skip);
 }
 
 void checkRecord(const MZU::UpdateFile &file, const QJsonObject &entry)

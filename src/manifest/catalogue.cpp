@@ -39,9 +39,10 @@ QMultiHash<QString, ApplicationInfo> getApplications(
         }
         const QString name = entry.value(QLatin1String("name")).toString();
         const Version version(entry.value(QLatin1String("version")).toString());
-        if (const std::optional<Skip> skip = releaseSkip(name, version)) {
+        const QVector<SkipReason> skips = releaseSkips(name, version);
+        if (!skips.isEmpty()) {
             if (observer)
-                observer->skipped(*skip, place);
+                observer->skipped(skips.constFirst().skip, place);
             continue;
         }
         catalogue.insert(name, ApplicationInfo { version, entry.toVariantHash() });
@@ -49,13 +50,24 @@ QMultiHash<QString, ApplicationInfo> getApplications(
     return catalogue;
 }
 
-std::optional<Skip> releaseSkip(const QString &name, const Version &version)
+QVector<SkipReason> releaseSkips(const QString &name, const Version &version)
 {
+    QVector<SkipReason> skips;
     if (name.isEmpty())
-        return Skip::EmptyName;
+        skips.append({ Skip::EmptyName, QStringLiteral("name") });
     if (version.isNull())
-        return Skip::NullVersion;
-    return std::nullopt;
+        skips.append({ Skip::NullVersion, QStringLiteral("version") });
+    return skips;
+}
+
+bool marksTip(const QVariantHash &release)
+{
+    return release.value(QStringLiteral("tip")).toString() == QLatin1String("true");
+}
+
+QString changelogOf(const QVariantHash &release)
+{
+    return release.value(QStringLiteral("changelog")).toString();
 }
 
 } // namespace Internal
@@ -84,10 +96,10 @@ bool updateVersion(const QMultiHash<QString, ApplicationInfo> &catalogue, const 
         if (release.version <= current)
             continue;
         newVersion = release.version;
-        const QString log = release.values.value(QStringLiteral("changelog")).toString();
+        const QString log = Internal::changelogOf(release.values);
         if (!log.isEmpty())
             blocks.prepend(release.version.toString() + QLatin1String(":\n") + log);
-        if (release.values.value(QStringLiteral("tip")).toString() == QLatin1String("true"))
+        if (Internal::marksTip(release.values))
             break;
     }
     if (!blocks.isEmpty()) // else the change log stays null

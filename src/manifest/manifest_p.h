@@ -5,8 +5,8 @@
 #include "mzu.h"
 
 #include <QJsonDocument>
-
-#include <optional>
+#include <QJsonObject>
+#include <QVector>
 
 namespace MZU {
 namespace Internal {
@@ -53,9 +53,32 @@ public:
 QMultiHash<QString, ApplicationInfo> getApplications(
     const QJsonDocument &manifest, const QString &os, WalkObserver *observer = nullptr);
 
-/// Why the release walk passes over a release of the platform it reads, with this name and
-/// version; nothing when it takes it.
-std::optional<Skip> releaseSkip(const QString &name, const Version &version);
+/// One reason a walk skips an entry, or reads one of its members as empty text (NotText),
+/// with the member it concerns. The walks and lint ask the functions below, so that what
+/// hosts skip is decided in one place.
+struct SkipReason
+{
+    Skip skip;
+    QString member;
+};
+
+/// Every reason the release walk passes over a release of the platform it reads, with this
+/// name and version; empty when it takes it.
+QVector<SkipReason> releaseSkips(const QString &name, const Version &version);
+
+/// Every rule of UpdateFile::isValid() that @p file breaks, in the order "filename",
+/// "version", "location", "url"; empty when it is valid.
+QVector<SkipReason> fileSkips(const UpdateFile &file);
+
+/// Every reason the setting walk skips @p entry or reads a member as empty text: "type" or
+/// "value" not a string (NotText), then a null version, then no usable "key" (EmptyKey).
+QVector<SkipReason> settingSkips(const QJsonObject &entry);
+
+/// Whether updateVersion() stops at this release: its "tip" is true or "true".
+bool marksTip(const QVariantHash &release);
+
+/// The change log updateVersion() shows for this release, empty when it has none.
+QString changelogOf(const QVariantHash &release);
 
 QList<UpdateFile> getFileUpdates(const QJsonDocument &manifest, const QString &appName,
     const Version &from, const Version &to, const QString &os, WalkObserver *observer = nullptr);
@@ -71,10 +94,6 @@ struct FileDigest
     QString problem; // a member of the wrong form, or neither present
 };
 FileDigest fileDigest(const QVariantHash &values);
-
-/// The first rule of UpdateFile::isValid() that @p file breaks, or nothing.
-enum class FileCheck { Valid, NoFilename, NullVersion, NoLocation, BadUrl };
-FileCheck checkFile(const UpdateFile &file);
 
 } // namespace Internal
 } // namespace MZU

@@ -96,16 +96,11 @@ QList<UpdateFile> getFileUpdates(const QJsonDocument &manifest, const QString &a
     walkWindow(manifest, appName, from, to, os, place, observer,
         [&](const QJsonObject &entry, const Version &version) {
             const UpdateFile file { version, entry.toVariantHash() };
-            const FileCheck check = checkFile(file);
-            if (check == FileCheck::Valid) {
+            const QVector<SkipReason> skips = fileSkips(file);
+            if (skips.isEmpty())
                 files.append(file);
-            } else if (observer) {
-                const Skip reason = check == FileCheck::NoFilename ? Skip::NoFilename
-                    : check == FileCheck::NoLocation               ? Skip::NoLocation
-                    : check == FileCheck::BadUrl                   ? Skip::BadUrl
-                                                                   : Skip::NullVersion;
-                observer->skipped(reason, place);
-            }
+            else if (observer)
+                observer->skipped(skips.constFirst().skip, place);
         });
     return files;
 }
@@ -117,51 +112,60 @@ QList<SettingValue> getSettingUpdates(const QJsonDocument &manifest, const QStri
     WalkPlace place { Walk::Settings, -1, -1, -1, QString() };
     walkWindow(manifest, appName, from, to, os, place, observer,
         [&](const QJsonObject &entry, const Version &version) {
-            const QJsonValue type = entry.value(QLatin1String("type"));
-            const QJsonValue value = entry.value(QLatin1String("value"));
-            const SettingValue setting { version, entry.value(QLatin1String("key")).toString(),
-                type.toString(), value.toString() };
-            if (observer) {
-                // Present but not a string: the host gets empty text, which is rarely meant.
-                const std::pair<const char *, const QJsonValue *> members[] = { { "type", &type },
-                    { "value", &value } };
-                for (const auto &member : members) {
-                    if (!member.second->isUndefined() && !member.second->isString()) {
-                        place.member = QLatin1String(member.first);
-                        observer->skipped(Skip::NotText, place);
-                        place.member.clear();
-                    }
+            bool skipped = false;
+            for (const SkipReason &reason : settingSkips(entry)) {
+                skipped = skipped || reason.skip != Skip::NotText;
+                if (observer) {
+                    place.member = reason.skip == Skip::NotText ? reason.member : QString();
+                    observer->skipped(reason.skip, place);
                 }
             }
-            if (setting.key.isEmpty()) {
-                if (observer)
-                    observer->skipped(Skip::EmptyKey, place);
+            place.member.clear();
+            if (skipped)
                 return;
-            }
-            settings.append(setting);
+            settings.append({ version, entry.value(QLatin1String("key")).toString(),
+                entry.value(QLatin1String("type")).toString(),
+                entry.value(QLatin1String("value")).toString() });
         });
     return settings;
 }
 
-FileCheck checkFile(const UpdateFile &file)
+QVector<SkipReason> fileSkips(const UpdateFile &file)
 {
+    QVector<SkipReason> skips;
     if (file.values.value(QStringLiteral("filename")).toString().isEmpty())
-        return FileCheck::NoFilename;
+        skips.append({ Skip::NoFilename, QStringLiteral("filename") });
     if (file.version.isNull())
-        return FileCheck::NullVersion;
+        skips.append({ Skip::NullVersion, QStringLiteral("version") });
     if (file.values.value(QStringLiteral("location")).toString().isEmpty())
-        return FileCheck::NoLocation;
+        skips.append({ Skip::NoLocation, QStringLiteral("location") });
     const QString url = file.values.value(QStringLiteral("url")).toString();
     if (!QUrl(url, QUrl::TolerantMode).isValid())
-        return FileCheck::BadUrl;
-    return FileCheck::Valid;
+        skips.append({ Skip::BadUrl, QStringLiteral("url") });
+    return skips;
+}
+
+QVector<SkipReason> settingSkips(const QJsonObject &entry)
+{
+    QVector<SkipReason> skips;
+    // Present but not a string: the host gets empty text, which is rarely meant.
+    for (const QString &member : { QStringLiteral("type"), QStringLiteral("value") }) {
+        const QJsonValue value = entry.value(member);
+        if (!value.isUndefined() && !value.isString())
+            skips.append({ Skip::NotText, member });
+    }
+    if (Version(entry.value(QLatin1String("version")).toString()).isNull())
+        skips.append({ Skip::NullVersion, QStringLiteral("version") });
+    if (entry.value(QLatin1String("key")).toString().isEmpty())
+        skips.append({ Skip::EmptyKey, QStringLiteral("key") });
+    return skips;
 }
 
 } // namespace Internal
 
 bool UpdateFile::isValid() const
 {
-    return Internal::checkFile(*this) == Internal::FileCheck::Valid;
+    return Internal::fileSkips(*this).isEmpty();
 }
 
 QList<UpdateFile> getFileUpdates(

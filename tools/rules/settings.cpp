@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+#include "rules/linter.h"
+
+void Linter::settings(const QString &at, const QJsonObject &system, const QString &released)
+{
+    const QJsonArray entries = entryList(at, system, QStringLiteral("settings"));
+    for (int k = 0; k < entries.size(); ++k) {
+        const QString entryAt = at + QStringLiteral("/settings/%1").arg(k);
+        if (!entries.at(k).isObject())
+            continue;
+        const QJsonObject entry = entries.at(k).toObject();
+        for (const SkipReason &reason : settingSkips(entry)) {
+            const QJsonValue member = entry.value(reason.member);
+            if (reason.skip == Skip::NullVersion)
+                nullVersion(
+                    entryAt + "/version", member, QStringLiteral("the setting entry is skipped"));
+            else if (reason.skip == Skip::EmptyKey)
+                add(entryAt + "/key", Rule::UnusableMember,
+                    notText(reason.member, member) + "; the setting entry is skipped");
+            else
+                add(entryAt + '/' + reason.member, Rule::ValueNotText,
+                    QStringLiteral("%1 is %2 and reads as empty text%3")
+                        .arg(inQuotes(reason.member), typeOf(member),
+                            member.isDouble() || member.isBool()
+                                ? "; write it as the string " + inQuotes(shortJson(member))
+                                : QString()));
+        }
+    }
+    for (int k = 0; k < entries.size(); ++k)
+        entryRules(QStringLiteral("%1/settings/%2").arg(at).arg(k), entries.at(k).toObject(),
+            Members::Setting, released);
+}

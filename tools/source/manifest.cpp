@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: MIT
+#include "source/manifest.h"
+
+#include "source/scanner.h"
+
+#include "download/download_p.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonParseError>
+
+namespace {
+
+using MZU::Internal::maximumManifestSize;
+
+QString tooLarge(const QString &what)
+{
+    // As the library says it of a download.
+    return QStringLiteral("%1 is larger than %2; hosts refuse it")
+        .arg(what, MZU::Internal::sizeText(maximumManifestSize));
+}
+
+bool readFile(const QString &path, QByteArray &text, LoadError &error)
+{
+    QFile file;
+    if (path == QLatin1String("-")) {
+        if (!file.open(stdin, QIODevice::ReadOnly)) {
+            error.message = QStringLiteral("cannot read standard input");
+            return false;
+        }
+    } else {
+        file.setFileName(path);
+        if (QFileInfo(path).isDir()) {
+            error.message = QStringLiteral("cannot read %1: it is a directory").arg(path);
+            return false;
+        }
+        if (!file.open(QIODevice::ReadOnly)) {
+            error.message = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+            return false;
+        }
+        if (file.size() > maximumManifestSize) {
+            error.message = tooLarge(path);
+            return false;
+        }
+    }
+    // A pipe has no size to trust: read one chunk past the limit at most. Only an empty
+    // read ends it: a FIFO's atEnd() is true before its writer has written.
+    while (text.size() <= maximumManifestSize) {
+        const QByteArray chunk = file.read(1 << 20);
+        if (chunk.isEmpty())
+            break;
+        text += chunk;
+    }
+    if (text.size() > maximumManifestSize) {
+        error.message = tooLarge(displayName(path));
+        return false;
+    }
+    return true;
+}
+
+// Why a fetch of @p address brought back no manifest hosts read, in one line; empty when
+// it did.
+// The library's own GET, so that the tool sees exactly what hosts get, with the cause of a
+// failure that hosts only log.
+bool fetch(const QString &address, QByteArray &text, LoadError &error)
+{
+    MZU::Internal::Session session;
+    const MZU::Internal::Fetched fetched =
+        MZU::Internal::fetch(session, address, MZU::Internal::defaultTransferTimeoutMs);
+    if (!fetched.problem.isEmpty())
+        error.message = QStringLiteral("cannot download %1: %2").arg(address, fetched.problem);
+    text = fetched.body;
+    return error.message.isEmpty();
+}
+
+} // namespace
+
+bool parseManifest(const QByteArray &text, Manifest &manifest, LoadError &error)
+{
+    QJsonParseError parseError;
+    manifest.document = QJsonDocument::fromJson(text, &parseError);
+    manifest.text = text;
+    manifest.repeatedKeys.clear();
+    Scanner scanner(text);
+    manifest.stringFaults.clear();
+    scanner.repeated = &manifest.repeatedKeys;
+    scanner.faults = &manifest.stringFaults;
+    const bool scanned = scanner.run();
+    if (parseError.error == QJsonParseError::NoError)
+        return true; // hosts read it: what they accept is JSON enough
+    error.text = text;
+    // As hosts say it: what the text is instead, when that can be told.
+    const auto named = [&](const QString &message) {
+        const QString kind = MZU::Internal::notJsonBecause(text, error.offset);
+        return kind.isEmpty() ? message : message + QStringLiteral("; the text ") + kind;
+    };
+    if (!scanned) {
+        error.offset = scanner.errorOffset;
+        error.message = named(QStringLiteral("not JSON: ") + scanner.errorText);
+        return false;
+    }
+    // Only Qt knows this one. Its offset is one past the character at fault, except for
+    // a string that is not UTF-8, where it is the string's first byte.
+    error.offset = qBound(0,
+        parseError.offset - (parseError.error == QJsonParseError::IllegalUTF8String ? 0 : 1),
+        int(text.size()));
+    error.message = named(QStringLiteral("not JSON: ") + parseError.errorString());
+    return false;
+}
+
+bool readSource(const QString &source, QByteArray &text, LoadError &error)
+{
+    return source.contains(QLatin1String("://")) ? fetch(source, text, error)
+                                                 : readFile(source, text, error);
+}
+
+QString displayName(const QString &source)
+{
+    return source == QLatin1String("-") ? QStringLiteral("<stdin>") : source;
+}
