@@ -38,6 +38,9 @@ const Option options[] = {
     { "os", "NAME", "The host's platform name (default: this machine's, %OS%)." },
     { "app", "NAME", "The application's name, as the host reports it." },
     { "current", "VERSION", "The version the host runs." },
+    { "install-id", "ID",
+        "The install's id (MzUpdater::installId()): releases still rolling out are offered as "
+        "that install gets them now. Without it, rollouts are not applied." },
     { "from", "VERSION", "The version the host moves from (excluded)." },
     { "to", "VERSION", "The version the host moves to (included); not below --from." },
     { "format", "FORMAT", "The output: text (default) or json." },
@@ -79,8 +82,9 @@ const char verifyCodes[] = "  0   the signature verifies with one of the keys\n"
 const Command commands[] = {
     { "check",
         "Tells which update a host of version --current is offered, and with which change log.",
-        { "manifest", "app", "current" }, { "os", "format", "json", "key", "key-file" },
-        { "key", "key-file" }, false, false, checkCodes, &Tool::check },
+        { "manifest", "app", "current" },
+        { "os", "format", "json", "key", "key-file", "install-id" }, { "key", "key-file" }, false,
+        false, checkCodes, &Tool::check },
     { "files", "Lists the file records a host gets for a move from --from to --to.",
         { "manifest", "app", "from", "to" }, { "os", "format", "json", "key", "key-file" },
         { "key", "key-file" }, false, false, listCodes, &Tool::files },
