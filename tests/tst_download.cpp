@@ -69,7 +69,7 @@ private Q_SLOTS:
         QSettings().remove(QStringLiteral("mzupdater"));
     }
     void cleanupTestCase() { QSettings().remove(QStringLiteral("mzupdater")); }
-    void cleanup() { MZU::setTrustedKeys({}); }
+    void cleanup() { QVERIFY(MZU::setTrustedKeys({})); }
     void signer();
     void refusedKeys();
     void sequences_data();

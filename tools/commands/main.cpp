@@ -2,6 +2,8 @@
 // mzupdater: shows manifest authors what every host sees in a manifest, and why.
 #include "commands/tool.h"
 
+#include "mzupdater_version.h"
+
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -223,7 +225,8 @@ int Tool::run(const QStringList &all)
         return Clean;
     }
     if (name == QLatin1String("--version")) {
-        print(QCoreApplication::applicationName() + QStringLiteral(" " MZUPDATER_VERSION "\n"));
+        print(QCoreApplication::applicationName()
+            + QStringLiteral(" " MZUPDATER_VERSION_STRING "\n"));
         return Clean;
     }
     const auto command = std::find_if(std::begin(commands), std::end(commands),
@@ -404,6 +407,6 @@ int main(int argc, char **argv)
     QCoreApplication application(argc, argv);
     // The Qt 6 build installs beside the Qt 5 one under its own name.
     QCoreApplication::setApplicationName(QStringLiteral(MZUPDATER_TOOL_NAME));
-    QCoreApplication::setApplicationVersion(QStringLiteral(MZUPDATER_VERSION));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MZUPDATER_VERSION_STRING));
     return Tool().run(QCoreApplication::arguments());
 }

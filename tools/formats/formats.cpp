@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "formats/formats.h"
 
+#include "mzupdater_version.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
@@ -185,8 +187,8 @@ QByteArray sarif(const QVector<Linted> &manifests)
                         QStringLiteral("%1:%2").arg(QLatin1String(hash)).arg(++seen[hash]) } } } });
         }
     }
-    const QJsonObject driver { { "name", "mzupdater" }, { "version", MZUPDATER_VERSION },
-        { "semanticVersion", MZUPDATER_VERSION }, { "rules", rules } };
+    const QJsonObject driver { { "name", "mzupdater" }, { "version", MZUPDATER_VERSION_STRING },
+        { "semanticVersion", MZUPDATER_VERSION_STRING }, { "rules", rules } };
     const QJsonObject run { { "tool", QJsonObject { { "driver", driver } } },
         { "columnKind", "unicodeCodePoints" }, { "artifacts", artifacts }, { "results", results } };
     return indentedJson({ { "$schema", "https://json.schemastore.org/sarif-2.1.0.json" },
