@@ -42,7 +42,7 @@ struct Fetched
         InvalidAddress,
         NoReply,
         NetworkError, // Qt's error, HTTP errors included
-        Redirected, // any other 3xx: not followed
+        Redirected, // any other 3xx, not followed: following is off, or the redirect refused
         Cut, // fewer bytes than Content-Length announced
         TooLarge,
         TooSlow, // not finished within transferLimitMs
@@ -57,14 +57,17 @@ struct Fetched
     bool chunked = false; // Transfer-Encoding: chunked
     int status = 0; // the HTTP status, 0 when none arrived
     QString errorText; // Qt's own text, when Qt's reply reported an error
+    bool notFollowed = false; // a redirect with a target, not followed as following is off
 
     void join(); // the pieces into the body
 };
 
-/// One GET on @p manager, run by the event loop of the thread that starts it: no redirect
-/// followed, the body decoded as it arrives and refused once it would pass @p maximumSize
-/// decoded bytes. @p done is called once, from that loop, unless the transfer is destroyed
-/// first: destroying it aborts the request and calls nothing.
+/// One GET on @p manager, run by the event loop of the thread that starts it, and the GETs of
+/// the redirects it follows when followRedirects() was on as it started: the body decoded as
+/// it arrives and refused once it would pass @p maximumSize decoded bytes (with those of the
+/// redirects' bodies), the whole-transfer limit over the whole chain. @p done is called once,
+/// from that loop, unless the transfer is destroyed first: destroying it aborts the request
+/// and calls nothing.
 class Transfer
 {
 public:
