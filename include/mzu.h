@@ -216,6 +216,20 @@ MZUPDATER_EXPORT QString maintenanceToolPath(QCoreApplication *application);
 /// refused. Thread-safe.
 MZUPDATER_EXPORT QStringList trustedKeys();
 
+/// Whether downloads follow redirects, process-wide. Off by default: a manifest (and its
+/// signature) must then answer at exactly the address asked for, and any 3xx but 304 fails,
+/// naming its target. On, a download follows at most 5 redirects, only to http or https
+/// addresses and never from https to http; the inactivity timeout, the 5-minute limit and
+/// the size cap (4 MiB, 64 KiB for a signature) cover the whole chain, and a failure names
+/// the address that failed beside the one asked for. The signature is still fetched at the
+/// address asked for with ".minisig" appended (and may itself be redirected), so a
+/// publisher who moves the manifest moves its signature with it. Takes effect for downloads
+/// started after the call. Thread-safe.
+MZUPDATER_EXPORT void setFollowRedirects(bool follow);
+
+/// Whether downloads follow redirects (see setFollowRedirects()). Thread-safe.
+MZUPDATER_EXPORT bool followRedirects();
+
 } // namespace MZU
 
 Q_DECLARE_TYPEINFO(MZU::Version, Q_MOVABLE_TYPE);

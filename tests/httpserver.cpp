@@ -3,6 +3,9 @@
 
 #include <QHostAddress>
 #include <QMutexLocker>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -20,6 +23,26 @@ QByteArray bodyPart(const HttpServer::Response &response, qint64 offset, qint64 
     QByteArray part(int(from - offset), ' ');
     return part + response.body.mid(int(from - response.fillSize), int(offset + count - from));
 }
+
+// Hands over connections as QSslSocket, encrypting, when given a certificate.
+class Listener : public QTcpServer
+{
+public:
+    QByteArray certificate, key;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        if (certificate.isEmpty())
+            return QTcpServer::incomingConnection(descriptor);
+        auto *socket = new QSslSocket(this);
+        socket->setLocalCertificate(QSslCertificate(certificate));
+        socket->setPrivateKey(QSslKey(key, QSsl::Rsa));
+        socket->setSocketDescriptor(descriptor);
+        socket->startServerEncryption();
+        addPendingConnection(socket);
+    }
+};
 
 } // namespace
 
@@ -52,9 +75,13 @@ HttpServer::Response HttpServer::Response::encoded(
     return response;
 }
 
-HttpServer::HttpServer()
+HttpServer::HttpServer(const QByteArray &certificate, const QByteArray &key)
+    : tls(!certificate.isEmpty())
 {
-    server = new QTcpServer;
+    auto *listener = new Listener;
+    listener->certificate = certificate;
+    listener->key = key;
+    server = listener;
     server->moveToThread(&thread);
     QObject::connect(&thread, &QThread::finished, server, &QObject::deleteLater);
     thread.start();
@@ -87,7 +114,10 @@ HttpServer::~HttpServer()
 
 QString HttpServer::url(const QString &target) const
 {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort).arg(target);
+    return QStringLiteral("%1://127.0.0.1:%2%3")
+        .arg(QLatin1String(tls ? "https" : "http"))
+        .arg(serverPort)
+        .arg(target);
 }
 
 void HttpServer::setResponse(const QString &target, const Response &response)

@@ -17,6 +17,7 @@ class QTcpSocket;
 // A loopback HTTP/1.1 server on a thread of its own, so that a client blocking the test
 // thread is still served. One request per connection, keyed by its target as sent ("/path",
 // or the absolute URL when the client talks to it as a proxy). Unknown targets get 404.
+// Given a certificate and its key (PEM), it speaks HTTPS instead.
 class HttpServer
 {
 public:
@@ -41,7 +42,7 @@ public:
             const QByteArray &encoding, const QByteArray &body, qint64 fill = 0);
     };
 
-    HttpServer();
+    explicit HttpServer(const QByteArray &certificate = {}, const QByteArray &key = {});
     ~HttpServer();
 
     QString url(const QString &target) const;
@@ -55,6 +56,7 @@ private:
     QThread thread;
     QTcpServer *server = nullptr;
     quint16 serverPort = 0;
+    bool tls = false;
     mutable QMutex mutex;
     QHash<QString, Response> responses;
     QHash<QString, int> requests;

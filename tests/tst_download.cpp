@@ -10,6 +10,7 @@
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
@@ -74,13 +75,26 @@ private Q_SLOTS:
     void refusedKeys();
     void sequences_data();
     void sequences();
+    void redirects_data();
+    void redirects();
     // Last but for filtered(), which downloads nothing: its last row ends the event loops.
     void download_data();
     void download();
     void filtered();
 
 private:
+    // "P/path" on the plain server, "S/path" on the TLS one, as a full address.
+    QString url(const QString &where) const
+    {
+        return (where.startsWith('S') ? secure : server).url(where.mid(1));
+    }
+    int requestCount(const QString &where) const
+    {
+        return (where.startsWith('S') ? secure : server).requestCount(where.mid(1));
+    }
+
     HttpServer server;
+    HttpServer secure { read("../selfsigned.crt"), read("../selfsigned.key") };
     TlsServer tls;
 };
 
@@ -481,6 +495,207 @@ void tst_Download::sequences()
     const QByteArray digest = QCryptographicHash::hash(url.toUtf8(), QCryptographicHash::Sha256);
     QCOMPARE(QSettings().value("mzupdater/seq/" + digest.toHex().left(16), -1).toLongLong(),
         MZU::Internal::acceptedSequence(url));
+}
+
+// Followed only when the host opts in: at most 5, only to http and https, never from https to
+// http, under one limit and one cap; the signature is asked for beside the address asked for.
+void tst_Download::redirects_data()
+{
+    QTest::addColumn<QString>("address"); // "P/path" or "S/path", as url() takes it
+    QTest::addColumn<bool>("follow"); // MZU::setFollowRedirects()
+    QTest::addColumn<bool>("signedOnly"); // key a trusted
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<int>("limitMs"); // the whole-transfer limit; -1: the default
+    QTest::addColumn<QStringList>("warnings"); // "...": any end
+    QTest::addColumn<QByteArray>("json"); // the expected document; empty: null
+    QTest::addColumn<QStringList>("asked"); // each asked for once, as url() takes them
+    QTest::addColumn<QStringList>("unasked"); // never asked for
+
+    using R = HttpServer::Response;
+    const auto serve = [this](const QString &where, const R &response) {
+        (where.startsWith('S') ? secure : server).setResponse(where.mid(1), response);
+    };
+    // A redirect with a small body of its own, as servers send.
+    const auto moved = [](int status, const QString &location) {
+        return R { status, { { "Location", location.toUtf8() } }, "moved" };
+    };
+    const auto row = [](const char *name, const QString &address, bool follow,
+                         const QStringList &warnings, const QByteArray &json,
+                         const QStringList &asked, const QStringList &unasked = {},
+                         bool signedOnly = false, int timeoutMs = -1, int limitMs = -1) {
+        QTest::newRow(name) << address << follow << signedOnly
+                            << (timeoutMs < 0 ? MZU::Internal::defaultTransferTimeoutMs : timeoutMs)
+                            << limitMs << warnings << json << asked << unasked;
+    };
+    const QByteArray manifest = R"({"name": "Versions.json", "apps": []})";
+    const auto from = [&](const QString &where) {
+        return "Cannot download from " + url(where) + " - ";
+    };
+
+    // Off, as always: the target is never asked for.
+    serve("P/off/Versions.json", moved(302, "/off/moved.json"));
+    serve("P/off/moved.json", R::json(manifest));
+    row("off", "P/off/Versions.json", false,
+        { from("P/off/Versions.json") + "redirected (HTTP 302) to " + url("P/off/moved.json")
+            + "; redirects are not followed" },
+        {}, { "P/off/Versions.json" }, { "P/off/moved.json" });
+    // A relative target, then an absolute one.
+    serve("P/on/Versions.json", moved(302, "a/b"));
+    serve("P/on/a/b", moved(301, url("P/on/final.json")));
+    serve("P/on/final.json", R::json(manifest));
+    row("on, two hops", "P/on/Versions.json", true, {}, manifest,
+        { "P/on/Versions.json", "P/on/a/b", "P/on/final.json" });
+    serve("P/tls/Versions.json", moved(302, url("S/tls/a")));
+    serve("S/tls/a", moved(307, "/tls/final.json"));
+    serve("S/tls/final.json", R::json(manifest));
+    row("on, to https on another port", "P/tls/Versions.json", true, {}, manifest,
+        { "P/tls/Versions.json", "S/tls/a", "S/tls/final.json" });
+    for (int i = 0; i < 6; ++i) {
+        serve(QStringLiteral("P/five/%1").arg(i),
+            i < 5 ? moved(302, QString::number(i + 1)) : R::json(manifest));
+        serve(QStringLiteral("P/six/%1").arg(i), moved(302, QString::number(i + 1)));
+    }
+    serve("P/six/6", R::json(manifest));
+    row("five redirects", "P/five/0", true, {}, manifest, { "P/five/0", "P/five/5" });
+    row("too many", "P/six/0", true,
+        { from("P/six/0") + "redirected (HTTP 302) from " + url("P/six/5") + " to " + url("P/six/6")
+            + ", refused: more than 5 redirects" },
+        {}, { "P/six/0", "P/six/5" }, { "P/six/6" });
+    serve("S/down/Versions.json", moved(302, url("P/down/Versions.json")));
+    serve("P/down/Versions.json", R::json(manifest));
+    row("https to http", "S/down/Versions.json", true,
+        { from("S/down/Versions.json") + "redirected (HTTP 302) from " + url("S/down/Versions.json")
+            + " to " + url("P/down/Versions.json")
+            + ", refused: a redirect from https to http is never followed" },
+        {}, { "S/down/Versions.json" }, { "P/down/Versions.json" });
+    serve("P/ftp/Versions.json", moved(301, "ftp://127.0.0.1/Versions.json"));
+    row("to ftp", "P/ftp/Versions.json", true,
+        { from("P/ftp/Versions.json") + "redirected (HTTP 301) from " + url("P/ftp/Versions.json")
+            + " to ftp://127.0.0.1/Versions.json, refused: only http and https addresses are "
+              "followed" },
+        {}, { "P/ftp/Versions.json" });
+    // A failure after redirects names the address that failed beside the one asked for.
+    serve("P/gone/Versions.json", moved(302, "/gone/a"));
+    serve("P/gone/a", moved(302, "/gone/missing.json"));
+    row("404 after two redirects", "P/gone/Versions.json", true,
+        { "(MZUpdater JSON) NAM error ...",
+            from("P/gone/Versions.json") + "at " + url("P/gone/missing.json")
+                + ", after 2 redirects: answered HTTP 404 Not Found" },
+        {}, { "P/gone/Versions.json", "P/gone/a", "P/gone/missing.json" });
+    serve("P/nowhere/Versions.json", moved(302, "/nowhere/a"));
+    serve("P/nowhere/a", R::json(manifest, 302));
+    row("no Location after a redirect", "P/nowhere/Versions.json", true,
+        { from("P/nowhere/Versions.json") + "at " + url("P/nowhere/a")
+            + ", after 1 redirect: answered HTTP 302 without a Location" },
+        {}, { "P/nowhere/a" });
+    // No password reaches a reason, from the target either.
+    serve("P/secret/Versions.json", moved(302, url("P/secret/x").replace("//", "//user:s3cret@")));
+    row("password in the target", "P/secret/Versions.json", true,
+        { "(MZUpdater JSON) NAM error ...",
+            from("P/secret/Versions.json") + "at " + url("P/secret/x").replace("//", "//user:***@")
+                + ", after 1 redirect: answered HTTP 404 Not Found" },
+        {}, { "P/secret/x" });
+    // One cap, one limit and the inactivity timeout for the whole chain.
+    R bulky = moved(302, "/cap/big.json");
+    bulky.fillSize = 3 * 1024 * 1024;
+    serve("P/cap/Versions.json", bulky);
+    serve("P/cap/big.json", { 200, {}, "[]", 2 * 1024 * 1024, R::NoLength });
+    row("cap over the chain", "P/cap/Versions.json", true,
+        { from("P/cap/Versions.json") + "at " + url("P/cap/big.json")
+            + ", after 1 redirect: larger than 4 MiB" },
+        {}, { "P/cap/big.json" });
+    R slowly = moved(302, "/slow/final.json");
+    slowly.trickleMs = 120; // 600 ms
+    R slowManifest = R::json("[1, 2]");
+    slowManifest.trickleMs = 120; // 720 ms
+    serve("P/slow/Versions.json", slowly);
+    serve("P/slow/final.json", slowManifest);
+    row("limit over the chain", "P/slow/Versions.json", true,
+        { from("P/slow/Versions.json") + "at " + url("P/slow/final.json")
+            + ", after 1 redirect: not finished within 1 s" },
+        {}, { "P/slow/final.json" }, {}, false, 5000, 1000);
+    serve("P/silent/Versions.json", moved(302, "/silent/final.json"));
+    serve("P/silent/final.json", { 200, {}, {}, 0, -1, true });
+    row("silent after a redirect", "P/silent/Versions.json", true,
+        { namError("Operation canceled"),
+            from("P/silent/Versions.json") + "at " + url("P/silent/final.json")
+                + ", after 1 redirect: no data for 300 ms" },
+        {}, { "P/silent/final.json" }, {}, false, 300);
+    // The signature: at the address asked for, with ".minisig", redirected on its own.
+    const QByteArray signedManifest = read("Versions.json");
+    serve("P/sig/Versions.json", moved(302, url("S/sig/store/Versions.json")));
+    serve("S/sig/store/Versions.json", R::json(signedManifest));
+    serve("P/sig/Versions.json.minisig", moved(302, url("S/sig/store/Versions.json.minisig")));
+    serve("S/sig/store/Versions.json.minisig", R::json(read("Versions.json.minisig")));
+    row("signature through a redirect", "P/sig/Versions.json", true, {}, signedManifest,
+        { "P/sig/Versions.json", "S/sig/store/Versions.json", "P/sig/Versions.json.minisig",
+            "S/sig/store/Versions.json.minisig" },
+        {}, true);
+    serve("P/beside/Versions.json", moved(302, "/beside/store/Versions.json"));
+    serve("P/beside/store/Versions.json", R::json(signedManifest));
+    serve("P/beside/store/Versions.json.minisig", R::json(read("Versions.json.minisig")));
+    row("signature only beside the target", "P/beside/Versions.json", true,
+        { "Refusing the manifest from " + url("P/beside/Versions.json") + " - signature missing: "
+            + url("P/beside/Versions.json.minisig") + " - answered HTTP 404 Not Found" },
+        {}, { "P/beside/Versions.json.minisig" }, { "P/beside/store/Versions.json.minisig" }, true);
+    serve("S/sigdown/Versions.json", R::json(signedManifest));
+    serve("S/sigdown/Versions.json.minisig", moved(302, url("P/sigdown/Versions.json.minisig")));
+    serve("P/sigdown/Versions.json.minisig", R::json(read("Versions.json.minisig")));
+    row("signature from https to http", "S/sigdown/Versions.json", true,
+        { "Refusing the manifest from " + url("S/sigdown/Versions.json")
+            + " - signature unreadable: " + url("S/sigdown/Versions.json.minisig")
+            + " - redirected (HTTP 302) from " + url("S/sigdown/Versions.json.minisig") + " to "
+            + url("P/sigdown/Versions.json.minisig")
+            + ", refused: a redirect from https to http is never followed" },
+        {}, { "S/sigdown/Versions.json.minisig" }, { "P/sigdown/Versions.json.minisig" }, true);
+}
+
+void tst_Download::redirects()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, follow);
+    QFETCH(bool, signedOnly);
+    QFETCH(int, timeoutMs);
+    QFETCH(int, limitMs);
+    QFETCH(QStringList, warnings);
+    QFETCH(QByteArray, json);
+    QFETCH(QStringList, asked);
+    QFETCH(QStringList, unasked);
+
+    if (!QSslSocket::supportsSsl())
+        QSKIP("Qt was built or runs without TLS support");
+    // The TLS server's certificate trusted, for these rows only.
+    const QSslConfiguration before = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration trusting = before;
+    trusting.addCaCertificates(MZUPDATER_TEST_DATA "/selfsigned.crt");
+    QSslConfiguration::setDefaultConfiguration(trusting);
+    const int defaultLimit = MZU::Internal::transferLimitMs;
+    const auto restore = qScopeGuard([&] {
+        QSslConfiguration::setDefaultConfiguration(before);
+        MZU::setFollowRedirects(false);
+        MZU::Internal::transferLimitMs = defaultLimit;
+    });
+    QVERIFY(!MZU::followRedirects()); // off by default, and after every row
+    MZU::setFollowRedirects(follow);
+    QCOMPARE(MZU::followRedirects(), follow);
+    if (signedOnly)
+        QVERIFY(MZU::setTrustedKeys({ key("a.pub") }));
+    if (limitMs > 0)
+        MZU::Internal::transferLimitMs = limitMs;
+    MessageLog log;
+    MZU::Internal::Downloaded downloaded;
+    {
+        MZU::Internal::Session session;
+        downloaded = MZU::Internal::download(session, url(address), timeoutMs);
+    }
+    const QStringList logged = MessageLog::take();
+    QCOMPARE(cut(logged, warnings), warnings);
+    QCOMPARE(downloaded.failure, warnings.isEmpty() ? QString() : logged.last());
+    QCOMPARE(downloaded.document, json.isEmpty() ? QJsonDocument() : QJsonDocument::fromJson(json));
+    for (const QString &where : asked)
+        QVERIFY2(requestCount(where) == 1, qPrintable(where));
+    for (const QString &where : unasked)
+        QVERIFY2(requestCount(where) == 0, qPrintable(where));
 }
 
 // A host silences the library by its logging category.

@@ -51,6 +51,7 @@ private:
     QList<QProcess *> servers;
     quint16 https = 0, http = 0, proxyPort = 0; // 0: not installed
     QString origin; // this machine's name, when it names one of its addresses
+    QString httpHost; // the address nginx's plain HTTP listens on
 };
 
 bool tst_Servers::start(
@@ -93,20 +94,26 @@ void tst_Servers::initTestCase()
         }
     const quint16 httpsPort = freePort(QHostAddress::LocalHost);
     const quint16 httpPort = freePort(loopback);
-    const QString nginx =
-        QStringLiteral("daemon off; master_process off; pid %1/nginx.pid; events {}\n"
-                       "error_log %1/error.log;\n"
-                       "http { log_format lines '$connection $server_protocol $status $uri "
-                       "$http_via'; access_log %1/access.log lines;\n"
-                       "client_body_temp_path %1; proxy_temp_path %1; fastcgi_temp_path %1; "
-                       "uwsgi_temp_path %1; scgi_temp_path %1; types { application/json json; }\n"
-                       "server { listen 127.0.0.1:%2 ssl http2; listen %5:%3; root %4;\n"
-                       "ssl_certificate %4/selfsigned.crt; ssl_certificate_key %4/selfsigned.key;\n"
-                       "location = /down.json { return 503; } } }\n")
-            .arg(dir.path())
-            .arg(httpsPort)
-            .arg(httpPort)
-            .arg(data, loopback.toString());
+    const QString nginx = QStringLiteral(
+        "daemon off; master_process off; pid %1/nginx.pid; events {}\n"
+        "error_log %1/error.log;\n"
+        "http { log_format lines '$connection $scheme $server_protocol $status $uri "
+        "$http_via'; access_log %1/access.log lines;\n"
+        "client_body_temp_path %1; proxy_temp_path %1; fastcgi_temp_path %1; "
+        "uwsgi_temp_path %1; scgi_temp_path %1; types { application/json json; }\n"
+        "server { listen 127.0.0.1:%2 ssl http2; listen %5:%3; root %4;\n"
+        "ssl_certificate %4/selfsigned.crt; ssl_certificate_key %4/selfsigned.key;\n"
+        "location = /down.json { return 503; }\n"
+        // Two hops, the first to https on the other port, as hosting sites and
+        // CDNs answer; and one from https to http.
+        "location ~ ^/moved/(.*)$ { return 302 https://127.0.0.1:%2/hop/$1; }\n"
+        "location ~ ^/hop/(.*)$ { return 302 /signature/$1; }\n"
+        "location ~ ^/downgrade/(.*)$ { return 302 http://%5:%3/signature/$1; } } }\n")
+                              .arg(dir.path())
+                              .arg(httpsPort)
+                              .arg(httpPort)
+                              .arg(data, loopback.toString());
+    httpHost = loopback.toString();
     // Missing servers skip their rows; a server that is there but does not start fails.
     if (QFile::exists("/usr/sbin/nginx")) {
         QVERIFY2(start("/usr/sbin/nginx",
@@ -134,6 +141,7 @@ void tst_Servers::cleanup()
     QNetworkProxy::setApplicationProxy(QNetworkProxy());
     qunsetenv("http_proxy");
     QVERIFY(MZU::setTrustedKeys({}));
+    MZU::setFollowRedirects(false);
 }
 
 void tst_Servers::check_data()
@@ -141,25 +149,40 @@ void tst_Servers::check_data()
     QTest::addColumn<QString>("address"); // "https:" or "http:" and a path on nginx
     QTest::addColumn<int>("proxy");
     QTest::addColumn<QString>("failure"); // contained in the reason; empty: the manifest read
-    QTest::addColumn<QStringList>("requests"); // status and path, as nginx logged them; a
-                                               // signature among them: key a trusted
+    QTest::addColumn<QStringList>("requests"); // scheme, status and path, as nginx logged
+                                               // them; a signature among them: key a trusted
+    QTest::addColumn<bool>("follow"); // MZU::setFollowRedirects()
     const auto row = [](const char *name, const QString &address, Proxy proxy,
-                         const QString &failure, const QStringList &requests) {
-        QTest::newRow(name) << address << int(proxy) << failure << requests;
+                         const QString &failure, const QStringList &requests, bool follow = false) {
+        QTest::newRow(name) << address << int(proxy) << failure << requests << follow;
     };
     const QString manifest = QStringLiteral("/signature/Versions.json");
     // Not 404, so that a reason with a number of its own fails.
-    row("503", "https:/down.json", Direct, "HTTP 503", { "503 /down.json" });
+    row("503", "https:/down.json", Direct, "HTTP 503", { "https 503 /down.json" });
     // One access manager for both: the signature comes on the manifest's connection.
     row("signed", "https:" + manifest, Direct, {},
-        { "200 " + manifest, "200 " + manifest + ".minisig" });
+        { "https 200 " + manifest, "https 200 " + manifest + ".minisig" });
     // Qt takes the credentials from http_proxy's address.
-    row("system proxy", "http:" + manifest, System, {}, { "200 " + manifest });
+    row("system proxy", "http:" + manifest, System, {}, { "http 200 " + manifest });
     row("proxy demands credentials", "http:" + manifest, Application,
         "the proxy demands authentication (HTTP 407)", {});
     // The library owns its access manager, so the proxy's own user and password are the way.
     row("proxy credentials", "http:" + manifest, ApplicationWithCredentials, {},
-        { "200 " + manifest });
+        { "http 200 " + manifest });
+    // Redirects: refused unless the host opts in; then the manifest and its signature each
+    // through two hops, from http to https on another port, the signature asked for beside
+    // the address asked for.
+    row("redirect not followed", "http:/moved/Versions.json", Direct,
+        "redirected (HTTP 302 Moved Temporarily) to https://127.0.0.1:",
+        { "http 302 /moved/Versions.json" });
+    row("redirects followed, signed", "http:/moved/Versions.json", Direct, {},
+        { "http 302 /moved/Versions.json", "https 302 /hop/Versions.json", "https 200 " + manifest,
+            "http 302 /moved/Versions.json.minisig", "https 302 /hop/Versions.json.minisig",
+            "https 200 " + manifest + ".minisig" },
+        true);
+    row("redirect from https to http", "https:/downgrade/Versions.json", Direct,
+        "refused: a redirect from https to http is never followed",
+        { "https 302 /downgrade/Versions.json" }, true);
 }
 
 void tst_Servers::check()
@@ -168,6 +191,7 @@ void tst_Servers::check()
     QFETCH(int, proxy);
     QFETCH(QString, failure);
     QFETCH(QStringList, requests);
+    QFETCH(bool, follow);
 
     if (!https)
         QSKIP("/usr/sbin/nginx is missing: install Debian's nginx-light");
@@ -179,7 +203,10 @@ void tst_Servers::check()
     if (tls && !QSslSocket::supportsSsl())
         QSKIP("Qt was built or runs without TLS support");
     address = QStringLiteral("%1://%2:%3%4")
-                  .arg(tls ? "https" : "http", tls ? "127.0.0.1" : origin)
+                  .arg(tls ? "https" : "http",
+                      tls                   ? QStringLiteral("127.0.0.1")
+                          : proxy == Direct ? httpHost
+                                            : origin)
                   .arg(tls ? https : http)
                   .arg(address.section(':', 1));
     if (proxy == System) {
@@ -190,7 +217,10 @@ void tst_Servers::check()
         QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1",
             proxyPort, credentials ? "user" : QString(), credentials ? "pass" : QString()));
     }
-    if (requests.value(1).endsWith(".minisig")) // key a, of the signature folder
+    MZU::setFollowRedirects(follow);
+    const bool signedOnly = std::any_of(requests.begin(), requests.end(),
+        [](const QString &request) { return request.endsWith(".minisig"); });
+    if (signedOnly) // key a, of the signature folder
         QVERIFY(
             MZU::setTrustedKeys({ "RWQ5bGBgjcMWTBAPbw6n6FFOP0TGlI3RSmgfiYFCOgAqi3iyF1sP3NQi" }));
     QFile log(dir.filePath("access.log"));
@@ -208,21 +238,24 @@ void tst_Servers::check()
     QTRY_VERIFY_WITH_TIMEOUT((written += log.readAll()).count('\n') >= requests.size(), 5000);
     QStringList seen;
     QSet<QString> connections;
+    QSet<QString> schemes;
     for (const QString &line : QString::fromLatin1(written).split('\n', Qt::SkipEmptyParts)) {
         const QStringList fields = line.split(' ');
-        seen << fields.value(2) + ' ' + fields.value(3);
+        seen << fields.value(1) + ' ' + fields.value(3) + ' ' + fields.value(4);
         connections << fields.value(0);
+        schemes << fields.value(1);
         // Qt 6 speaks HTTP/2 over TLS when the server offers it.
-        const bool http2 = tls && QT_VERSION_MAJOR >= 6;
-        QCOMPARE(fields.value(1), QString(http2 ? "HTTP/2.0" : "HTTP/1.1"));
-        QCOMPARE(fields.mid(4).join(' ').contains("tinyproxy"), proxy != Direct); // its Via
+        const bool http2 = fields.value(1) == QLatin1String("https") && QT_VERSION_MAJOR >= 6;
+        QCOMPARE(fields.value(2), QString(http2 ? "HTTP/2.0" : "HTTP/1.1"));
+        QCOMPARE(fields.mid(5).join(' ').contains("tinyproxy"), proxy != Direct); // its Via
     }
     QCOMPARE(seen, requests);
     QVERIFY2(
         failure.isEmpty() ? downloaded.failure.isEmpty() : downloaded.failure.contains(failure),
         qPrintable(downloaded.failure));
     QCOMPARE(downloaded.document.isNull(), !failure.isEmpty());
-    QCOMPARE(connections.size(), qMin(1, int(requests.size())));
+    // One connection a server: a redirect's answer leaves its connection to the next request.
+    QCOMPARE(connections.size(), schemes.size());
 }
 
 QTEST_GUILESS_MAIN(tst_Servers)

@@ -213,6 +213,20 @@ void tst_Tool::exitCodes_data()
     }
     // A manifest hosts ignore, on line 2.
     server.setResponse(QStringLiteral("/d/v.json"), HttpServer::Response::json("\n{}"));
+    // The signed manifest and its signature, reached through a redirect each.
+    const auto moved = [](const QByteArray &target) {
+        return HttpServer::Response { 302, { { "Location", target } } };
+    };
+    QFile signature(data + ".minisig");
+    if (!signature.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(signature.fileName()));
+    server.setResponse("/moved/Versions.json", moved("/store/Versions.json"));
+    server.setResponse("/moved/Versions.json.minisig", moved("/store/Versions.json.minisig"));
+    server.setResponse("/store/Versions.json", HttpServer::Response::json(signedBody));
+    server.setResponse(
+        "/store/Versions.json.minisig", HttpServer::Response::json(signature.readAll()));
+    server.setResponse("/direct/Versions.json", HttpServer::Response::json(signedBody));
+    server.setResponse("/direct/Versions.json.minisig", moved("/store/Versions.json.minisig"));
     const char *rows[][4] = {
         // name, command, exit code, words
         { "nothing offered", "check @ --app A --current 1.0.0 < " APPS(""), "2",
@@ -309,6 +323,29 @@ void tst_Tool::exitCodes_data()
         { "lint, each verified", "lint SIGNED @ --key-file DATA/a.pub < " APPS(""), "4",
             "Versions.json:1:1: error: hosts refuse Versions.json - signature missing" },
         { "verify without key", "verify --manifest SIGNED", "64", "missing --key or --key-file" },
+        // Redirects: refused as hosts refuse them, unless the option follows them as hosts that
+        // opt in do; the signature is asked for beside the address given.
+        { "redirect not followed",
+            "check --manifest SERVER/moved/Versions.json --app A --current 1.0.0", "3",
+            "cannot download SERVER/moved/Versions.json: redirected (HTTP 302) to "
+            "SERVER/store/Versions.json; redirects are not followed; hosts refuse a redirect "
+            "unless they opt in with MZU::setFollowRedirects(true): give --follow-redirects to "
+            "follow it as those hosts do" },
+        { "redirect followed",
+            "check --manifest SERVER/moved/Versions.json --os linux-x86_64 --app A --current "
+            "1.0.0 --follow-redirects",
+            "0", "offered: 1.2.0" },
+        { "signature redirect not followed",
+            "verify --manifest SERVER/direct/Versions.json --key-file DATA/a.pub", "4",
+            "hosts refuse SERVER/direct/Versions.json - signature unreadable: "
+            "SERVER/direct/Versions.json.minisig - redirected (HTTP 302) to "
+            "SERVER/store/Versions.json.minisig; redirects are not followed; hosts refuse a "
+            "redirect unless they opt in with MZU::setFollowRedirects(true): give "
+            "--follow-redirects" },
+        { "signature through a redirect",
+            "verify --manifest SERVER/moved/Versions.json --key-file DATA/a.pub "
+            "--follow-redirects",
+            "0", "verified: signed with key 4C16C38D60606C39" },
         { "malformed key", "lint @ --key RWQx", "64", "\"RWQx\" is not a minisign" },
         { "key with standard input", "lint - --key-file DATA/a.pub", "64", "has no signature" },
     };

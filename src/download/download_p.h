@@ -42,7 +42,7 @@ struct Fetched
         InvalidAddress,
         NoReply,
         NetworkError, // Qt's error, HTTP errors included
-        Redirected, // any other 3xx: not followed
+        Redirected, // any other 3xx, not followed: following is off, or the redirect refused
         Cut, // fewer bytes than Content-Length announced
         TooLarge,
         TooSlow, // not finished within transferLimitMs
@@ -57,14 +57,17 @@ struct Fetched
     bool chunked = false; // Transfer-Encoding: chunked
     int status = 0; // the HTTP status, 0 when none arrived
     QString errorText; // Qt's own text, when Qt's reply reported an error
+    bool notFollowed = false; // a redirect with a target, not followed as following is off
 
     void join(); // the pieces into the body
 };
 
-/// One GET on @p manager, run by the event loop of the thread that starts it: no redirect
-/// followed, the body decoded as it arrives and refused once it would pass @p maximumSize
-/// decoded bytes. @p done is called once, from that loop, unless the transfer is destroyed
-/// first: destroying it aborts the request and calls nothing.
+/// One GET on @p manager, run by the event loop of the thread that starts it, and the GETs of
+/// the redirects it follows when followRedirects() was on as it started: the body decoded as
+/// it arrives and refused once it would pass @p maximumSize decoded bytes (with those of the
+/// redirects' bodies), the whole-transfer limit over the whole chain. @p done is called once,
+/// from that loop, unless the transfer is destroyed first: destroying it aborts the request
+/// and calls nothing.
 class Transfer
 {
 public:
@@ -166,6 +169,17 @@ QString notJsonBecause(const QByteArray &text, int offset);
 
 /// "4 MiB", "64 KiB", "100 bytes".
 QString sizeText(qint64 bytes);
+
+/// "30 s", "5 minutes", "250 ms".
+QString durationText(int ms);
+QString cutOff(); // a body that ended early
+QString canceled(); // a transfer canceled before it finished
+/// "HTTP 404 Not Found", the server's phrase escaped; HTTP/2 sends none.
+QString statusText(const QNetworkReply &reply);
+/// Qt's error on @p reply in words a host can show: Qt's own names neither the address nor,
+/// over HTTP/2, the status. @p stopped: we canceled it; @p sslErrors: the handshake's.
+QString networkProblem(
+    const QNetworkReply &reply, const QStringList &sslErrors, bool stopped, int transferTimeoutMs);
 
 /// @p address fit for a reason or a warning: its password replaced, control and invisible
 /// characters escaped.

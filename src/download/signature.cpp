@@ -248,15 +248,6 @@ QString signatureFailure(const QString &where, const Fetched &fetched)
         + shownAddress(where) + QStringLiteral(" - ") + fetched.problem;
 }
 
-QString fetchSignature(
-    Session &session, const QString &address, int transferTimeoutMs, QByteArray &signature)
-{
-    const QString where = signatureAddress(address);
-    const Fetched fetched = fetch(session, where, transferTimeoutMs, maximumSignatureSize);
-    signature = fetched.body;
-    return signatureFailure(where, fetched);
-}
-
 Signing signing()
 {
     KeyStore &store = Internal::store();

@@ -70,17 +70,14 @@ void readTrustedComment(Verification &verification);
 /// The keys setTrustedKeys() holds now; none while a refused list has every manifest refused.
 QVector<PublicKey> trustedPublicKeys();
 
-/// @p address with ".minisig" appended to its path, the query kept.
+/// @p address with ".minisig" appended to its path, the query kept. Always the address asked
+/// for, never the one a redirect led the manifest to: the signature follows redirects of its
+/// own, under the same rules.
 QString signatureAddress(const QString &address);
 
 /// Why @p fetched, the signature fetched from @p where, cannot be checked ("signature
 /// missing: ...", "signature unreadable: ..."); empty when it arrived.
 QString signatureFailure(const QString &where, const Fetched &fetched);
-
-/// Fetches the signature published beside @p address into @p signature on @p session, as
-/// manifests are fetched but capped at maximumSignatureSize. Returns signatureFailure().
-QString fetchSignature(
-    Session &session, const QString &address, int transferTimeoutMs, QByteArray &signature);
 
 /// Checks @p signature, fetched from beside @p address, against @p body and the trusted
 /// keys, and its sequence against the one accepted from @p address before. While a key list

@@ -52,6 +52,10 @@ const Option options[] = {
         "carry a signature by one of the keys given, checked before anything else, as hosts "
         "trusting them require. Repeatable; not with \"-\"." },
     { "key-file", "FILE", "As --key, read from a minisign.pub file. Repeatable." },
+    { "follow-redirects", nullptr,
+        "Follows redirects when fetching an address (the signature too), as hosts do that opt "
+        "in with MZU::setFollowRedirects(true): at most 5, only to http or https, never from "
+        "https to http. Without it a redirect fails, as it does for other hosts." },
 };
 
 const char lintCodes[] = "  0   no findings\n"
@@ -85,14 +89,16 @@ const Command commands[] = {
     { "check",
         "Tells which update a host of version --current is offered, and with which change log.",
         { "manifest", "app", "current" },
-        { "os", "format", "json", "key", "key-file", "install-id" }, { "key", "key-file" }, false,
-        false, checkCodes, &Tool::check },
+        { "os", "format", "json", "key", "key-file", "install-id", "follow-redirects" },
+        { "key", "key-file" }, false, false, checkCodes, &Tool::check },
     { "files", "Lists the file records a host gets for a move from --from to --to.",
-        { "manifest", "app", "from", "to" }, { "os", "format", "json", "key", "key-file" },
-        { "key", "key-file" }, false, false, listCodes, &Tool::files },
+        { "manifest", "app", "from", "to" },
+        { "os", "format", "json", "key", "key-file", "follow-redirects" }, { "key", "key-file" },
+        false, false, listCodes, &Tool::files },
     { "settings", "Lists the setting records a host gets for a move from --from to --to.",
-        { "manifest", "app", "from", "to" }, { "os", "format", "json", "key", "key-file" },
-        { "key", "key-file" }, false, false, listCodes, &Tool::settings },
+        { "manifest", "app", "from", "to" },
+        { "os", "format", "json", "key", "key-file", "follow-redirects" }, { "key", "key-file" },
+        false, false, listCodes, &Tool::settings },
     { "lint",
         "Reports every place where the library would skip, drop or misread something, in\n"
         "document order, one finding a line as FILE:LINE:COLUMN: error|warning: message\n"
@@ -100,15 +106,15 @@ const Command commands[] = {
         "--manifest or as arguments. The --os platform counts as known besides mac-, linux-\n"
         "and win-ARCH. --format takes text, json, github (workflow annotations) or sarif\n"
         "(SARIF 2.1.0, for code scanning).",
-        {}, { "manifest", "os", "format", "json", "key", "key-file" },
+        {}, { "manifest", "os", "format", "json", "key", "key-file", "follow-redirects" },
         { "manifest", "key", "key-file" }, true, false, lintCodes, &Tool::lint },
     { "verify",
         "Checks the manifest's minisign signature (SOURCE with \".minisig\" appended to its\n"
         "path) against the --key/--key-file keys, as hosts trusting them do, and prints the\n"
         "key that verified it, the signature's trusted comment, its expiry (an\n"
         "\"expires=YYYY-MM-DDTHH:MM:SSZ\" in the trusted comment) and its sequence (\"seq=N\").",
-        { "manifest" }, { "key", "key-file", "format", "json" }, { "key", "key-file" }, false, true,
-        verifyCodes, &Tool::verify },
+        { "manifest" }, { "key", "key-file", "format", "json", "follow-redirects" },
+        { "key", "key-file" }, false, true, verifyCodes, &Tool::verify },
 };
 
 // %1: the program's name.
@@ -279,6 +285,8 @@ int Tool::run(const QStringList &all)
         return fail(BadUsage,
             QStringLiteral("--key/--key-file: standard input (\"-\") has no signature beside "
                            "it; give the manifest as a path or an address"));
+    // The library's own switch: every fetch below, the signature's too, follows redirects.
+    setFollowRedirects(isSet("follow-redirects"));
     os = isSet("os") ? value("os") : osString();
     if (os.isEmpty())
         return fail(BadUsage, QStringLiteral("--os: the platform name is empty"));

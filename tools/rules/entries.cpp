@@ -111,31 +111,52 @@ void Linter::systems(int app, const QJsonObject &entry, const QString &name)
             continue;
         }
         firstNamed.insert(os, j);
-        // An unknown platform has its warning already: one is enough at one place.
+        // An unknown platform has its finding already: one is enough at one place.
         const bool known = platform(at + "/name", os);
         const QString released = name + '\n' + os;
-        if (known && !name.isEmpty() && !releasesOf.contains(released))
+        // Releases under a misspelling of this platform count as its own: their platform's
+        // error is the cause, not this entry nor its versions.
+        const bool releasedHere = releasesOf.contains(released) || misplacedOf.contains(released);
+        if (known && !name.isEmpty() && !releasedHere)
             add(at + "/name", Rule::PlatformWithoutRelease,
                 QStringLiteral("no release of %1 is for %2: hosts on %2 are offered no update, "
                                "so these files and settings reach none of them")
                     .arg(inQuotes(name), inQuotes(os)));
         // Every OS entry is checked, even one that hosts never reach: its defects wait for
         // the day it is moved up.
-        files(at, system, releasesOf.contains(released) ? released : QString());
-        settings(at, system, releasesOf.contains(released) ? released : QString());
+        files(at, system, releasedHere ? released : QString());
+        settings(at, system, releasedHere ? released : QString());
     }
 }
 
+// A misspelling of a known platform is an error: no host reports it, so none ever reads
+// what it names. A name that resembles none may be a platform lint does not know yet.
 bool Linter::platform(const QString &at, const QString &os)
 {
     if (os == hostOs || knownPlatform(os))
         return true;
-    const QString near = meantPlatform(os);
-    add(at, Rule::UnknownPlatform,
-        QStringLiteral("%1 matches no known platform (mac, linux or win, \"-\" and an "
-                       "architecture such as x86_64 or arm64); no such host reads it%2")
-            .arg(inQuotes(os),
-                near.isEmpty() ? QString()
-                               : QStringLiteral("; did you mean %1?").arg(inQuotes(near))));
+    const QString near = misspeltPlatform(os);
+    const QString known = QStringLiteral("%1 matches no known platform (mac, linux or win, \"-\" "
+                                         "and an architecture such as x86_64 or arm64)")
+                              .arg(inQuotes(os));
+    if (near.isEmpty())
+        addAs(Severity::Warning, at, Rule::UnknownPlatform, known + "; no such host reads it");
+    else
+        addAs(Severity::Error, at, Rule::UnknownPlatform,
+            known
+                + QStringLiteral("; no host reports it, so no host %1; did you mean %2?")
+                      .arg(at.endsWith(QLatin1String("/os"))
+                              ? QStringLiteral("is offered this release")
+                              : QStringLiteral("gets these files and settings"),
+                          inQuotes(near)));
     return false;
+}
+
+// The known platform that @p os, unknown, misspells; empty when it is known or resembles none.
+QString Linter::misspeltPlatform(const QString &os) const
+{
+    if (os == hostOs || knownPlatform(os))
+        return QString();
+    const QString near = meantPlatform(os);
+    return near == os ? QString() : near;
 }

@@ -81,6 +81,7 @@ private:
     void applications();
     void systems(int app, const QJsonObject &entry, const QString &name);
     bool platform(const QString &at, const QString &os);
+    QString misspeltPlatform(const QString &os) const;
     // files.cpp, and settings.cpp: an OS entry's lists, and what their entries share
     QJsonArray entryList(const QString &at, const QJsonObject &system, const QString &member);
     void entryRules(
@@ -109,6 +110,9 @@ private:
     // The releases hosts read: of each name and platform, each version with the index of
     // its first release.
     QHash<QString, QHash<QString, int>> releasesOf;
+    // The same for the releases under a misspelled platform, by the platform meant: the
+    // platform's error names their cause, so no entry of the platform meant is blamed for it.
+    QHash<QString, QHash<QString, int>> misplacedOf;
 };
 
 #endif // RULES_LINTER_H

@@ -84,8 +84,9 @@ const QVector<RuleEntry> &ruleEntries()
             "A file entry whose \"location\" or \"filename\" is absolute or climbs above the "
             "installation with \"..\".",
             "Give paths relative to the installation folder, without \"..\" that leaves it." },
-        { Rule::UnknownPlatform, "unknown-platform", Severity::Warning, 0,
-            "A platform name that matches no known form.",
+        { Rule::UnknownPlatform, "unknown-platform", Severity::Error, 0,
+            "A platform name that matches no known form: an error when it misspells a known "
+            "one, which no host reports (a warning when it resembles none).",
             "Write the platform as hosts name theirs: mac, linux or win, \"-\", and an "
             "architecture such as x86_64 or arm64." },
         { Rule::MisspelledMember, "misspelled-member", Severity::Warning, 0,

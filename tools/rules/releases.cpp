@@ -52,6 +52,11 @@ void Linter::releases()
             continue;
         const QString pair = name + '\n' + os;
         const QString written = version.toString();
+        if (const QString meant = misspeltPlatform(os); !meant.isEmpty()) {
+            QHash<QString, int> &misplaced = misplacedOf[name + '\n' + meant];
+            if (!misplaced.contains(written))
+                misplaced.insert(written, i);
+        }
         QHash<QString, int> &versions = releasesOf[pair];
         const auto first = versions.constFind(written);
         if (first != versions.cend()) {

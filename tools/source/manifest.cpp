@@ -58,8 +58,6 @@ bool readFile(const QString &path, QByteArray &text, LoadError &error)
     return true;
 }
 
-// Why a fetch of @p address brought back no manifest hosts read, in one line; empty when
-// it did.
 // The library's own GET, so that the tool sees exactly what hosts get, with the cause of a
 // failure that hosts only log.
 bool fetch(const QString &address, QByteArray &text, LoadError &error)
@@ -68,12 +66,22 @@ bool fetch(const QString &address, QByteArray &text, LoadError &error)
     const MZU::Internal::Fetched fetched =
         MZU::Internal::fetch(session, address, MZU::Internal::defaultTransferTimeoutMs);
     if (!fetched.problem.isEmpty())
-        error.message = QStringLiteral("cannot download %1: %2").arg(address, fetched.problem);
+        error.message = QStringLiteral("cannot download %1: %2").arg(address, fetched.problem)
+            + redirectAdvice(fetched.notFollowed);
     text = fetched.body;
     return error.message.isEmpty();
 }
 
 } // namespace
+
+QString redirectAdvice(bool notFollowed)
+{
+    if (!notFollowed)
+        return QString();
+    return QStringLiteral("; hosts refuse a redirect unless they opt in with "
+                          "MZU::setFollowRedirects(true): give --follow-redirects to follow it "
+                          "as those hosts do");
+}
 
 bool parseManifest(const QByteArray &text, Manifest &manifest, LoadError &error)
 {

@@ -58,6 +58,10 @@ bool readSource(const QString &source, QByteArray &text, LoadError &error);
 /// not JSON.
 bool parseManifest(const QByteArray &text, Manifest &manifest, LoadError &error);
 
+/// What to add to a failure of the library's GET: when it met a redirect and did not follow
+/// it, that hosts refuse it unless they opt in, and the option that follows it; else empty.
+QString redirectAdvice(bool notFollowed);
+
 /// How a source is named in findings and messages.
 QString displayName(const QString &source);
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "source/signature.h"
 
+#include "source/manifest.h"
+
 #include <QFile>
 
 using namespace MZU::Internal;
@@ -41,8 +43,15 @@ bool verifyText(const QString &source, const QByteArray &text, const QVector<Pub
     QByteArray signature;
     QString cause;
     if (source.contains(QLatin1String("://"))) {
+        // At the address asked for, wherever the manifest was redirected to, as hosts do.
         Session session;
-        cause = fetchSignature(session, source, defaultTransferTimeoutMs, signature);
+        const QString where = signatureAddress(source);
+        const Fetched fetched =
+            fetch(session, where, defaultTransferTimeoutMs, maximumSignatureSize);
+        signature = fetched.body;
+        cause = signatureFailure(where, fetched);
+        if (!cause.isEmpty())
+            cause += redirectAdvice(fetched.notFollowed);
     } else {
         QFile file(source + QLatin1String(".minisig"));
         if (!file.open(QIODevice::ReadOnly))
