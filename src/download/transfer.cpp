@@ -307,7 +307,8 @@ void Transfer::State::conclude()
         fetched.problem =
             networkProblem(*reply, sslErrors, stopped == Fetched::NetworkError, transferTimeoutMs);
         if (fetched.retryAfter > 0)
-            fetched.problem += QStringLiteral("; asked to retry after ") + utcText(fetched.retryAfter);
+            fetched.problem +=
+                QStringLiteral("; asked to retry after ") + utcText(fetched.retryAfter);
     } else if (fetched.status >= 300 && fetched.status < 400 && fetched.status != 304) {
         fetched.outcome = Fetched::Redirected;
         const QByteArray location = reply->rawHeader("Location");

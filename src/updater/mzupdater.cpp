@@ -425,8 +425,8 @@ qint64 MzUpdater::msUntilDue() const
         return 0;
     // Counted in milliseconds from the real clock where it runs, so that a wait is not a
     // second longer than asked.
-    const qint64 nowMs = MZU::Internal::nowOverride != 0 ? now * 1000
-                                                          : QDateTime::currentMSecsSinceEpoch();
+    const qint64 nowMs =
+        MZU::Internal::nowOverride != 0 ? now * 1000 : QDateTime::currentMSecsSinceEpoch();
     return qMax<qint64>(1, due * 1000 - nowMs);
 }
 
