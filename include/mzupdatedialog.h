@@ -45,6 +45,9 @@ Q_SIGNALS:
     /// (MZU::maintenanceToolPath()) with "--updater" and quit.
     void installRequested(const MZU::Offer &offer);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void present(const MZU::Offer &offer);
     void refresh();

@@ -358,6 +358,12 @@ void tst_Dialog::automatic()
     QVERIFY(check({ release("2.0.0", "Faster.") }));
     QVERIFY(!box->isChecked());
     QCOMPARE(updater->checkInterval(), 0);
+    // Shown by the host, after it changed the interval.
+    button("later")->click();
+    updater->setCheckInterval(3600);
+    dialog->show();
+    QVERIFY(box->isChecked());
+    QCOMPARE(updater->checkInterval(), 3600);
 }
 
 // Every text goes through tr(): with a translator that brackets each, none is left bare.

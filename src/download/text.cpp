@@ -2,10 +2,59 @@
 // How the download shows what it did not write itself: addresses and a server's words.
 #include "download_p.h"
 
+#include <QDateTime>
+#include <QRegularExpression>
+
 #include <algorithm>
 
 namespace MZU {
 namespace Internal {
+
+qint64 retryAfterOf(const QByteArray &value, qint64 now)
+{
+    const QString text = QString::fromLatin1(value.trimmed());
+    if (text.isEmpty())
+        return 0;
+    static const QRegularExpression seconds(QStringLiteral("^[0-9]+$"));
+    if (seconds.match(text).hasMatch()) // beyond 31 years reads as 31 years
+        return now + (text.size() > 9 ? 999999999 : text.toLongLong());
+    // IMF-fixdate, RFC 850's and asctime()'s, as RFC 9110 asks recipients to read them all.
+    static const QRegularExpression imf(QStringLiteral(
+        "^[A-Za-z]{3}, ([0-9]{2}) ([A-Za-z]{3}) ([0-9]{4}) ([0-9]{2}):([0-9]{2}):([0-9]{2}) GMT$"));
+    static const QRegularExpression rfc850(QStringLiteral(
+        "^[A-Za-z]+, ([0-9]{2})-([A-Za-z]{3})-([0-9]{2}) ([0-9]{2}):([0-9]{2}):([0-9]{2}) GMT$"));
+    static const QRegularExpression asctime(QStringLiteral(
+        "^[A-Za-z]{3} ([A-Za-z]{3}) +([0-9]{1,2}) ([0-9]{2}):([0-9]{2}):([0-9]{2}) ([0-9]{4})$"));
+    QString day, month, year, hour, minute, second;
+    if (const QRegularExpressionMatch m = imf.match(text); m.hasMatch()) {
+        day = m.captured(1), month = m.captured(2), year = m.captured(3);
+        hour = m.captured(4), minute = m.captured(5), second = m.captured(6);
+    } else if (const QRegularExpressionMatch m = rfc850.match(text); m.hasMatch()) {
+        day = m.captured(1), month = m.captured(2), year = m.captured(3);
+        hour = m.captured(4), minute = m.captured(5), second = m.captured(6);
+        // Two digits: 19xx or 20xx, whichever is not more than 50 years ahead.
+        const int thisYear = QDateTime::fromSecsSinceEpoch(now, Qt::UTC).date().year();
+        int full = thisYear / 100 * 100 + year.toInt();
+        if (full > thisYear + 50)
+            full -= 100;
+        year = QString::number(full);
+    } else if (const QRegularExpressionMatch m = asctime.match(text); m.hasMatch()) {
+        month = m.captured(1), day = m.captured(2), hour = m.captured(3);
+        minute = m.captured(4), second = m.captured(5), year = m.captured(6);
+    } else {
+        return 0;
+    }
+    static const QStringList months { QStringLiteral("Jan"), QStringLiteral("Feb"),
+        QStringLiteral("Mar"), QStringLiteral("Apr"), QStringLiteral("May"), QStringLiteral("Jun"),
+        QStringLiteral("Jul"), QStringLiteral("Aug"), QStringLiteral("Sep"), QStringLiteral("Oct"),
+        QStringLiteral("Nov"), QStringLiteral("Dec") };
+    const int monthNumber = int(months.indexOf(month)) + 1;
+    const QDate date(year.toInt(), monthNumber, day.toInt());
+    const QTime time(hour.toInt(), minute.toInt(), second.toInt());
+    if (monthNumber == 0 || !date.isValid() || !time.isValid())
+        return 0;
+    return QDateTime(date, time, Qt::UTC).toSecsSinceEpoch();
+}
 
 QString sizeText(qint64 bytes)
 {

@@ -195,6 +195,14 @@ void MzUpdateDialog::present(const MZU::Offer &offer)
     activateWindow();
 }
 
+// The host may have changed the interval since: the check box shows it as it is.
+void MzUpdateDialog::showEvent(QShowEvent *event)
+{
+    const QSignalBlocker quiet(d->automatic);
+    d->automatic->setChecked(d->updater && d->updater->checkInterval() != 0);
+    QDialog::showEvent(event);
+}
+
 // Fills every widget from the offer and the updater.
 void MzUpdateDialog::refresh()
 {
