@@ -321,9 +321,10 @@ void checkHostThread(benchmark::State &state, const QByteArray &path, bool tls)
     // What the check must offer: the public functions on the same bytes.
     Offer expected;
     MZU::Version newVersion;
-    MZU::updateVersion(MZU::getApplications(QJsonDocument::fromJson(served().bodies.value(path))),
+    static_cast<void>(MZU::updateVersion(
+        MZU::getApplications(QJsonDocument::fromJson(served().bodies.value(path))),
         Manifests::appName(), MZU::Version(QStringLiteral("0.0.1")), newVersion,
-        expected.changelog);
+        expected.changelog));
     expected.version = newVersion.toString();
 
     pointUpdaterAt(tls ? path + ".gz" : path, tls);

@@ -55,8 +55,9 @@ QString offer(const MZU::Catalogue &catalogue)
 {
     MZU::Version offered;
     QString changelog;
-    MZU::updateVersion(catalogue, Manifests::appName(), running, offered, changelog);
-    return changelog;
+    return MZU::updateVersion(catalogue, Manifests::appName(), running, offered, changelog)
+        ? changelog
+        : QString();
 }
 
 void fromJson(benchmark::State &state, Kind kind)

@@ -3,6 +3,7 @@
 #define MZU_H
 
 #include "mzupdater_export.h"
+#include "mzupdater_version.h"
 
 #include <QHash>
 #include <QList>
@@ -16,6 +17,7 @@
 
 QT_BEGIN_NAMESPACE
 class QCoreApplication;
+class QDebug;
 class QIODevice;
 class QJsonDocument;
 QT_END_NAMESPACE
@@ -46,25 +48,48 @@ struct Version
     QString suffix;
 };
 
-/// Numbers first; at equal numbers no suffix comes first, then suffixes as plain text.
-MZUPDATER_EXPORT bool operator<(const Version &a, const Version &b);
-MZUPDATER_EXPORT bool operator==(const Version &a, const Version &b);
+/// Negative, zero or positive as @p a comes before, with or after @p b: numbers first; at
+/// equal numbers no suffix comes first, then suffixes as plain text.
+[[nodiscard]] MZUPDATER_EXPORT int compare(const Version &a, const Version &b);
+inline bool operator<(const Version &a, const Version &b)
+{
+    return compare(a, b) < 0;
+}
+inline bool operator==(const Version &a, const Version &b)
+{
+    return compare(a, b) == 0;
+}
 inline bool operator!=(const Version &a, const Version &b)
 {
-    return !(a == b);
+    return compare(a, b) != 0;
 }
 inline bool operator<=(const Version &a, const Version &b)
 {
-    return a == b || !(b < a);
+    return compare(a, b) <= 0;
 }
 inline bool operator>(const Version &a, const Version &b)
 {
-    return !(a == b) && !(a < b);
+    return compare(a, b) > 0;
 }
 inline bool operator>=(const Version &a, const Version &b)
 {
-    return b <= a;
+    return compare(a, b) >= 0;
 }
+
+/// So that QHash<Version, T> and QSet<Version> work.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+inline size_t qHash(const Version &version, size_t seed = 0)
+#else
+inline uint qHash(const Version &version, uint seed = 0)
+#endif
+{
+    using ::qHash;
+    return qHash(
+        version.suffix, qHash(version.patch, qHash(version.minor, qHash(version.major, seed))));
+}
+
+/// MZU::Version(1.2.3-rc1)
+MZUPDATER_EXPORT QDebug operator<<(QDebug debug, const Version &version);
 
 QString Version::toString() const
 {
@@ -111,7 +136,7 @@ struct UpdateFile
 /// numeric QVariant holding a whole number >= 0, "sha256" exactly 64 hexadecimal digits (any
 /// case). An entry with neither, or with one of the wrong form, matches nothing. On false,
 /// @p why (when given) says which differs, with both values. Opens @p content if need be.
-MZUPDATER_EXPORT bool fileMatches(
+[[nodiscard]] MZUPDATER_EXPORT bool fileMatches(
     const UpdateFile &file, QIODevice *content, QString *why = nullptr);
 
 /// One setting change selected by getSettingUpdates().
@@ -153,27 +178,28 @@ MZUPDATER_EXPORT QString maintenanceToolPath(QCoreApplication *application);
 /// True when @p manifest is a manifest the updater reads: its root "name" is
 /// "Versions.json". The functions below do not test it; a host calling them on a document
 /// it fetched itself should.
-MZUPDATER_EXPORT bool isManifest(const QJsonDocument &manifest);
+[[nodiscard]] MZUPDATER_EXPORT bool isManifest(const QJsonDocument &manifest);
 
 /// Application name to its releases for this operating system. Entries of the wrong
 /// shape are left out; a manifest of the wrong shape gives an empty catalogue.
-MZUPDATER_EXPORT QMultiHash<QString, ApplicationInfo> getApplications(
+[[nodiscard]] MZUPDATER_EXPORT QMultiHash<QString, ApplicationInfo> getApplications(
     const QJsonDocument &manifest);
 
 /// Chooses the version to offer to @p name running @p current: the newest release, or
 /// the first newer one marked "tip". @p changelog gets the change logs of the releases
 /// passed, newest first. Returns false, with a null @p newVersion, when none is newer.
-MZUPDATER_EXPORT bool updateVersion(const QMultiHash<QString, ApplicationInfo> &catalogue,
-    const QString &name, const Version &current, Version &newVersion, QString &changelog);
+[[nodiscard]] MZUPDATER_EXPORT bool updateVersion(
+    const QMultiHash<QString, ApplicationInfo> &catalogue, const QString &name,
+    const Version &current, Version &newVersion, QString &changelog);
 
 /// The valid file entries of @p appName on this operating system whose version v
 /// satisfies @p from < v <= @p to, in manifest order. Empty when none apply.
-MZUPDATER_EXPORT QList<UpdateFile> getFileUpdates(
+[[nodiscard]] MZUPDATER_EXPORT QList<UpdateFile> getFileUpdates(
     const QJsonDocument &manifest, const QString &appName, const Version &from, const Version &to);
 
 /// The setting entries with a key of @p appName on this operating system whose version v
 /// satisfies @p from < v <= @p to, in manifest order. Empty when none apply.
-MZUPDATER_EXPORT QList<SettingValue> getSettingUpdates(
+[[nodiscard]] MZUPDATER_EXPORT QList<SettingValue> getSettingUpdates(
     const QJsonDocument &manifest, const QString &appName, const Version &from, const Version &to);
 
 /// Replaces the process-wide list of trusted minisign public keys (each the base64 line of
@@ -183,7 +209,7 @@ MZUPDATER_EXPORT QList<SettingValue> getSettingUpdates(
 /// before. An empty list turns this off. When a key is malformed, returns false, logs it,
 /// and fails closed: no key is trusted and every manifest download is refused, with a
 /// reason naming that key, until a later call succeeds. Thread-safe.
-MZUPDATER_EXPORT bool setTrustedKeys(const QStringList &keys);
+[[nodiscard]] MZUPDATER_EXPORT bool setTrustedKeys(const QStringList &keys);
 
 /// The trusted minisign public keys: those compiled in (MZUPDATER_TRUSTED_KEYS) until
 /// setTrustedKeys() replaces them; empty also while a refused list has every manifest

@@ -69,7 +69,7 @@ private Q_SLOTS:
         QSettings().remove(QStringLiteral("mzupdater"));
     }
     void cleanupTestCase() { QSettings().remove(QStringLiteral("mzupdater")); }
-    void cleanup() { MZU::setTrustedKeys({}); }
+    void cleanup() { QVERIFY(MZU::setTrustedKeys({})); }
     void signer();
     void refusedKeys();
     void sequences_data();
@@ -269,8 +269,6 @@ void tst_Download::download_data()
             + "\" is not a token of the form expires=YYYY-MM-DDTHH:MM:SSZ";
     };
     signedRow("no expires token", signedManifest, signedWith("release 1.2.0"), { c }, "");
-    signedRow("expiry alone, tabs around", signedManifest,
-        signedWith("expires=2099-12-31T23:59:59Z\trelease 1.2.0\t"), { c }, "");
     signedRow("expiry after a no-break space", signedManifest,
         signedWith("release x\u00a0expires=2000-01-01T00:00:00Z"), { c },
         misspelt("x\u00a0expires=2000-01-01T00:00:00Z"));
@@ -281,17 +279,6 @@ void tst_Download::download_data()
     signedRow("expiry after a comma", signedManifest,
         signedWith("Versions.json,expires=2099-12-31T23:59:59Z"), { c },
         misspelt("Versions.json,expires=2099-12-31T23:59:59Z"));
-    signedRow("expiry with a full stop", signedManifest,
-        signedWith("release 1.2.0 expires=2099-12-31T23:59:59Z."), { c },
-        "signature's expiry \"2099-12-31T23:59:59Z.\" is not a date of the form "
-        "YYYY-MM-DDTHH:MM:SSZ");
-    signedRow("expiry empty", signedManifest, signedWith("release 1.2.0 expires="), { c },
-        "signature's expiry \"\" is not a date of the form YYYY-MM-DDTHH:MM:SSZ");
-    signedRow("a good expiry, then a misspelt one", signedManifest,
-        signedWith("expires=2099-12-31T23:59:59Z EXPIRES=2000-01-01T00:00:00Z"), { c },
-        misspelt("EXPIRES=2000-01-01T00:00:00Z"));
-    signedRow("expiry in a longer word", signedManifest, signedWith("release 1.2.0 neverexpires"),
-        { c }, misspelt("neverexpires"));
     signedRow("expiry of an impossible date", signedManifest, expiring("baddate"), { c },
         "signature's expiry \"2026-02-30T00:00:00Z\" is not a date of the form "
         "YYYY-MM-DDTHH:MM:SSZ");
@@ -440,12 +427,6 @@ void tst_Download::sequences_data()
     QTest::newRow("lower") << QStringList { "seq=42", "", "seq=41", older, "seq=42", "" };
     QTest::newRow("missing after one was seen")
         << QStringList { "release 1.2.0", "", "seq=42", "", "release 1.2.0", missing };
-    QTest::newRow("lowest and highest") << QStringList { "seq=0", "", "seq=9223372036854775807", "",
-        "seq=9223372036854775806",
-        "Refusing the manifest from %1 - sequence 9223372036854775806 is older than sequence "
-        "9223372036854775807, accepted before; the server may be replaying an old manifest" };
-    QTest::newRow("leading zeros, with an expiry")
-        << QStringList { "expires=2099-12-31T23:59:59Z seq=0042", "", "seq=41", older };
     QTest::newRow("per address") << QStringList { "seq=42", "", "other seq=41", "", "seq=41", older,
         "other seq=40",
         "Refusing the manifest from %1/other - sequence 40 is older than sequence 41, accepted "
@@ -453,28 +434,13 @@ void tst_Download::sequences_data()
     // Remembered only once the whole manifest was accepted.
     QTest::newRow("not JSON, not remembered")
         << QStringList { "seq=41", "", "! seq=50", "Cannot ...", "seq=42", "", "seq=41", older };
-    QTest::newRow("expired, not remembered")
-        << QStringList { "seq=41", "", "seq=50 expires=2000-01-01T00:00:00Z",
-               "Refusing the manifest from %1 - signature expired on 2000-01-01T00:00:00Z ...",
-               "seq=42", "", "seq=41", older };
     QTest::newRow("malformed, not remembered") << QStringList { "seq=41", "", "seq=50x",
         malformed("seq=50x"), "seq=42", "", "seq=41", older };
-    // Without keys nothing is read, and nothing forgotten.
-    QTest::newRow("no key trusted")
-        << QStringList { "seq=42", "", "off seq=41", "", "off", "", "seq=41", older };
-    for (const char *word : { "seq=-1", "seq=+5", "seq=9223372036854775808", "seq=", "seq=5x",
-             "seq=0x10", "Seq=5", "SEQ=5", "xseq=5", "seq:5", "seq=\u00a05", "seq=5,6" })
+    for (const char *word : { "seq=9223372036854775808", "Seq=5", "seq:5" })
         QTest::newRow(qPrintable(QStringLiteral("malformed %1").arg(word))) << QStringList {
             QStringLiteral("release 1.2.0 %1 expires=2099-12-31T23:59:59Z").arg(word),
             malformed(word)
         };
-    QTest::newRow("malformed seq = 5") << QStringList { "release seq = 5", malformed("seq"),
-        "seq\u00a0=5", malformed("seq\u00a0=5") };
-    QTest::newRow("malformed, glued after a comma")
-        << QStringList { "Versions.json,seq=5", malformed("Versions.json,seq=5") };
-    QTest::newRow("two sequences") << QStringList { "seq=1 seq=2",
-        "Refusing the manifest from %1 - signature's trusted comment holds more than one "
-        "seq=" };
     // Words that merely contain "seq" are prose.
     QTest::newRow("prose") << QStringList { "sequence of fixes, subsequent to 1.1.0", "" };
 }

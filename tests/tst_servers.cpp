@@ -133,7 +133,7 @@ void tst_Servers::cleanup()
     QNetworkProxyFactory::setUseSystemConfiguration(false);
     QNetworkProxy::setApplicationProxy(QNetworkProxy());
     qunsetenv("http_proxy");
-    MZU::setTrustedKeys({});
+    QVERIFY(MZU::setTrustedKeys({}));
 }
 
 void tst_Servers::check_data()

@@ -218,6 +218,14 @@ void tst_Tool::exitCodes_data()
         { "nothing offered", "check @ --app A --current 1.0.0 < " APPS(""), "2",
             "nothing offered" },
         { "ignored", "check @ --app A --current 1.0.0 < {'apps':[]}", "3", "hosts ignore" },
+        // SHA-256("install-1/2.0.0") places that install 0.677 of the way through the rollout.
+        { "rollout for one install",
+            "check @ --os o --app A --current 1.0.0 --install-id install-1 < " APPS(
+                "{'name':'A','os':'o','version':'1.1.0'},{'name':'A','os':'o','version':'2.0.0',"
+                "'rollout':{'start':'2099-01-01T00:00:00Z','days':10}}"),
+            "0",
+            "offered: 1.1.0\nchangelog: none\nheld back: 2.0.0 reaches this install on "
+            "2099-01-07, every install by 2099-01-11" },
         { "standard input",
             "files --manifest - --os w --app A --from 0.9.0 --to 1.0.0 < " APPS(
                 "{'name':'A','os':[{'name':'w','files':[{'version':'1.0.0','filename':'n',"

@@ -105,7 +105,7 @@ bool firesAt(MzUpdater &updater, qint64 now, const QStringList &seen)
 }
 
 // Waits until the checks of @p updaters have been delivered (or their updaters deleted).
-void settle(const QList<QPointer<MzUpdater>> &updaters, int timeoutMs = 10000)
+void settle(const QList<QPointer<MzUpdater>> &updaters, int timeoutMs = 30000)
 {
     QTRY_VERIFY_WITH_TIMEOUT(std::none_of(updaters.begin(), updaters.end(),
                                  [](const QPointer<MzUpdater> &u) { return u && u->isChecking(); }),
@@ -420,16 +420,21 @@ void tst_Updater::busy()
     switched.setManifestAddress(QString());
 
     // Eight checks of the largest manifest at once cost about what one does.
+#ifdef __SANITIZE_ADDRESS__ // which keeps freed memory a while, and parses slowly: two
+    const int largest = 2;
+#else
+    const int largest = 8;
+#endif
     pointAt("/releases");
     seen.clear();
     const PeakMemory memory;
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < largest; ++i)
         updaters.at(i)->checkUpdates();
     settle(all(), 60000); // one after the other
-#ifndef __SANITIZE_ADDRESS__ // which keeps freed memory a while
+#ifndef __SANITIZE_ADDRESS__
     QVERIFY2(memory.grownKiB() < 256 * 1024, qPrintable(QString::number(memory.grownKiB())));
 #endif
-    QCOMPARE(seen.count("checked"), 8);
+    QCOMPARE(seen.count("checked"), largest);
 
     // Checks waiting on the network hold no thread: the host's pool stays the host's, and
     // many updaters do not mean many threads.

@@ -64,6 +64,14 @@ void tst_Version::compare()
             QVERIFY2(all(Version(a), Version(b)) == all(ascending.indexOf(a), ascending.indexOf(b)),
                 qPrintable(a + " vs " + b));
     }
+    // Equal versions hash alike, as QSet needs; a version prints as itself.
+    QSet<Version> distinct;
+    for (const QString &a : ascending)
+        distinct << Version(a) << Version(a);
+    QCOMPARE(distinct.size(), ascending.size());
+    QString printed;
+    QDebug(&printed) << Version("1.2.3-rc1") << 4;
+    QCOMPARE(printed, "MZU::Version(1.2.3-rc1) 4 ");
 }
 
 QTEST_APPLESS_MAIN(tst_Version)

@@ -214,18 +214,12 @@ void tst_Walks::fileMatches_data()
     const QByteArray evil = "EVIL" + big;
     row("read from the start, not the position", "{'size':102400,'sha256':'%2'}", evil,
         "the size differs: the entry says 102400 bytes, the content has 102404", "buffer", 4);
-    row("at the end already", "{'size':102404,'sha256':'%1'}", evil, "", "buffer", 102404);
     row("finished process", "{'size':102400,'sha256':'%1'}", big, "", "finished");
-    row("running process", "{'size':102400,'sha256':'%1'}", big, "", "running");
-    row("finished process, empty", "{'size':0,'sha256':'%1'}", "", "", "finished");
     row("socket, data arriving later", "{'size':102404,'sha256':'%1'}", evil, "", "socket");
-    row("socket, cut short", "{'size':102405,'sha256':'%1'}", evil,
-        "the size differs: the entry says 102405 bytes, the content has 102404", "socket");
 
     // Exactly 64 digits.
     const QString notHex = "its \"sha256\" is not 64 hexadecimal digits";
     row("sha256 with a line end", "{'sha256':'%1\\n'}", big, notHex);
-    row("sha256 with a space", "{'sha256':'%1 '}", big, notHex);
     row("sha256 of 63 digits", "{'sha256':'%1'}", big, notHex, "buffer", 0,
         { { "sha256", QString(64 - 1, 'a') } });
     row("sha256 not text", "{}", big, notHex, "buffer", 0, { { "sha256", QByteArray(64, 'a') } });
@@ -236,16 +230,10 @@ void tst_Walks::fileMatches_data()
     };
     const QString notWhole = "its \"size\" is not a whole number of bytes";
     size("size as int", int(big.size()));
-    size("size as uint", uint(big.size()));
-    size("size as qlonglong", qlonglong(big.size()));
     size("size as qulonglong", qulonglong(big.size()));
     size("size as double", double(big.size()));
-    size("size as float", float(big.size()));
     size("size as int, differs", 5, "the size differs: the entry says 5 bytes");
-    size("size as a negative int", -1, notWhole);
     size("size as a fraction", 1.5, notWhole);
-    size("size as a bool", true, notWhole);
-    size("size as qulonglong beyond qint64", std::numeric_limits<qulonglong>::max(), notWhole);
 }
 
 void tst_Walks::fileMatches()

@@ -177,9 +177,18 @@ QString sizeText(qint64 bytes);
 /// characters escaped.
 QString shownAddress(const QString &address);
 
-/// @p text with control and invisible characters escaped ("\n", "\u001b"), as a server's
-/// words must be before they reach a log or a status bar.
-QString printable(const QString &text);
+/// Control characters, escape sequences, invisible format characters (direction marks,
+/// zero-width spaces) and spaces other than the ASCII one: what could steer a terminal or a
+/// log, or hide in a name.
+bool invisible(QChar c);
+
+/// Appends @p c to @p text as a \u escape (\u200b).
+void appendEscape(QString &text, QChar c);
+
+/// @p text with the invisible() characters escaped ("\n", "\u001b"), as a server's words
+/// must be before they reach a log or a status bar. Line breaks and tabs stay when
+/// @p keepLines.
+QString printable(const QString &text, bool keepLines = false);
 
 } // namespace Internal
 } // namespace MZU

@@ -63,6 +63,10 @@ struct Verification
 Verification verifySignature(
     const QByteArray &body, const QByteArray &signature, const QVector<PublicKey> &keys);
 
+/// Reads the tokens of a verified trusted comment: each "expires=", which must be readable
+/// and not more than expirySkewSeconds past, and "seq="; a malformed one refuses.
+void readTrustedComment(Verification &verification);
+
 /// The keys setTrustedKeys() holds now; none while a refused list has every manifest refused.
 QVector<PublicKey> trustedPublicKeys();
 

@@ -65,27 +65,42 @@ QString sizeText(qint64 bytes)
     return QStringLiteral("%1 bytes").arg(bytes);
 }
 
-QString printable(const QString &text)
+bool invisible(QChar c)
 {
-    const auto hidden = [](QChar c) {
-        if (c.unicode() < 0x7f)
-            return c.unicode() < 0x20;
-        if (c.unicode() == 0x200c || c.unicode() == 0x200d)
-            return false; // the joiners that emoji and Persian text need
-        switch (c.category()) {
-        case QChar::Other_Control:
-        case QChar::Other_Format:
-        case QChar::Separator_Space:
-        case QChar::Separator_Line:
-        case QChar::Separator_Paragraph:
-            return true;
-        default:
-            return false;
-        }
+    if (c.unicode() < 0x7f)
+        return c.unicode() < 0x20;
+    if (c.unicode() == 0x200c || c.unicode() == 0x200d)
+        return false; // the joiners that emoji and Persian text need
+    switch (c.category()) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Separator_Space:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void appendEscape(QString &text, QChar c)
+{
+    const char *hex = "0123456789abcdef";
+    const ushort u = c.unicode();
+    const char escape[] = { '\\', 'u', hex[u >> 12], hex[(u >> 8) & 15], hex[(u >> 4) & 15],
+        hex[u & 15] };
+    text += QLatin1String(escape, 6);
+}
+
+QString printable(const QString &text, bool keepLines)
+{
+    const auto hidden = [keepLines](QChar c) {
+        return invisible(c) && !(keepLines && (c == QLatin1Char('\n') || c == QLatin1Char('\t')));
     };
     if (std::none_of(text.begin(), text.end(), hidden))
         return text;
     QString result;
+    result.reserve(text.size());
     for (const QChar c : text) {
         if (!hidden(c))
             result += c;
@@ -96,7 +111,7 @@ QString printable(const QString &text)
         else if (c == QLatin1Char('\t'))
             result += QLatin1String("\\t");
         else
-            result += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            appendEscape(result, c);
     }
     return result;
 }

@@ -3,6 +3,8 @@
 
 #include "manifest_p.h"
 
+#include <QDebug>
+
 namespace MZU {
 
 namespace {
@@ -61,24 +63,23 @@ bool Version::fromString(const QString &text)
     return true;
 }
 
-bool operator<(const Version &a, const Version &b)
+int compare(const Version &a, const Version &b)
 {
-    if (a.major != b.major)
-        return a.major < b.major;
-    if (a.minor != b.minor)
-        return a.minor < b.minor;
-    if (a.patch != b.patch)
-        return a.patch < b.patch;
-    if (b.suffix.isEmpty())
-        return false;
-    if (a.suffix.isEmpty())
-        return true;
-    return a.suffix < b.suffix;
+    for (const auto &[x, y] :
+        { std::pair(a.major, b.major), std::pair(a.minor, b.minor), std::pair(a.patch, b.patch) }) {
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    if (a.suffix.isEmpty() != b.suffix.isEmpty())
+        return a.suffix.isEmpty() ? -1 : 1;
+    return QString::compare(a.suffix, b.suffix);
 }
 
-bool operator==(const Version &a, const Version &b)
+QDebug operator<<(QDebug debug, const Version &version)
 {
-    return a.major == b.major && a.minor == b.minor && a.patch == b.patch && a.suffix == b.suffix;
+    const QDebugStateSaver saver(debug);
+    debug.nospace().noquote() << "MZU::Version(" << version.toString() << ')';
+    return debug;
 }
 
 bool operator==(const ApplicationInfo &a, const ApplicationInfo &b)

@@ -2,6 +2,8 @@
 // mzupdater: shows manifest authors what every host sees in a manifest, and why.
 #include "commands/tool.h"
 
+#include "mzupdater_version.h"
+
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -38,6 +40,9 @@ const Option options[] = {
     { "os", "NAME", "The host's platform name (default: this machine's, %OS%)." },
     { "app", "NAME", "The application's name, as the host reports it." },
     { "current", "VERSION", "The version the host runs." },
+    { "install-id", "ID",
+        "The install's id (MzUpdater::installId()): releases still rolling out are offered as "
+        "that install gets them now. Without it, rollouts are not applied." },
     { "from", "VERSION", "The version the host moves from (excluded)." },
     { "to", "VERSION", "The version the host moves to (included); not below --from." },
     { "format", "FORMAT", "The output: text (default) or json." },
@@ -79,8 +84,9 @@ const char verifyCodes[] = "  0   the signature verifies with one of the keys\n"
 const Command commands[] = {
     { "check",
         "Tells which update a host of version --current is offered, and with which change log.",
-        { "manifest", "app", "current" }, { "os", "format", "json", "key", "key-file" },
-        { "key", "key-file" }, false, false, checkCodes, &Tool::check },
+        { "manifest", "app", "current" },
+        { "os", "format", "json", "key", "key-file", "install-id" }, { "key", "key-file" }, false,
+        false, checkCodes, &Tool::check },
     { "files", "Lists the file records a host gets for a move from --from to --to.",
         { "manifest", "app", "from", "to" }, { "os", "format", "json", "key", "key-file" },
         { "key", "key-file" }, false, false, listCodes, &Tool::files },
@@ -219,7 +225,8 @@ int Tool::run(const QStringList &all)
         return Clean;
     }
     if (name == QLatin1String("--version")) {
-        print(QCoreApplication::applicationName() + QStringLiteral(" " MZUPDATER_VERSION "\n"));
+        print(QCoreApplication::applicationName()
+            + QStringLiteral(" " MZUPDATER_VERSION_STRING "\n"));
         return Clean;
     }
     const auto command = std::find_if(std::begin(commands), std::end(commands),
@@ -400,6 +407,6 @@ int main(int argc, char **argv)
     QCoreApplication application(argc, argv);
     // The Qt 6 build installs beside the Qt 5 one under its own name.
     QCoreApplication::setApplicationName(QStringLiteral(MZUPDATER_TOOL_NAME));
-    QCoreApplication::setApplicationVersion(QStringLiteral(MZUPDATER_VERSION));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MZUPDATER_VERSION_STRING));
     return Tool().run(QCoreApplication::arguments());
 }

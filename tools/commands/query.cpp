@@ -2,6 +2,9 @@
 // The commands that show what hosts get: check, files and settings.
 #include "commands/tool.h"
 
+#include "download/signature_p.h"
+#include "manifest/offer_p.h"
+
 #include <QJsonArray>
 
 #include <algorithm>
@@ -46,8 +49,33 @@ int Tool::check()
 {
     if (const int code = load())
         return code;
-    const QMultiHash<QString, ApplicationInfo> catalogue =
+    QMultiHash<QString, ApplicationInfo> catalogue =
         Internal::getApplications(manifest.document, os);
+    // As that install sees it now: what has not reached it yet is left out, and said.
+    QStringList heldBack;
+    if (isSet("install-id")) {
+        const QString id = value("install-id");
+        const QList<ApplicationInfo> releases = catalogue.values(app);
+        catalogue.remove(app);
+        for (const ApplicationInfo &release : releases) {
+            if (!Internal::heldBack(release, id, Internal::secondsNow())) {
+                catalogue.insert(app, release);
+                continue;
+            }
+            const Internal::Rollout rollout =
+                Internal::rolloutOf(release.values, release.version, id);
+            const auto day = [](qint64 at) { return Internal::utcText(at).left(10); };
+            heldBack << (rollout.malformed
+                    ? QStringLiteral(
+                        "held back: %1 has a malformed \"rollout\"; no install gets it")
+                          .arg(release.version.toString())
+                    : QStringLiteral(
+                        "held back: %1 reaches this install on %2, every install by %3")
+                          .arg(release.version.toString(), day(rollout.installAt),
+                              day(rollout.everyoneAt)));
+        }
+        std::sort(heldBack.begin(), heldBack.end());
+    }
     Version offered;
     QString changelog;
     const bool found = updateVersion(catalogue, app, hostVersion, offered, changelog);
@@ -74,6 +102,8 @@ int Tool::check()
         } else {
             result.insert("reason", reason);
         }
+        if (isSet("install-id"))
+            result.insert("heldBack", QJsonArray::fromStringList(heldBack));
         print(result);
     } else if (found) {
         print("offered: " + escaped(offered.toString()) + '\n'
@@ -83,6 +113,9 @@ int Tool::check()
     } else {
         print("nothing offered: " + reason + '\n');
     }
+    if (format != Format::Json)
+        for (const QString &line : qAsConst(heldBack))
+            print(line + '\n');
     return found ? Clean : Errors;
 }
 

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "formats/formats.h"
 
+#include "download/download_p.h"
+
+#include "mzupdater_version.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
@@ -11,18 +15,6 @@ namespace {
 
 // Controls, format characters (zero-width space, direction marks, byte order mark) and every
 // space but the ASCII one: each reads as nothing, or as a plain space.
-bool invisible(ushort c)
-{
-    if (c < 0x7f)
-        return c < 0x20;
-    if (c == 0x200c || c == 0x200d)
-        return false; // the joiners that emoji and Persian text need
-    const QChar::Category category = QChar(c).category();
-    return category == QChar::Other_Control || category == QChar::Other_Format
-        || category == QChar::Separator_Space || category == QChar::Separator_Line
-        || category == QChar::Separator_Paragraph;
-}
-
 const char *severityName(const Finding &finding)
 {
     return finding.severity == Severity::Error ? "error" : "warning";
@@ -185,8 +177,8 @@ QByteArray sarif(const QVector<Linted> &manifests)
                         QStringLiteral("%1:%2").arg(QLatin1String(hash)).arg(++seen[hash]) } } } });
         }
     }
-    const QJsonObject driver { { "name", "mzupdater" }, { "version", MZUPDATER_VERSION },
-        { "semanticVersion", MZUPDATER_VERSION }, { "rules", rules } };
+    const QJsonObject driver { { "name", "mzupdater" }, { "version", MZUPDATER_VERSION_STRING },
+        { "semanticVersion", MZUPDATER_VERSION_STRING }, { "rules", rules } };
     const QJsonObject run { { "tool", QJsonObject { { "driver", driver } } },
         { "columnKind", "unicodeCodePoints" }, { "artifacts", artifacts }, { "results", results } };
     return indentedJson({ { "$schema", "https://json.schemastore.org/sarif-2.1.0.json" },
@@ -217,37 +209,9 @@ QByteArray formatFindings(Format format, const QVector<Linted> &manifests, const
     return text(manifests);
 }
 
-void appendEscape(QString &text, QChar c)
-{
-    const char *hex = "0123456789abcdef";
-    const ushort u = c.unicode();
-    const char escape[] = { '\\', 'u', hex[u >> 12], hex[(u >> 8) & 15], hex[(u >> 4) & 15],
-        hex[u & 15] };
-    text += QLatin1String(escape, 6);
-}
-
 QString escaped(const QString &text, bool multiline)
 {
-    const auto shown = [&](QChar c) {
-        return invisible(c.unicode()) && !(multiline && (c == '\n' || c == '\t'));
-    };
-    if (std::none_of(text.begin(), text.end(), shown))
-        return text;
-    QString result;
-    result.reserve(text.size());
-    for (const QChar c : text) {
-        if (!shown(c))
-            result += c;
-        else if (c == '\n')
-            result += QLatin1String("\\n");
-        else if (c == '\r')
-            result += QLatin1String("\\r");
-        else if (c == '\t')
-            result += QLatin1String("\\t");
-        else
-            appendEscape(result, c);
-    }
-    return result;
+    return MZU::Internal::printable(text, multiline);
 }
 
 QByteArray indentedJson(const QJsonObject &object)
@@ -258,8 +222,8 @@ QByteArray indentedJson(const QJsonObject &object)
     QString result;
     result.reserve(text.size());
     for (const QChar c : text) {
-        if (c.unicode() >= 0x20 && invisible(c.unicode()))
-            appendEscape(result, c);
+        if (c.unicode() >= 0x20 && MZU::Internal::invisible(c))
+            MZU::Internal::appendEscape(result, c);
         else
             result += c;
     }

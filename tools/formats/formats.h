@@ -30,9 +30,6 @@ QByteArray formatFindings(Format format, const QVector<Linted> &manifests, const
 /// breaks and tabs stay when @p multiline.
 QString escaped(const QString &text, bool multiline = false);
 
-/// Appends @p c to @p text as a \u escape (\u200b).
-void appendEscape(QString &text, QChar c);
-
 /// @p object as indented JSON, with the characters escaped() shows written as \u escapes.
 QByteArray indentedJson(const QJsonObject &object);
 

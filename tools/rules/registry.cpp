@@ -54,6 +54,14 @@ const QVector<RuleEntry> &ruleEntries()
         { Rule::ValueNotText, "value-not-text", Severity::Warning, 0,
             "A member read as text holds another JSON type and reads as empty.",
             "Write the value as a JSON string, in double quotes." },
+        { Rule::CriticalNotBoolean, "critical-not-boolean", Severity::Error, 0,
+            "A \"critical\" that is not true or false: hosts do not treat the release as "
+            "critical.",
+            "Write \"critical\": true (a JSON boolean, not text)." },
+        { Rule::RolloutMalformed, "rollout-malformed", Severity::Error, 0,
+            "A \"rollout\" hosts cannot read: the release is held back from every install.",
+            "Write \"rollout\": {\"start\": \"YYYY-MM-DDTHH:MM:SSZ\", \"days\": D} with D a "
+            "number of 0 or more." },
         { Rule::EntryOrder, "entry-order", Severity::Error, 0,
             "An entry of a name stands before its application entry.",
             "Move the application entry (with the \"os\" array) above the other entries of its "

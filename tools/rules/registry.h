@@ -13,6 +13,7 @@ enum class Rule {
     IgnoredManifest, NoApps, NotObject, UnusableMember, // root.cpp, and any entry
     NullVersion, VersionOverflow, VersionDigits, // versions.cpp
     DuplicateRelease, SuffixOrder, TipNotMarked, ValueNotText, // releases.cpp, settings.cpp
+    CriticalNotBoolean, RolloutMalformed, // releases.cpp
     EntryOrder, SecondEntry, // entries.cpp
     FileDropped, FileDigest, UnhashedFile, FileOutside, // files.cpp
     UnknownPlatform, MisspelledMember, SimilarName, // entries.cpp, names.cpp

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "rules/linter.h"
 
+#include "manifest/offer_p.h"
+
 void Linter::releases()
 {
     // Releases with a suffix that reads as a pre-release.
@@ -82,6 +84,20 @@ void Linter::release(int i, const QJsonObject &entry)
     platform(at + "/os", entry.value(QLatin1String("os")).toString());
     misnamed(at, entry, Members::Release);
     misread(at + "/version", entry.value(QLatin1String("version")));
+    const QJsonValue critical = entry.value(QLatin1String("critical"));
+    if (!critical.isUndefined() && !critical.isBool())
+        add(at + "/critical", Rule::CriticalNotBoolean,
+            QStringLiteral("\"critical\" is %1, not true or false: hosts do not treat this "
+                           "release as critical")
+                .arg(shortJson(critical)));
+    const QJsonValue rollout = entry.value(QLatin1String("rollout"));
+    if (!rollout.isUndefined()
+        && MZU::Internal::rolloutOf(entry.toVariantHash(), MZU::Version(), QString()).malformed)
+        add(at + "/rollout", Rule::RolloutMalformed,
+            QStringLiteral("\"rollout\" is %1: hosts hold this release back from every install "
+                           "(it needs \"start\" as YYYY-MM-DDTHH:MM:SSZ and \"days\" as a "
+                           "number of 0 or more)")
+                .arg(shortJson(rollout)));
 
     const QJsonValue tip = entry.value(QLatin1String("tip"));
     const QJsonValue log = entry.value(QLatin1String("changelog"));

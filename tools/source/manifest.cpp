@@ -77,6 +77,11 @@ bool fetch(const QString &address, QByteArray &text, LoadError &error)
 
 bool parseManifest(const QByteArray &text, Manifest &manifest, LoadError &error)
 {
+    // What hosts refuse before Qt builds anything from it.
+    if (const QString structure = MZU::Internal::structureProblem(text); !structure.isEmpty()) {
+        error.message = structure + QStringLiteral("; hosts refuse it");
+        return false;
+    }
     QJsonParseError parseError;
     manifest.document = QJsonDocument::fromJson(text, &parseError);
     manifest.text = text;
