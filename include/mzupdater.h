@@ -106,6 +106,9 @@ private:
     };
     struct Running; // the check in flight
 
+    // The schedule of automatic checks (schedule.cpp).
+    void checkStarted(); // remembers its time; the next automatic check is an interval on
+    void checkEnded(qint64 retryAfter); // a server's pause, if it asked for one
     qint64 msUntilDue() const; // until the next automatic check may start
     void schedule(); // arms the timer for the next automatic check
     void automaticCheck();
