@@ -11,6 +11,7 @@
 #include <QScopeGuard>
 #include <QSslError>
 #include <QThread>
+#include <QThreadStorage>
 #include <QTimer>
 #include <QUrl>
 
@@ -26,6 +27,10 @@ namespace Internal {
 std::atomic<int> transferLimitMs { 5 * 60 * 1000 };
 
 namespace {
+
+// What another thread asks of a transfer, through the event queue of the transfer's thread.
+constexpr QEvent::Type cancelEvent = QEvent::Type(QEvent::User + 1);
+constexpr QEvent::Type haltEvent = QEvent::Type(QEvent::User + 2);
 
 // Statuses that never carry a body, whatever Content-Length says.
 bool bodiless(int status)
@@ -119,6 +124,29 @@ struct Transfer::State : QObject
     bool enlisted = false; // known to the application's exit
     QStringList sslErrors; // Qt's error text says only that the handshake failed, not why
     QTimer limit;
+
+    // Asked from another thread, through the event queue of ours.
+    bool event(QEvent *event) override
+    {
+        if (event->type() == cancelEvent)
+            stop(Fetched::NetworkError);
+        else if (event->type() == haltEvent)
+            halt();
+        else
+            return QObject::event(event);
+        return true;
+    }
+
+    void halt()
+    {
+        done = nullptr;
+        limit.stop();
+        if (reply) {
+            reply->disconnect(this);
+            reply->abort();
+            delete std::exchange(reply, nullptr);
+        }
+    }
 
     void stop(Fetched::Outcome why)
     {
@@ -260,14 +288,12 @@ void endAll()
     for (Transfer *transfer : r.transfers) {
         const bool waitedFor =
             std::find(r.blocking.begin(), r.blocking.end(), transfer) != r.blocking.end();
-        if (waitedFor)
-            QMetaObject::invokeMethod(
-                transfer->context(), [transfer] { transfer->cancel(); }, Qt::QueuedConnection);
-        else if (transfer->context()->thread() == QThread::currentThread())
+        // Each on its own thread, from that thread's loop.
+        if (transfer->context()->thread() == QThread::currentThread() && !waitedFor)
             transfer->halt();
         else
-            QMetaObject::invokeMethod(
-                transfer->context(), [transfer] { transfer->halt(); }, Qt::QueuedConnection);
+            QCoreApplication::postEvent(
+                transfer->context(), new QEvent(waitedFor ? cancelEvent : haltEvent));
     }
     r.changed.wait_for(lock, std::chrono::seconds(1), [&r] { return r.blocking.empty(); });
 }
@@ -309,14 +335,14 @@ Transfer::Transfer(QNetworkAccessManager &manager, const QString &address, int t
     const auto fail = [&s](Fetched::Outcome outcome, const QString &problem) {
         s.fetched.outcome = outcome;
         s.fetched.problem = problem;
-        // Still from the loop, as every other outcome.
-        QMetaObject::invokeMethod(
-            &s,
-            [&s] {
-                if (s.done)
-                    std::exchange(s.done, {})(s.fetched);
-            },
-            Qt::QueuedConnection);
+        // Still from the loop, as every other outcome: the limit's timer, run at once.
+        QObject::disconnect(&s.limit, nullptr, &s, nullptr);
+        QObject::connect(&s.limit, &QTimer::timeout, &s, [&s] {
+            if (s.done)
+                std::exchange(s.done, {})(s.fetched);
+        });
+        s.limit.setSingleShot(true);
+        s.limit.start(0);
     };
     const QUrl url(address, QUrl::TolerantMode);
     if (!url.isValid()) {
@@ -339,12 +365,11 @@ Transfer::Transfer(QNetworkAccessManager &manager, const QString &address, int t
     }
     // Qt reads ahead of us without bound unless told: a fast server would fill memory
     // faster than the cap check sees it. Small, too, because each piece is decoded on the
-    // host's thread: 64 KiB of gzip inflates in a few milliseconds.
+    // host's thread: 16 KiB of gzip inflates in well under a millisecond.
     s.reply->setReadBufferSize(16 * 1024);
-    QObject::connect(s.reply, &QNetworkReply::finished, &s, [&s] {
-        QMetaObject::invokeMethod(
-            &s, [&s] { s.conclude(); }, Qt::QueuedConnection);
-    });
+    // Queued: conclude() deletes the reply, which must not happen inside its own signal.
+    QObject::connect(
+        s.reply, &QNetworkReply::finished, &s, [&s] { s.conclude(); }, Qt::QueuedConnection);
 #if QT_CONFIG(ssl)
     QObject::connect(s.reply, &QNetworkReply::sslErrors, &s, [&s](const QList<QSslError> &errors) {
         for (const QSslError &error : errors)
@@ -367,13 +392,7 @@ Transfer::~Transfer()
 
 void Transfer::halt()
 {
-    state->done = nullptr;
-    state->limit.stop();
-    if (state->reply) {
-        state->reply->disconnect(state.get());
-        state->reply->abort();
-        delete std::exchange(state->reply, nullptr);
-    }
+    state->halt();
 }
 
 bool Transfer::enlisted() const
@@ -408,19 +427,15 @@ QNetworkAccessManager *threadManager()
     // The application's thread keeps its manager for the life of the process: destroying a
     // manager ends its network thread before that thread has deleted what a reply aborted at
     // the application's exit left it. Another thread's goes as the thread ends.
-    thread_local std::unique_ptr<QNetworkAccessManager> owned;
-    thread_local QNetworkAccessManager *shared = nullptr;
-    if (!shared) {
-        QCoreApplication *application = QCoreApplication::instance();
-        if (application && application->thread() == QThread::currentThread()) {
-            static QNetworkAccessManager *kept = new QNetworkAccessManager;
-            shared = kept;
-        } else {
-            owned = std::make_unique<QNetworkAccessManager>();
-            shared = owned.get();
-        }
+    const QCoreApplication *application = QCoreApplication::instance();
+    if (application && application->thread() == QThread::currentThread()) {
+        static QNetworkAccessManager *const kept = new QNetworkAccessManager;
+        return kept;
     }
-    return shared;
+    static QThreadStorage<QNetworkAccessManager *> owned; // deleted as each thread ends
+    if (!owned.hasLocalData())
+        owned.setLocalData(new QNetworkAccessManager);
+    return owned.localData();
 }
 
 void Fetched::join()
