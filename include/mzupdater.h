@@ -12,6 +12,10 @@
 
 #include <memory>
 
+QT_BEGIN_NAMESPACE
+class QTimer;
+QT_END_NAMESPACE
+
 /// Checks whether a newer release of the running application is published.
 ///
 /// The manifest address is the one set with setManifestAddress(), else "URL/Versions" in
@@ -48,10 +52,33 @@ public:
     /// "mzupdater/installId"; one set here is used instead, and not stored.
     void setInstallId(const QString &id);
     QString installId() const;
+    /// The running release, as given to the constructor.
+    QString currentVersion() const;
+
+    /// Checks by itself every @p seconds while the updater lives; 0, the default, leaves
+    /// checking to checkUpdates(). A value below 3600 (other than 0) is raised to 3600, with a
+    /// warning. The first check starts at once (from the event loop, so that an address set
+    /// and signals connected in the same function count) when the last check is at least one
+    /// interval ago, when there was none, or when its time lies in the future; else when the
+    /// interval is over. The time of the last check, automatic or not, is kept with QSettings
+    /// under "mzupdater/lastCheck" (ISO 8601, UTC). A check that failed with HTTP 429 or 503
+    /// and a Retry-After puts the next automatic one off until then, 7 days at most. An
+    /// automatic check is an ordinary checkUpdates(); while one runs, it waits its next turn.
+    /// The interval itself is not stored.
+    void setCheckInterval(int seconds);
+    int checkInterval() const;
+
+    /// After this, a check whose offer is @p version or older emits checked() (and offer()
+    /// holds it) but not updateAvailable(), unless the offer is critical. Kept with QSettings
+    /// under "mzupdater/skippedVersion"; an empty text forgets it. A text that is not a version
+    /// is refused with a warning.
+    void skipVersion(const QString &version);
+    /// The version skipped, or the empty text.
+    QString skippedVersion() const;
 
 Q_SIGNALS:
     /// A newer release @p newver is offered; @p changelog holds the change logs of the
-    /// releases it brings, newest first.
+    /// releases it brings, newest first. Not emitted for a skipped version (see skipVersion()).
     void updateAvailable(const QString &newver, const QString &changelog);
     /// A manifest was downloaded and recognised; emitted before updateAvailable().
     void checked();
@@ -75,15 +102,27 @@ private:
         QString failure; // the warning logged, when the check failed
         bool checked = false;
         MZU::Offer offer;
+        qint64 retryAfter = 0; // a 429 or 503 asked to wait until then (seconds since 1970)
     };
     struct Running; // the check in flight
 
+    // The schedule of automatic checks (schedule.cpp).
+    void checkStarted(); // remembers its time; the next automatic check is an interval on
+    void checkEnded(qint64 retryAfter); // a server's pause, if it asked for one
+    qint64 msUntilDue() const; // until the next automatic check may start
+    void schedule(); // arms the timer for the next automatic check
+    void automaticCheck();
+
     QFutureWatcher<Outcome> watcher;
-    MZU::Version currentVersion;
+    MZU::Version current;
+    QString currentText; // as given
     QString chosenAddress; // set by the host; empty: the settings, else the built-in one
     QString chosenInstallId; // set by the host; empty: the stored one
     MZU::Offer lastOffer;
     std::shared_ptr<Running> running;
+    QTimer *scheduler; // single-shot, armed for the next automatic check
+    int interval = 0; // seconds; 0: no automatic checks
+    qint64 notBefore = 0; // a server's Retry-After, at most 7 days on (seconds since 1970)
 };
 
 #endif // MZUPDATER_H

@@ -186,6 +186,8 @@ void HttpServer::serve(QTcpSocket *socket)
         QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status)
             + (response.status == 200        ? " OK\r\n"
                     : response.status == 404 ? " Not Found\r\n"
+                    : response.status == 429 ? " Too Many Requests\r\n"
+                    : response.status == 503 ? " Service Unavailable\r\n"
                                              : " \r\n");
         if (response.contentLength != Response::NoLength)
             head += "Content-Length: "

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "download/signature_p.h"
 #include "downloadjson.h"
 #include "httpserver.h"
 #include "manifestbuilder.h"
@@ -14,6 +15,7 @@
 #include <QNetworkProxy>
 #include <QPointer>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThreadPool>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
@@ -25,6 +27,16 @@
 namespace {
 
 const QString appName = QStringLiteral("TestApp");
+const QString lastCheckKey = QStringLiteral("mzupdater/lastCheck");
+const QString skippedKey = QStringLiteral("mzupdater/skippedVersion");
+// 2026-12-01T10:00:00Z: the clock of the rows that set it.
+const qint64 day0 = QDateTime(QDate(2026, 12, 1), QTime(10, 0), Qt::UTC).toSecsSinceEpoch();
+
+// The updater's own timer, which starts the automatic checks.
+QTimer *schedulerOf(MzUpdater &updater)
+{
+    return updater.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+}
 
 QJsonObject release(const QString &version, const QJsonValue &changelog = QJsonValue::Undefined,
     const QString &name = appName, const QString &os = MZU::osString())
@@ -68,6 +80,28 @@ void record(MzUpdater *updater, QStringList *events, const QString &deleteOn = Q
         [=](const QString &v, const QString &log) { note("updateAvailable " + v + " | " + log); });
     QObject::connect(
         updater, &MzUpdater::checkFailed, [=](const QString &why) { note("checkFailed " + why); });
+}
+
+// Sets the clock to @p now and fires the timer of @p updater, as the time come would; true
+// when that started a check, which it waits for: every check ends in one signal of @p seen.
+bool firesAt(MzUpdater &updater, qint64 now, const QStringList &seen)
+{
+    const auto ends = [&seen] {
+        return std::count_if(seen.begin(), seen.end(), [](const QString &event) {
+            return event == QLatin1String("checked") || event.startsWith("checkFailed ");
+        });
+    };
+    const auto before = ends();
+    MZU::Internal::nowOverride = now;
+    QTimer *timer = schedulerOf(updater);
+    timer->start(0);
+    // Until it fired: then it is armed again (for the next turn, or the one after the check it
+    // started), or stopped.
+    for (int i = 0; i < 500 && timer->isActive() && timer->remainingTime() <= 0; ++i)
+        QTest::qWait(10);
+    for (int i = 0; i < 1000 && updater.isChecking(); ++i)
+        QTest::qWait(10);
+    return ends() > before;
 }
 
 // Waits until the checks of @p updaters have been delivered (or their updaters deleted).
@@ -122,10 +156,23 @@ private Q_SLOTS:
         QFile::remove(settingsPath);
         QSettings().remove(QStringLiteral("mzupdater"));
     }
-    void cleanup() { QNetworkProxy::setApplicationProxy(QNetworkProxy()); }
+    void cleanup()
+    {
+        QNetworkProxy::setApplicationProxy(QNetworkProxy());
+        MZU::Internal::nowOverride = 0;
+        QSettings().remove(lastCheckKey);
+        QSettings().remove(skippedKey);
+    }
     void check_data();
     void check();
     void busy();
+    void schedule_data();
+    void schedule();
+    void pause_data();
+    void pause();
+    void turns();
+    void skip_data();
+    void skip();
     void sequence();
     void destroy_data();
     void destroy();
@@ -142,13 +189,17 @@ private:
 
     HttpServer server;
     QString settingsPath;
+    QTemporaryDir settingsHome;
 };
 
 void tst_Updater::initTestCase()
 {
     QCoreApplication::setApplicationName(appName);
-    // The sequences accepted go to a settings file of the tests' own.
+    // The sequences accepted, the last check and the skipped version go to a settings file of
+    // this run's own: another run of these tests at the same time must not clear it.
     QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(settingsHome.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsHome.path());
     QCoreApplication::setOrganizationName(QStringLiteral("mzupdater-tests"));
     QSettings().remove(QStringLiteral("mzupdater"));
     settingsPath = QCoreApplication::applicationDirPath() + QLatin1String("/maintenancetool.ini");
@@ -459,6 +510,300 @@ void tst_Updater::sequence()
     const QString id = MzUpdater("1.0.0").installId();
     QVERIFY(!QUuid(id).isNull());
     QCOMPARE(MzUpdater("1.0.0").installId(), id);
+}
+
+void tst_Updater::schedule_data()
+{
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<QString>("stored"); // the last check stored; "now-N": N seconds ago
+    QTest::addColumn<int>("effective"); // checkInterval() then
+    QTest::addColumn<int>("waitMs"); // until the first check; -1: none comes
+    QTest::addColumn<QStringList>("warnings");
+
+    const QStringList raised { "Check interval of %1 s raised to 3600 s: one check an hour is the "
+                               "most a server should get from one install" };
+    QTest::newRow("no stored check: at once") << 86400 << QString() << 86400 << 0 << QStringList();
+    QTest::newRow("a day ago, daily: at once")
+        << 86400 << "now-86400" << 86400 << 0 << QStringList();
+    QTest::newRow("a recent stored check: waits for the rest")
+        << 3600 << "now-3598" << 3600 << 2000 << QStringList();
+    QTest::newRow("a stored time in the future: at once")
+        << 86400 << "now+86400" << 86400 << 0 << QStringList();
+    QTest::newRow("a stored time a year ahead, hourly: at once")
+        << 3600 << "now+31536000" << 3600 << 0 << QStringList();
+    QTest::newRow("a stored text that is no time: at once")
+        << 86400 << "yesterday" << 86400 << 0 << QStringList();
+    QTest::newRow("60 s: raised to 3600, waits for the rest")
+        << 60 << "now-3598" << 3600 << 2000 << QStringList(raised).replaceInStrings("%1", "60");
+    QTest::newRow("3599 s: raised to 3600")
+        << 3599 << QString() << 3600 << 0 << QStringList(raised).replaceInStrings("%1", "3599");
+    QTest::newRow("negative: raised to 3600")
+        << -5 << QString() << 3600 << 0 << QStringList(raised).replaceInStrings("%1", "-5");
+    QTest::newRow("0, the default: only when asked") << 0 << QString() << 0 << -1 << QStringList();
+}
+
+// The first automatic check, on the real clock: at once, or when the stored check is an
+// interval old, and from the event loop in either case.
+void tst_Updater::schedule()
+{
+    QFETCH(int, interval);
+    QFETCH(QString, stored);
+    QFETCH(int, effective);
+    QFETCH(int, waitMs);
+    QFETCH(QStringList, warnings);
+
+    pointAt("/fast");
+    if (stored.startsWith("now"))
+        stored = MZU::Internal::utcText(
+            MZU::Internal::secondsNow() + stored.mid(3).toLongLong()); // "+N" or "-N"
+    if (!stored.isNull())
+        QSettings().setValue(lastCheckKey, stored);
+    MessageLog log;
+    MessageLog::take(); // what tests before left
+    MzUpdater updater("1.0.0");
+    QCOMPARE(updater.checkInterval(), 0);
+    QStringList seen;
+    record(&updater, &seen);
+    const int before = server.requestCount("/fast");
+    QElapsedTimer clock;
+    clock.start();
+    updater.setCheckInterval(interval);
+    QCOMPARE(updater.checkInterval(), effective);
+    QCOMPARE(MessageLog::take(), warnings);
+    QVERIFY(!updater.isChecking()); // not before the event loop runs
+    if (waitMs < 0) {
+        QTest::qWait(2500);
+        QCOMPARE(server.requestCount("/fast"), before);
+        QCOMPARE(seen, QStringList());
+        QVERIFY(!schedulerOf(updater)->isActive());
+        QCOMPARE(QSettings().value(lastCheckKey).toString(), stored);
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(updater.isChecking() || !seen.isEmpty(), waitMs + 2000);
+    const qint64 waited = clock.elapsed();
+    QVERIFY2(
+        waited >= waitMs - 1000 && waited < waitMs + 1000, qPrintable(QString::number(waited)));
+    settle({ &updater });
+    QCOMPARE(seen.join('|'), "checked|updateAvailable 2.0.0 | 2.0.0:\nFaster.");
+    QCOMPARE(server.requestCount("/fast"), before + 1);
+    // Remembered, and the next is an interval on: the timer waits an hour at most at a time.
+    const QDateTime last =
+        QDateTime::fromString(QSettings().value(lastCheckKey).toString(), Qt::ISODate);
+    QVERIFY(qAbs(last.secsTo(QDateTime::currentDateTimeUtc())) < 5);
+    QCOMPARE(last.timeSpec(), Qt::UTC);
+    const int remaining = schedulerOf(updater)->remainingTime();
+    QVERIFY2(remaining > 3590 * 1000 && remaining <= 3780 * 1000,
+        qPrintable(QString::number(remaining)));
+    QTest::qWait(200);
+    QCOMPARE(server.requestCount("/fast"), before + 1);
+}
+
+void tst_Updater::pause_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("retryAfter"); // the header; empty: none
+    QTest::addColumn<QString>("said"); // what the reason adds
+    QTest::addColumn<int>("nextAt"); // the next automatic check, in seconds from the first
+
+    const auto row = [](const char *name, int status, const QByteArray &header,
+                         const QString &retryAt, int nextAt) {
+        QTest::newRow(name) << status << header
+                            << (retryAt.isEmpty() ? QString() : "; asked to retry after " + retryAt)
+                            << nextAt;
+    };
+    // The interval is an hour, and the check is made at 2026-12-01T10:00:00Z.
+    row("429, seconds", 429, "7200", "2026-12-01T12:00:00Z", 7200);
+    row("503, seconds", 503, "86400", "2026-12-02T10:00:00Z", 86400);
+    row("429, a date", 429, "Thu, 03 Dec 2026 10:00:00 GMT", "2026-12-03T10:00:00Z", 172800);
+    row("503, a date", 503, "Tue, 08 Dec 2026 10:00:00 GMT", "2026-12-08T10:00:00Z", 604800);
+    row("503, a date of RFC 850", 503, "Wednesday, 02-Dec-26 10:00:00 GMT", "2026-12-02T10:00:00Z",
+        86400);
+    row("503, a date of asctime()", 503, "Wed Dec  2 10:00:00 2026", "2026-12-02T10:00:00Z", 86400);
+    row("429, 30 days: 7 at most", 429, "2592000", "2026-12-31T10:00:00Z", 604800);
+    row("503, 30 days: 7 at most", 503, "2592000", "2026-12-31T10:00:00Z", 604800);
+    row("429, a date a year on: 7 days at most", 429, "Wed, 01 Dec 2027 10:00:00 GMT",
+        "2027-12-01T10:00:00Z", 604800);
+    row("503, a date a year on: 7 days at most", 503, "Wed, 01 Dec 2027 10:00:00 GMT",
+        "2027-12-01T10:00:00Z", 604800);
+    row("503, a minute: the interval still", 503, "60", "2026-12-01T10:01:00Z", 3600);
+    row("503, a date gone by: the interval", 503, "Sun, 01 Nov 2026 10:00:00 GMT",
+        "2026-11-01T10:00:00Z", 3600);
+    row("503 without Retry-After", 503, "", "", 3600);
+    row("503, a Retry-After that is neither", 503, "soon", "", 3600);
+    row("500 with Retry-After: not a pause", 500, "86400", "", 3600);
+}
+
+// A server that asks for a pause gets it from the automatic checks, within 7 days; the clock
+// is set, and the timer fired by hand.
+void tst_Updater::pause()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, retryAfter);
+    QFETCH(QString, said);
+    QFETCH(int, nextAt);
+
+    const QString url = server.url("/pause");
+    HttpServer::Response response = HttpServer::Response::json("{}", status);
+    if (!retryAfter.isEmpty())
+        response.headers.append({ "Retry-After", retryAfter });
+    server.setResponse("/pause", response);
+    MZU::Internal::nowOverride = day0;
+    MessageLog log;
+    MessageLog::take(); // what tests before left
+    MzUpdater updater("1.0.0");
+    updater.setManifestAddress(url);
+    QStringList seen;
+    record(&updater, &seen);
+    updater.setCheckInterval(3600);
+    QTRY_COMPARE(seen.size(), 1);
+    const QString phrase = status == 429 ? " Too Many Requests"
+        : status == 503                  ? " Service Unavailable"
+                                         : "";
+    QCOMPARE(seen.first(),
+        QStringLiteral("checkFailed Cannot download from %1 - answered HTTP %2%3%4")
+            .arg(url)
+            .arg(status)
+            .arg(phrase, said));
+    QCOMPARE(QSettings().value(lastCheckKey).toString(), "2026-12-01T10:00:00Z");
+
+    const auto checksAt = [&](qint64 at) { return firesAt(updater, day0 + at, seen); };
+    const int requests = server.requestCount("/pause");
+    QVERIFY(!checksAt(3599));
+    QVERIFY(!checksAt(nextAt - 1));
+    QCOMPARE(server.requestCount("/pause"), requests);
+    QVERIFY(checksAt(nextAt));
+    QCOMPARE(server.requestCount("/pause"), requests + 1);
+    // The host's own checks are the host's business.
+    updater.checkUpdates();
+    settle({ &updater });
+    QCOMPARE(server.requestCount("/pause"), requests + 2);
+}
+
+// Each interval while the updater lives, counted from the last check, the host's too; an
+// automatic check while one runs waits for its next turn, without a warning.
+void tst_Updater::turns()
+{
+    MZU::Internal::nowOverride = day0;
+    MessageLog log;
+    MessageLog::take(); // what tests before left
+    MzUpdater updater("1.0.0");
+    updater.setManifestAddress(server.url("/fast"));
+    QStringList seen;
+    record(&updater, &seen);
+    const auto checksAt = [&](qint64 at) { return firesAt(updater, day0 + at, seen); };
+    const auto stored = [] { return QSettings().value(lastCheckKey).toString(); };
+    updater.setCheckInterval(7200);
+    QVERIFY(checksAt(0));
+    QCOMPARE(stored(), "2026-12-01T10:00:00Z");
+    QVERIFY(!checksAt(7199));
+    QVERIFY(checksAt(7200));
+    QCOMPARE(stored(), "2026-12-01T12:00:00Z");
+    QVERIFY(!checksAt(7200 + 7199));
+
+    MZU::Internal::nowOverride = day0 + 9000; // 12:30
+    updater.checkUpdates();
+    settle({ &updater });
+    QCOMPARE(stored(), "2026-12-01T12:30:00Z");
+    QVERIFY(!checksAt(7200 + 7200));
+    QVERIFY(!checksAt(9000 + 7199));
+    QVERIFY(checksAt(9000 + 7200));
+    QCOMPARE(seen.count("checked"), 4);
+
+    // Busy: the turn passes in silence, and the next comes once the running check is over.
+    updater.setManifestAddress(server.url("/stalled"));
+    const int stalled = server.requestCount("/stalled");
+    MZU::Internal::nowOverride = day0 + 20000;
+    updater.checkUpdates();
+    QTRY_COMPARE(server.requestCount("/stalled"), stalled + 1);
+    MZU::Internal::nowOverride = day0 + 20000 + 7200;
+    schedulerOf(updater)->start(0);
+    QTest::qWait(200);
+    QCOMPARE(server.requestCount("/stalled"), stalled + 1);
+    QVERIFY(updater.isChecking());
+    updater.setManifestAddress(server.url("/fast"));
+    updater.cancel();
+    QTRY_COMPARE(seen.count("checked"), 5); // the turn it missed
+    QCOMPARE(MessageLog::take(), QStringList());
+
+    // Back to 0: no more checks.
+    updater.setCheckInterval(0);
+    QVERIFY(!schedulerOf(updater)->isActive());
+    QVERIFY(!checksAt(400000));
+    QCOMPARE(updater.checkInterval(), 0);
+}
+
+void tst_Updater::skip_data()
+{
+    QTest::addColumn<QJsonArray>("apps");
+    QTest::addColumn<QStringList>("skips"); // given to skipVersion() in turn
+    QTest::addColumn<QString>("skipped"); // skippedVersion() then
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QStringList>("warnings");
+
+    const QJsonObject critical { { "critical", true } };
+    const QJsonArray two { release("1.5.0", "Smaller."), release("2.0.0", "Faster.") };
+    const QStringList offered { "checked",
+        "updateAvailable 2.0.0 | 2.0.0:\nFaster.\n1.5.0:\nSmaller." };
+    const auto row = [](const char *name, const QJsonArray &apps, const QStringList &skips,
+                         const QString &skipped, const QStringList &events,
+                         const QStringList &warnings = {}) {
+        QTest::newRow(name) << apps << skips << skipped << events << warnings;
+    };
+    row("nothing skipped", two, {}, "", offered);
+    row("skip, then the same release: not offered", two, { "2.0.0" }, "2.0.0", { "checked" });
+    row("skip, then an older release: not offered", QJsonArray { release("1.5.0", "Smaller.") },
+        { "2.0.0" }, "2.0.0", { "checked" });
+    row("skip, then a newer release: offered",
+        QJsonArray { release("2.0.0", "Faster."), release("2.1.0", "Fixed.") }, { "2.0.0" },
+        "2.0.0", { "checked", "updateAvailable 2.1.0 | 2.1.0:\nFixed.\n2.0.0:\nFaster." });
+    row("skip, then the same release, critical: offered",
+        QJsonArray { ManifestBuilder::release(appName, MZU::osString(), "2.0.0",
+            { { "changelog", "Safer." }, { "critical", true } }) },
+        { "2.0.0" }, "2.0.0", { "checked", "updateAvailable 2.0.0 | 2.0.0:\nSafer." });
+    row("skip, then a critical release on the way: offered",
+        QJsonArray { ManifestBuilder::release(appName, MZU::osString(), "1.5.0",
+                         { { "changelog", "Smaller." }, { "critical", true } }),
+            release("2.0.0", "Faster.") },
+        { "2.0.0" }, "2.0.0", offered);
+    row("skip, then forget", two, { "2.0.0", "" }, "", offered);
+    row("a later skip replaces the first", two, { "2.0.0", "1.5.0" }, "1.5.0", offered);
+    row("skip a text that is no version: refused", two, { "1.5.0", "two" }, "1.5.0", offered,
+        { "Cannot skip \"two\" - not a version (MAJOR.MINOR.PATCH[-suffix])" });
+}
+
+// A version skipped is not offered again, but a newer or critical one is; offer() still holds
+// what the check found, and the choice is kept across updaters (and runs).
+void tst_Updater::skip()
+{
+    QFETCH(QJsonArray, apps);
+    QFETCH(QStringList, skips);
+    QFETCH(QString, skipped);
+    QFETCH(QStringList, events);
+    QFETCH(QStringList, warnings);
+
+    MessageLog log;
+    MessageLog::take(); // what tests before left
+    {
+        MzUpdater chooser("1.0.0");
+        for (const QString &version : qAsConst(skips))
+            chooser.skipVersion(version);
+        QCOMPARE(chooser.skippedVersion(), skipped);
+    }
+    QCOMPARE(QSettings().value(skippedKey).toString(), skipped);
+    QCOMPARE(QSettings().contains(skippedKey), !skipped.isEmpty());
+    server.setResponse("/skip", manifest(apps));
+    MzUpdater updater("1.0.0");
+    QCOMPARE(updater.skippedVersion(), skipped);
+    updater.setManifestAddress(server.url("/skip"));
+    QStringList seen;
+    record(&updater, &seen);
+    updater.checkUpdates();
+    settle({ &updater });
+    QCOMPARE(seen, events);
+    QCOMPARE(MessageLog::take(), warnings);
+    // Found all the same.
+    const MZU::Version newest = MZU::Version(apps.last().toObject().value("version").toString());
+    QCOMPARE(updater.offer().version.toString(), newest.toString());
 }
 
 void tst_Updater::destroy_data()

@@ -56,6 +56,7 @@ struct Fetched
     bool lengthDeclared = false; // a Content-Length held the body to its size
     bool chunked = false; // Transfer-Encoding: chunked
     int status = 0; // the HTTP status, 0 when none arrived
+    qint64 retryAfter = 0; // a 429's or 503's Retry-After, in seconds since 1970; 0: none
     QString errorText; // Qt's own text, when Qt's reply reported an error
     bool notFollowed = false; // a redirect with a target, not followed as following is off
 
@@ -162,6 +163,10 @@ public:
         Lock &operator=(const Lock &) = delete;
     };
 };
+
+/// The moment a Retry-After header names (seconds, or an HTTP date), in seconds since 1970,
+/// for an answer received at @p now; 0 when @p value is neither.
+qint64 retryAfterOf(const QByteArray &value, qint64 now);
 
 /// What text that is not JSON is instead, when it can be told ("looks like HTML", "is
 /// UTF-16; ..."), near @p offset where the parse stopped; else empty.

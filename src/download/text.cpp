@@ -2,10 +2,27 @@
 // How the download shows what it did not write itself: addresses and a server's words.
 #include "download_p.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 
 namespace MZU {
 namespace Internal {
+
+qint64 retryAfterOf(const QByteArray &value, qint64 now)
+{
+    const QByteArray text = value.trimmed();
+    bool isNumber = false;
+    const qint64 seconds = text.toLongLong(&isNumber);
+    if (isNumber) // a year at most, whatever the server says: the caller caps it further
+        return seconds >= 0 ? now + qMin<qint64>(seconds, 366 * 86400) : 0;
+    // An HTTP date is RFC 2822's with "GMT" for the zone, which only Qt 5 reads itself.
+    QString date = QString::fromLatin1(text);
+    if (date.endsWith(QLatin1String(" GMT")))
+        date.replace(date.size() - 3, 3, QStringLiteral("+0000"));
+    const QDateTime moment = QDateTime::fromString(date, Qt::RFC2822Date);
+    return moment.isValid() ? moment.toSecsSinceEpoch() : 0;
+}
 
 QString sizeText(qint64 bytes)
 {

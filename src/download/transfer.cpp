@@ -3,6 +3,7 @@
 #include "download_p.h"
 
 #include "mzu.h"
+#include "signature_p.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -233,6 +234,8 @@ void Transfer::State::conclude()
     fetched.lengthDeclared = declared.isValid() && encoding.isEmpty();
     fetched.chunked = reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
     bool named = false; // the reason names the addresses itself
+    if (fetched.status == 429 || fetched.status == 503)
+        fetched.retryAfter = retryAfterOf(reply->rawHeader("Retry-After"), secondsNow());
     if (stopped == Fetched::TooLarge) {
         fetched.outcome = stopped;
         fetched.problem = QStringLiteral("larger than ") + sizeText(maximumSize);
@@ -249,6 +252,9 @@ void Transfer::State::conclude()
         fetched.errorText = reply->errorString();
         fetched.problem =
             networkProblem(*reply, sslErrors, stopped == Fetched::NetworkError, transferTimeoutMs);
+        if (fetched.retryAfter > 0)
+            fetched.problem +=
+                QStringLiteral("; asked to retry after ") + utcText(fetched.retryAfter);
     } else if (redirection(fetched.status)) {
         fetched.outcome = Fetched::Redirected;
         const QByteArray location = reply->rawHeader("Location");

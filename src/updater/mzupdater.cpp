@@ -17,6 +17,7 @@
 #include <QSettings>
 #include <QThread>
 #include <QThreadPool>
+#include <QTimer>
 #include <QUrl>
 #include <QUuid>
 
@@ -84,9 +85,13 @@ QPair<QString, const char *> addressAndSource(const QString &chosen)
 MzUpdater::MzUpdater(const QString &currentVersion, QObject *parent)
     : QObject(parent)
     , watcher(this)
-    , currentVersion(currentVersion)
+    , current(currentVersion)
+    , currentText(currentVersion)
+    , scheduler(new QTimer(this))
 {
     connect(&watcher, SIGNAL(finished()), this, SLOT(asyncFinished()));
+    scheduler->setSingleShot(true);
+    connect(scheduler, &QTimer::timeout, this, &MzUpdater::automaticCheck);
     MZU::Version parsed;
     if (!parsed.fromString(currentVersion) || parsed.isNull())
         qCWarning(MZU::Internal::lcMzupdater).noquote()
@@ -229,6 +234,7 @@ void MzUpdater::checkUpdates()
     }
     QNetworkAccessManager *network = MZU::Internal::threadManager();
     lastOffer = MZU::Offer();
+    checkStarted();
     running = std::make_shared<Running>();
     Running *check = running.get();
     check->promise.reportStarted();
@@ -239,7 +245,7 @@ void MzUpdater::checkUpdates()
         check->promise.reportFinished();
     };
     // Queued behind any other parse in the process; the updater may be gone by its turn.
-    const Running::Question question { address, QCoreApplication::applicationName(), currentVersion,
+    const Running::Question question { address, QCoreApplication::applicationName(), current,
         installId() };
     const auto parse = [check, question](const MZU::Internal::Fetched &manifest,
                            const MZU::Internal::Fetched *signature) {
@@ -266,6 +272,7 @@ void MzUpdater::checkUpdates()
             if (manifest.outcome != MZU::Internal::Fetched::Received) {
                 Outcome outcome;
                 outcome.failure = MZU::Internal::readManifest(address, manifest, nullptr).failure;
+                outcome.retryAfter = manifest.retryAfter;
                 finish(outcome);
                 return;
             }
@@ -321,6 +328,7 @@ void MzUpdater::cancel()
     running->flags->abandoned = true;
     running.reset(); // aborts a transfer, calling nothing
     watcher.setFuture(QFuture<Outcome>()); // finished, and without a result to deliver
+    schedule(); // an automatic turn it held up comes now
 }
 
 void MzUpdater::asyncFinished()
@@ -332,6 +340,7 @@ void MzUpdater::asyncFinished()
     if (future.resultCount() < 1)
         return; // canceled or never started: there is nothing to read
     const Outcome outcome = future.resultAt(0);
+    checkEnded(outcome.retryAfter);
     if (!outcome.checked) {
         Q_EMIT checkFailed(outcome.failure);
         return;
@@ -341,6 +350,15 @@ void MzUpdater::asyncFinished()
     Q_EMIT checked();
     if (!self)
         return; // the host deleted us from its slot
-    if (!outcome.offer.version.isNull())
-        Q_EMIT updateAvailable(outcome.offer.version.toString(), outcome.offer.changelog);
+    if (outcome.offer.version.isNull())
+        return;
+    // The user said no to this version: a newer one, or a critical one, is offered all the same.
+    const MZU::Version skipped(skippedVersion());
+    if (!outcome.offer.critical && !skipped.isNull() && outcome.offer.version <= skipped) {
+        qCDebug(MZU::Internal::lcMzupdater).noquote()
+            << "Not offering" << outcome.offer.version.toString() << "- skipped up to"
+            << skipped.toString();
+        return;
+    }
+    Q_EMIT updateAvailable(outcome.offer.version.toString(), outcome.offer.changelog);
 }
