@@ -5,13 +5,17 @@
 #   ./scripts/test.sh              plain builds and test runs (build/qt5-plain, build/qt6-plain)
 #   ./scripts/test.sh --sanitize   the same under Address-, UndefinedBehavior- and LeakSanitizer
 #   ./scripts/test.sh --qt 5|6     one Qt major only (combines with --sanitize)
-# The plain Qt 6 run also holds src/ and tools/ to .clang-tidy when clang-tidy is installed.
+#   ./scripts/test.sh --tidy-all   clang-tidy over all of src/ and tools/ (as CI does)
+# The plain Qt 6 run also holds to .clang-tidy the files of src/ and tools/ that differ from
+# the main branch (all of them with --tidy-all, or where there is no main branch).
+# Each run ends with the seconds each step took.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/scripts/lib.sh"
 
 mode=plain
 majors=(5 6)
+tidy=changed
 while [ $# -gt 0 ]; do
     case "$1" in
     --sanitize) mode=sanitize ;;
@@ -21,13 +25,14 @@ while [ $# -gt 0 ]; do
         *) echo "test.sh: --qt takes 5 or 6, not '${2:-}'" >&2; exit 64 ;;
         esac
         ;;
-    -h | --help) sed -n '3,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --tidy-all) tidy=all ;;
+    -h | --help) sed -n '3,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test.sh: unknown argument '$1' (see --help)" >&2; exit 64 ;;
     esac
     shift
 done
 
-mzu_require_packages
+mzu_time apt mzu_require_packages
 args=(-DMZUPDATER_DEVELOPER=ON -DBUILD_TESTING=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
 if [ "$mode" = sanitize ]; then
     args+=(-DCMAKE_BUILD_TYPE=Debug -DMZUPDATER_SANITIZE=ON)
@@ -45,11 +50,11 @@ for major in "${majors[@]}"; do
     echo "== Qt $major, $mode: $build"
     mzu_configure "$build" "${args[@]}" -DMZUPDATER_QT_MAJOR="$major" \
         -DMZUPDATER_PACKAGE_TEST_OTHER_BUILD="$previous"
-    cmake --build "$build" --parallel "$(nproc)" -- --no-print-directory >"$build/build.log" 2>&1 \
-        || { cat "$build/build.log"; echo "test.sh: Qt $major build failed" >&2; exit 1; }
-    (cd "$build" && ctest --output-on-failure --parallel "$(nproc)")
+    mzu_time "Qt $major build" mzu_build "$build"
+    mzu_time "Qt $major tests" mzu_ctest "$build"
     if [ "$mode" = plain ] && [ "$major" = 6 ]; then
-        mzu_clang_tidy "$build"
+        mzu_time clang-tidy mzu_clang_tidy "$build" "$tidy"
     fi
     previous=$build
 done
+echo "== seconds taken:${mzu_times}"
