@@ -51,6 +51,32 @@ function(installed_files prefix out)
     set(${out} ${files} PARENT_SCOPE)
 endfunction()
 
+# Builds `source` with what `pkg-config --cflags --libs name` gives under `prefix` (the
+# headers of package `core`, and libraries `name` and `core`), and runs it.
+function(pkg_build prefix name core work source)
+    file(GLOB pc_files ${prefix}/lib*/pkgconfig/${name}.pc)
+    list(LENGTH pc_files pc_count)
+    if(NOT pc_count EQUAL 1)
+        message(FATAL_ERROR "expected one ${name}.pc under ${prefix}, found: ${pc_files}")
+    endif()
+    get_filename_component(pc_dir ${pc_files} DIRECTORY)
+    set(ENV{PKG_CONFIG_PATH} ${pc_dir})
+    run(${PKG_CONFIG} --cflags --libs ${name})
+    if(NOT output MATCHES "-I[^ ]*/include/${core}( |$)" OR NOT output MATCHES "-l${name}( |$)"
+        OR NOT output MATCHES "-l${core}( |$)")
+        message(FATAL_ERROR "pkg-config ${name} gave: ${output}")
+    endif()
+    string(STRIP "${output}" flags)
+    separate_arguments(flags UNIX_COMMAND "${flags}")
+    file(WRITE ${work}/pc.cpp "${source}")
+    run(c++ -std=c++17 -fPIC ${extra} ${work}/pc.cpp -o ${work}/pc ${flags})
+    file(GLOB libdirs LIST_DIRECTORIES true ${prefix}/lib*)
+    string(REPLACE ";" ":" libpath "${libdirs}")
+    set(ENV{LD_LIBRARY_PATH} ${libpath})
+    run(${work}/pc)
+    unset(ENV{LD_LIBRARY_PATH})
+endfunction()
+
 # The consumer project and a pkg-config build of package `name` from `prefix` must compile
 # against Qt `major`, link lib`name`.so.0 and run.
 function(consume prefix name major)
@@ -65,28 +91,10 @@ function(consume prefix name major)
     endif()
     run(${work}/consumer/consumer)
 
-    file(GLOB pc_files ${prefix}/lib*/pkgconfig/${name}.pc)
-    list(LENGTH pc_files pc_count)
-    if(NOT pc_count EQUAL 1)
-        message(FATAL_ERROR "expected one ${name}.pc under ${prefix}, found: ${pc_files}")
-    endif()
-    get_filename_component(pc_dir ${pc_files} DIRECTORY)
-    set(ENV{PKG_CONFIG_PATH} ${pc_dir})
-    run(${PKG_CONFIG} --cflags --libs ${name})
-    if(NOT output MATCHES "-I[^ ]*/include/${name}( |$)" OR NOT output MATCHES "-l${name}( |$)")
-        message(FATAL_ERROR "pkg-config ${name} gave: ${output}")
-    endif()
-    string(STRIP "${output}" flags)
-    separate_arguments(flags UNIX_COMMAND "${flags}")
-    file(WRITE ${work}/pc.cpp "#include <mzu.h>\n"
+    string(CONCAT source "#include <mzu.h>\n"
         "static_assert(QT_VERSION_MAJOR == ${major}, \"wrong Qt\");\n"
         "int main() { return MZU::Version(QStringLiteral(\"1.0.0\")).isNull(); }\n")
-    run(c++ -std=c++17 -fPIC ${extra} ${work}/pc.cpp -o ${work}/pc ${flags})
-    file(GLOB libdirs LIST_DIRECTORIES true ${prefix}/lib*)
-    string(REPLACE ";" ":" libpath "${libdirs}")
-    set(ENV{LD_LIBRARY_PATH} ${libpath})
-    run(${work}/pc)
-    unset(ENV{LD_LIBRARY_PATH})
+    pkg_build(${prefix} ${name} ${name} ${work} "${source}")
 endfunction()
 
 # The same for the dialog library `name` (of core package `core`): the consumer through its
@@ -108,21 +116,7 @@ function(consume_widgets prefix name core major)
     run(${CMAKE_COMMAND} --build ${work}/component)
     run(${work}/component/consumer)
 
-    file(GLOB pc_files ${prefix}/lib*/pkgconfig/${name}.pc)
-    list(LENGTH pc_files pc_count)
-    if(NOT pc_count EQUAL 1)
-        message(FATAL_ERROR "expected one ${name}.pc under ${prefix}, found: ${pc_files}")
-    endif()
-    get_filename_component(pc_dir ${pc_files} DIRECTORY)
-    set(ENV{PKG_CONFIG_PATH} ${pc_dir})
-    run(${PKG_CONFIG} --cflags --libs ${name})
-    if(NOT output MATCHES "-I[^ ]*/include/${core}( |$)" OR NOT output MATCHES "-l${name}( |$)"
-        OR NOT output MATCHES "-l${core}( |$)")
-        message(FATAL_ERROR "pkg-config ${name} gave: ${output}")
-    endif()
-    string(STRIP "${output}" flags)
-    separate_arguments(flags UNIX_COMMAND "${flags}")
-    file(WRITE ${work}/pc.cpp "#include <mzupdatedialog.h>\n#include <mzupdater.h>\n"
+    string(CONCAT source "#include <mzupdatedialog.h>\n#include <mzupdater.h>\n"
         "#include <QApplication>\n"
         "static_assert(QT_VERSION_MAJOR == ${major}, \"wrong Qt\");\n"
         "int main(int argc, char *argv[]) {\n"
@@ -131,12 +125,7 @@ function(consume_widgets prefix name core major)
         "    MzUpdater updater(QStringLiteral(\"1.0.0\"));\n"
         "    MzUpdateDialog dialog(&updater);\n"
         "    return dialog.windowTitle().isEmpty() || dialog.isVisible();\n}\n")
-    run(c++ -std=c++17 -fPIC ${extra} ${work}/pc.cpp -o ${work}/pc ${flags})
-    file(GLOB libdirs LIST_DIRECTORIES true ${prefix}/lib*)
-    string(REPLACE ";" ":" libpath "${libdirs}")
-    set(ENV{LD_LIBRARY_PATH} ${libpath})
-    run(${work}/pc)
-    unset(ENV{LD_LIBRARY_PATH})
+    pkg_build(${prefix} ${name} ${core} ${work} "${source}")
 endfunction()
 
 describe_build(${BUILD_DIR})
