@@ -74,20 +74,14 @@ private Q_SLOTS:
     void filtered();
 
 private:
-    // "/path" on the plain server, "S/path" on the TLS one; anything else is an address as is.
-    HttpServer *host(const QString &where)
-    {
-        return where.startsWith('/') ? &server : where.startsWith("S/") ? &secure : nullptr;
-    }
-    QString url(const QString &where)
-    {
-        HttpServer *on = host(where);
-        return on ? on->url(where.mid(on == &secure)) : where;
-    }
+    // "/path" on the plain server, "S/path" on the TLS one; an address with "://" as is.
+    HttpServer &on(const QString &where) { return where.startsWith('S') ? secure : server; }
+    static QString path(const QString &where) { return where.mid(where.startsWith('S')); }
+    QString url(const QString &w) { return w.contains("://") ? w : on(w).url(path(w)); }
     void serve(const QString &where, const HttpServer::Response &response)
     {
-        if (HttpServer *on = host(where))
-            on->setResponse(where.mid(on == &secure), response);
+        if (!where.contains("://"))
+            on(where).setResponse(path(where), response);
     }
 
     HttpServer server;
@@ -107,44 +101,36 @@ void tst_Download::download_data()
     QTest::addColumn<int>("exitAfterMs"); // > 0: QCoreApplication::exit() then
 
     using R = HttpServer::Response;
-    const auto add = [this](const char *name, const QString &address, const R &response,
-                         const QStringList &keys, bool follow, const QStringList &warnings,
-                         const QByteArray &json, const QStringList &asked, int timeoutMs = -1,
-                         int limitMs = -1, int exitAfterMs = 0) {
-        serve(address, response);
-        QTest::newRow(name) << address << keys << follow << warnings << json << asked << timeoutMs
-                            << limitMs << exitAfterMs;
-    };
+    bool following = false;
+    // Serves `response` at `address` (unless that is an address as is) for the row.
     const auto row = [&](const char *name, const QString &address, const R &response,
                          const QStringList &warnings, const QByteArray &json = QByteArray(),
-                         int timeoutMs = -1, int limitMs = -1, int exitAfterMs = 0) {
-        add(name, address, response, {}, false, warnings, json, {}, timeoutMs, limitMs,
-            exitAfterMs);
-    };
-    // Redirects followed: at most 5, only to http and https, never from https to http, under
-    // one limit and one cap.
-    const auto hop = [&](const char *name, const QString &address, const R &response,
-                         const QStringList &warnings, const QByteArray &json,
-                         const QStringList &asked, int timeoutMs = -1, int limitMs = -1) {
-        add(name, address, response, {}, true, warnings, json, asked, timeoutMs, limitMs);
+                         const QStringList &asked = {}, int timeoutMs = -1, int limitMs = -1,
+                         const QStringList &keys = {}, int exitAfterMs = 0) {
+        serve(address, response);
+        QTest::newRow(name) << address << keys << following << warnings << json << asked
+                            << timeoutMs << limitMs << exitAfterMs;
     };
     // A redirect with a small body of its own, as servers send.
     const auto moved = [](int status, const QString &location) {
         return R { status, { { "Location", location.toUtf8() } }, "moved" };
     };
     // Made by minisign: keys a and b, Versions.json signed with key a as Versions.json.minisig
-    // (prehashed) and Versions.json.legacy.minisig.
+    // (prehashed) and Versions.json.legacy.minisig, and other.json.minisig, of another file;
+    // key c signs the others (README.md there).
     const QByteArray signedManifest = read("Versions.json");
+    const QString a = key("a.pub");
     // The query stays on both addresses.
-    const auto signedRow = [&](const char *name, const QByteArray &body, const R &signature,
-                               const QStringList &keys, const QString &why) {
+    const auto signedRow = [&](const char *name, const R &signature, const QString &why,
+                               const QStringList &keys = {}) {
         static int count = 0;
-        const QString address = QStringLiteral("/%1/Versions.json").arg(++count);
-        serve(address + ".minisig?channel=beta", signature);
-        add(name, address + "?channel=beta", R::json(body), keys, false,
-            why.isEmpty() ? QStringList()
-                          : QStringList { "Refusing the manifest from %1 - " + why },
-            why.isEmpty() ? body : QByteArray(), { address + ".minisig?channel=beta" });
+        const QString path = QStringLiteral("/%1/Versions.json").arg(++count);
+        serve(path + ".minisig?channel=beta", signature);
+        const QStringList warnings { "Refusing the manifest from %1 - " + why };
+        row(name, path + "?channel=beta", R::json(signedManifest),
+            why.isEmpty() ? QStringList() : warnings, why.isEmpty() ? signedManifest : QByteArray(),
+            { path + ".minisig?channel=beta" }, -1, -1,
+            keys.isEmpty() ? QStringList { a, key("c.pub") } : keys);
     };
     const QString from = "Cannot download from %1 - ";
     const QString tooLarge = from + "larger than 4 MiB";
@@ -153,16 +139,13 @@ void tst_Download::download_data()
     // One body byte every `ms`, the first after one interval.
     const auto trickled = [](R response, int ms) { return response.trickleMs = ms, response; };
     const QByteArray manifest = R"({"name": "Versions.json", "apps": []})";
-    R truncatedGzip = R::encoded("gzip", manifest);
-    truncatedGzip.body.chop(12);
 
     row("invalid host", "http://bad host/Versions.json", R(),
         { "Cannot download from  \"%1\"  - invalid address", from + "not a valid address" });
     row("connection refused", "http://127.0.0.1:1/Versions.json", R(),
         { namError("Connection refused"), from + "connection refused" });
     // No bypass: what Qt knows of the certificate comes first, as its error alone says little.
-    row("certificate for another host", secure.url("/V.json").replace("127.0.0.1", "localhost"),
-        R(),
+    row("certificate of another host", secure.url("/").replace("127.0.0.1", "localhost"), R(),
         { "(MZUpdater JSON) NAM error  \"SSL handshake failed...",
             from + "certificate problem: ..." });
     // Without a length, only a body whose JSON stops at its end passes for a cut one.
@@ -171,10 +154,9 @@ void tst_Download::download_data()
     // Qt sometimes takes the close for the end of a chunked body, and sometimes says it was
     // closed ("?": a line that may be missing); either way the body is cut. A body without a
     // length and closed at once is no error to Qt: only the reason may say so.
-    const QByteArray chunked = "Transfer-Encoding";
     row("chunk of 2^63-1 bytes, then the close", "/chunk",
-        { 200, { { chunked, "chunked" } }, "7fffffffffffffff\r\n" + manifest + "\r\n0\r\n\r\n", 0,
-            R::NoLength },
+        { 200, { { "Transfer-Encoding", "chunked" } },
+            "7fffffffffffffff\r\n" + manifest + "\r\n0\r\n\r\n", 0, R::NoLength },
         { cutOff.first(), cutOff.last() + "..." });
     row("no length, no body", "/nobody", { 200, {}, {}, 0, R::NoLength },
         { cutOff.last() + "..." });
@@ -199,16 +181,20 @@ void tst_Download::download_data()
         { from + "answered HTTP 302 without a Location" });
     row("closes mid-body", "/cut-body", { 200, {}, manifest, 0, manifest.size() + 100 }, cutOff);
     row("deflate", "/deflate", R::encoded("deflate", manifest), {}, manifest);
-    row("gzip cut short", "/cut", truncatedGzip, { from + "cannot decode its gzip body" });
+    row("gzip cut short", "/cut",
+        { 200, { { "Content-Encoding", "gzip" } }, R::encoded("gzip", manifest).body.chopped(12) },
+        { from + "cannot decode its gzip body" });
+    row("no answer", "/stall", { 200, {}, {}, 0, -1, true },
+        { namError("Operation canceled"), from + "no data for 300 ms" }, {}, {}, 300);
     // 17 bytes 40 ms apart: longer in total than the timeout, never silent for that long.
     row("steady trickle", "/steady", trickled(R::json("[1,2,3,4,5,6,7,8]"), 40), {},
-        "[1,2,3,4,5,6,7,8]", 300);
-    row("timeout 0 waits", "/slow0", trickled(R::json("[]"), 400), {}, "[]", 0);
+        "[1,2,3,4,5,6,7,8]", {}, 300);
+    row("timeout 0 waits", "/slow0", trickled(R::json("[]"), 400), {}, "[]", {}, 0);
     row("exactly 4 MiB", "/cap", spaces(cap), {}, "[]");
     row("one byte over", "/over", spaces(cap + 1), { tooLarge });
     // Only the header tells the size: refusing must not wait for the body.
     row("1 GiB declared, not sent", "/declared", trickled(spaces(256 * cap, true), 60000),
-        { tooLarge }, {}, 2000);
+        { tooLarge }, {}, {}, 2000);
     row("1 GiB streamed", "/streamed", spaces(256 * cap), { tooLarge });
     row("gzip decoding to 4 MiB + 1", "/bomb", R::encoded("gzip", "[]", cap - 1), { tooLarge });
     // Refused as the decoded bytes pass the cap, not once all are in.
@@ -216,43 +202,45 @@ void tst_Download::download_data()
 
     // Off, as always: the target is never asked for.
     serve("/off/moved.json", R::json(manifest));
-    add("redirect not followed", "/off/Versions.json", moved(302, "/off/moved.json"), {}, false,
+    row("redirect not followed", "/off/Versions.json", moved(302, "/off/moved.json"),
         { from + "redirected (HTTP 302) to " + url("/off/moved.json")
             + "; redirects are not followed" },
         {}, { "/off/Versions.json", "!/off/moved.json" });
+    // Followed from here on: at most 5, only to http and https, never from https to http,
+    // under one limit and one cap.
+    following = true;
     // A relative target, an absolute one to https on another port, one from the root.
     serve("/on/a/b", moved(301, url("S/on/c")));
     serve("S/on/c", moved(307, "/on/final.json"));
     serve("S/on/final.json", R::json(manifest));
-    hop("three redirects", "/on/Versions.json", moved(302, "a/b"), {}, manifest,
+    row("three redirects", "/on/Versions.json", moved(302, "a/b"), {}, manifest,
         { "/on/a/b", "S/on/c", "S/on/final.json" });
     for (int i = 1; i < 6; ++i)
         serve(QStringLiteral("/chain/%1").arg(i), moved(302, QString::number(i + 1)));
     serve("/chain/6", R::json(manifest));
-    hop("six redirects", "/chain/0", moved(302, "1"),
+    row("six redirects", "/chain/0", moved(302, "1"),
         { from + "redirected (HTTP 302) from " + url("/chain/5") + " to " + url("/chain/6")
             + ", refused: more than 5 redirects" },
         {}, { "/chain/5", "!/chain/6" });
-    hop("five redirects", "/chain/1", moved(302, "2"), {}, manifest, { "/chain/6" });
+    row("five redirects", "/chain/1", moved(302, "2"), {}, manifest, { "/chain/6" });
     serve("/down/Versions.json", R::json(manifest));
-    hop("https to http", "S/down/Versions.json", moved(302, url("/down/Versions.json")),
+    row("https to http", "S/down/Versions.json", moved(302, url("/down/Versions.json")),
         { from + "redirected (HTTP 302) from %1 to " + url("/down/Versions.json")
             + ", refused: a redirect from https to http is never followed" },
         {}, { "!/down/Versions.json" });
-    hop("to ftp", "/ftp/Versions.json", moved(301, "ftp://127.0.0.1/Versions.json"),
+    row("to ftp", "/ftp/Versions.json", moved(301, "ftp://127.0.0.1/Versions.json"),
         { from
             + "redirected (HTTP 301) from %1 to ftp://127.0.0.1/Versions.json, refused: "
-              "only http and https addresses are followed" },
-        {}, {});
+              "only http and https addresses are followed" });
     // A failure after redirects names the address that failed, without its password.
     serve("/gone/a", moved(302, "/gone/missing.json"));
-    hop("404 after two redirects", "/gone/Versions.json", moved(302, "/gone/a"),
+    row("404 after two redirects", "/gone/Versions.json", moved(302, "/gone/a"),
         { "(MZUpdater JSON) NAM error ...",
             from + "at " + url("/gone/missing.json")
                 + ", after 2 redirects: answered HTTP 404 Not Found" },
         {}, { "/gone/missing.json" });
     serve("/nowhere/a", R::json(manifest, 302));
-    hop("no Location after a redirect", "/nowhere/Versions.json",
+    row("no Location after a redirect", "/nowhere/Versions.json",
         moved(302, url("/nowhere/a").replace("//", "//user:s3cret@")),
         { from + "at " + url("/nowhere/a").replace("//", "//user:***@")
             + ", after 1 redirect: answered HTTP 302 without a Location" },
@@ -261,16 +249,16 @@ void tst_Download::download_data()
     R bulky = moved(302, "/cap/big.json");
     bulky.fillSize = 3 * 1024 * 1024;
     serve("/cap/big.json", { 200, {}, "[]", 2 * 1024 * 1024, R::NoLength });
-    hop("cap over the chain", "/cap/Versions.json", bulky,
+    row("cap over the chain", "/cap/Versions.json", bulky,
         { from + "at " + url("/cap/big.json") + ", after 1 redirect: larger than 4 MiB" }, {},
         { "/cap/big.json" });
     serve("/slow/final.json", trickled(R::json("[1, 2]"), 120)); // 720 ms
-    hop("limit over the chain", "/slow/Versions.json",
+    row("limit over the chain", "/slow/Versions.json",
         trickled(moved(302, "/slow/final.json"), 120), // 600 ms
         { from + "at " + url("/slow/final.json") + ", after 1 redirect: not finished within 1 s" },
         {}, { "/slow/final.json" }, 5000, 1000);
     serve("/silent/final.json", { 200, {}, {}, 0, -1, true });
-    hop("silent after a redirect", "/silent/Versions.json", moved(302, "/silent/final.json"),
+    row("silent after a redirect", "/silent/Versions.json", moved(302, "/silent/final.json"),
         { namError("Operation canceled"),
             from + "at " + url("/silent/final.json") + ", after 1 redirect: no data for 300 ms" },
         {}, { "/silent/final.json" }, 300);
@@ -278,42 +266,35 @@ void tst_Download::download_data()
     serve("S/sig/store/Versions.json", R::json(signedManifest));
     serve("/sig/Versions.json.minisig", moved(302, url("S/sig/store/Versions.json.minisig")));
     serve("S/sig/store/Versions.json.minisig", R::json(read("Versions.json.minisig")));
-    add("signature through a redirect", "/sig/Versions.json",
-        moved(302, url("S/sig/store/Versions.json")), { key("a.pub") }, true, {}, signedManifest,
+    row("signature through a redirect", "/sig/Versions.json",
+        moved(302, url("S/sig/store/Versions.json")), {}, signedManifest,
         { "S/sig/store/Versions.json", "/sig/Versions.json.minisig",
-            "S/sig/store/Versions.json.minisig" });
+            "S/sig/store/Versions.json.minisig" },
+        -1, -1, { a });
+    following = false;
 
     const R prehashed = R::json(read("Versions.json.minisig"));
-    const QString a = key("a.pub");
-    const QString b = key("b.pub");
-    QByteArray flipped = signedManifest;
-    flipped[flipped.indexOf("1.2.0")] = '2';
-    R oversized = prehashed;
-    oversized.fillSize = 64 * 1024 + 1 - oversized.body.size();
-    signedRow("prehashed", signedManifest, prehashed, { a }, "");
-    signedRow("legacy", signedManifest, R::json(read("Versions.json.legacy.minisig")), { a }, "");
-    signedRow("second of two keys, padded", signedManifest, prehashed, { " " + b + "\n", a }, "");
-    signedRow("key not trusted", signedManifest, prehashed, { b },
-        "key not trusted: signed with key 4C16C38D60606C39, which is not trusted");
+    signedRow("prehashed", prehashed, "");
+    signedRow("legacy", R::json(read("Versions.json.legacy.minisig")), "");
+    signedRow("second of two keys, padded", prehashed, "", { " " + key("b.pub") + "\n", a });
+    signedRow("key not trusted", prehashed,
+        "key not trusted: signed with key 4C16C38D60606C39, which is not trusted",
+        { key("b.pub") });
     // minisign's comment drops leading zeros; the library prints all 16 digits.
-    signedRow("manifest byte", flipped, prehashed, { a },
+    signedRow("signature of another file", R::json(read("other.json.minisig")),
         "signature does not match (key 4C16C38D60606C39)");
-    signedRow(
-        "signature missing", signedManifest, R::json("", 404), { a }, "signature missing: ...");
-    signedRow(
-        "signature of 64 KiB + 1", signedManifest, oversized, { a }, "signature unreadable: ...");
-    signedRow("signature garbage", signedManifest, R::json("<html>\n\n\n</html>\n"), { a },
+    signedRow("signature missing", R::json("", 404), "signature missing: ...");
+    signedRow("signature of 64 KiB + 1",
+        { 200, {}, prehashed.body, 64 * 1024 + 1 - prehashed.size() }, "signature unreadable: ...");
+    signedRow("signature garbage", R::json("<html>\n\n\n</html>\n"),
         "signature malformed: not a minisign signature file");
-    // Key c's, with an expires= in the trusted comment (README.md there).
-    const QString c = key("c.pub");
+    // Key c's, with an expires= in the trusted comment.
     const auto expiring = [](const char *name) {
         return R::json(read(QStringLiteral("Versions.json.%1.minisig").arg(name)));
     };
     const auto signedWith = [&](const QByteArray &comment) {
         return R::json(minisign(signedManifest, comment));
     };
-    const QString expired = "signature expired on 2026-01-30T23:59:59Z (this machine's clock "
-                            "says 2026-02-01T00:00:00Z)";
     const auto misspelt = [](const QString &word) {
         return "signature's expiry \"" + word
             + "\" is not a token of the form expires=YYYY-MM-DDTHH:MM:SSZ";
@@ -322,30 +303,29 @@ void tst_Download::download_data()
         return "signature's expiry \"" + value
             + "\" is not a date of the form YYYY-MM-DDTHH:MM:SSZ";
     };
-    signedRow(
-        "expired a day and a second ago", signedManifest, expiring("expired"), { c }, expired);
-    signedRow("expired a day ago, the skew", signedManifest, expiring("skew"), { c }, "");
-    signedRow("the earlier of two expiries", signedManifest, expiring("twice"), { c }, expired);
+    signedRow("expired a day ago, the skew", expiring("skew"), "");
+    signedRow("the earlier of two expiries", expiring("twice"),
+        "signature expired on 2026-01-30T23:59:59Z (this machine's clock says "
+        "2026-02-01T00:00:00Z)");
     // Fail-closed: any "expires" that is not exactly the token refuses, never "no expiry".
-    signedRow("expires in prose", signedManifest, expiring("prose"), { c }, misspelt("expires"));
-    signedRow("expiry after a no-break space", signedManifest,
-        signedWith("release x\u00a0expires=2000-01-01T00:00:00Z"), { c },
+    signedRow("expires in prose", expiring("prose"), misspelt("expires"));
+    signedRow("expiry after a no-break space",
+        signedWith("release x\u00a0expires=2000-01-01T00:00:00Z"),
         misspelt("x\u00a0expires=2000-01-01T00:00:00Z"));
-    signedRow("expiry in capitals", signedManifest, signedWith("Expires=2099-12-31T23:59:59Z"),
-        { c }, misspelt("Expires=2099-12-31T23:59:59Z"));
-    signedRow("expiry of an impossible date", signedManifest, expiring("baddate"), { c },
-        notDate("2026-02-30T00:00:00Z"));
-    signedRow("expiry with an offset", signedManifest, expiring("badform"), { c },
-        notDate("2026-01-31T00:00:00+01:00"));
+    signedRow("expiry in capitals", signedWith("Expires=2099-12-31T23:59:59Z"),
+        misspelt("Expires=2099-12-31T23:59:59Z"));
+    signedRow("expiry of an impossible date", expiring("baddate"), notDate("2026-02-30T00:00:00Z"));
+    signedRow("expiry with an offset", expiring("badform"), notDate("2026-01-31T00:00:00+01:00"));
     // Only a verified trusted comment is read.
     R backdated = expiring("future");
     backdated.body.replace("2099-12-31", "2025-12-31");
-    signedRow("expiry backdated", signedManifest, backdated, { c },
-        "signature does not match: the trusted comment was altered");
+    signedRow(
+        "expiry backdated", backdated, "signature does not match: the trusted comment was altered");
     // Last: exit() also ends every later event loop of this thread. It ends ours too, and
     // the partial body must be reported, not parsed as if whole.
     row("application exits", "/exit", trickled(R::json("[1, 2]"), 100),
-        { namError("Operation canceled"), from + "canceled before it finished" }, {}, -1, -1, 300);
+        { namError("Operation canceled"), from + "canceled before it finished" }, {}, {}, -1, -1,
+        {}, 300);
 }
 
 void tst_Download::download()
@@ -373,12 +353,11 @@ void tst_Download::download()
     clock.start();
     const int defaultLimit = MZU::Internal::transferLimitMs;
     MZU::Internal::transferLimitMs = limitMs < 0 ? defaultLimit : limitMs;
-    MZU::Internal::Downloaded downloaded;
-    {
+    const MZU::Internal::Downloaded downloaded = [&] {
         MZU::Internal::Session session;
-        downloaded = MZU::Internal::download(
+        return MZU::Internal::download(
             session, url, timeoutMs < 0 ? MZU::Internal::defaultTransferTimeoutMs : timeoutMs);
-    }
+    }();
     MZU::Internal::transferLimitMs = defaultLimit;
     const qint64 elapsed = clock.elapsed();
 
@@ -392,9 +371,9 @@ void tst_Download::download()
     QCOMPARE(downloaded.document, json.isEmpty() ? QJsonDocument() : QJsonDocument::fromJson(json));
     QCOMPARE(MZU::trustedKeys(), keys.replaceInStrings(QRegularExpression("\\s"), ""));
     for (const QString &where : asked) {
-        HttpServer *on = host(where.mid(where.startsWith('!')));
-        const int count = on->requestCount(where.mid(where.startsWith('!') + (on == &secure)));
-        QVERIFY2(count == (where.startsWith('!') ? 0 : 1), qPrintable(where));
+        const bool never = where.startsWith('!');
+        QVERIFY2(
+            on(where.mid(never)).requestCount(path(where.mid(never))) == !never, qPrintable(where));
     }
     // Nothing waits for the default timeouts; a timeout waits for what it says.
     QVERIFY2(elapsed < 10000
@@ -402,11 +381,9 @@ void tst_Download::download()
                 || elapsed >= timeoutMs * 9 / 10),
         qPrintable(QString::number(elapsed)));
     // Far below the 1 GiB stream, with room for what the buffers on the way hold.
-    QVERIFY2(server.bytesSent(address) < 16 * cap,
-        qPrintable(QString::number(server.bytesSent(address))));
+    QVERIFY(server.bytesSent(address) < 16 * cap);
     // A refusal holds not much more than the cap, however large the body is or decodes to.
-    QVERIFY2(!json.isEmpty() || memory.grownKiB() < 100 * 1024,
-        qPrintable(QString::number(memory.grownKiB())));
+    QVERIFY(!json.isEmpty() || memory.grownKiB() < 100 * 1024);
 }
 
 // The test's signer is minisign: the same signature lines as minisign's own file.
@@ -450,15 +427,10 @@ void tst_Download::refusedKeys()
                         + "), so no manifest is accepted until setTrustedKeys() succeeds" }));
         }
     }
-    QCOMPARE(server.requestCount("/refused/Versions.json.minisig"), 0);
-    QVERIFY(MZU::setTrustedKeys({ a }));
-    QCOMPARE(downloadJSon(url), QJsonDocument::fromJson(body));
-    QCOMPARE(server.requestCount("/refused/Versions.json.minisig"), 1);
-    QVERIFY(!MZU::setTrustedKeys({ junk }));
     QVERIFY(MZU::setTrustedKeys({}));
     QCOMPARE(downloadJSon(url), QJsonDocument::fromJson(body));
-    QCOMPARE(server.requestCount("/refused/Versions.json.minisig"), 1);
-    QCOMPARE(MessageLog::take().size(), 1); // the refusal alone
+    QCOMPARE(server.requestCount("/refused/Versions.json.minisig"), 0);
+    QCOMPARE(MessageLog::take(), QStringList());
 }
 
 // Each step: a trusted comment key c signs the manifest with, and the warning downloadJSon()
@@ -506,9 +478,8 @@ void tst_Download::sequences()
         const QString &comment = steps.at(i);
         const QString where = comment.startsWith("other") ? path + "/other" : path;
         const QByteArray served = comment.startsWith("!") ? body.left(20) : body;
-        server.setResponse(where, HttpServer::Response::json(served));
-        server.setResponse(
-            where + ".minisig", HttpServer::Response::json(minisign(served, comment.toUtf8())));
+        serve(where, HttpServer::Response::json(served));
+        serve(where + ".minisig", HttpServer::Response::json(minisign(served, comment.toUtf8())));
         const QJsonDocument document = downloadJSon(server.url(where));
         const QString warning = QString(steps.at(i + 1)).replace("%1", server.url(path));
         const QStringList logged = MessageLog::take();
