@@ -105,7 +105,8 @@ void tst_Servers::initTestCase()
         "location = /down.json { return 503; }\n"
         // Two hops, the first to https on the other port, as hosting sites and CDNs answer.
         "location ~ ^/moved/(.*)$ { return 302 https://127.0.0.1:%2/hop/$1; }\n"
-        "location ~ ^/hop/(.*)$ { return 302 /signature/$1; } } }\n")
+        "location ~ ^/hop/(.*)$ { return 302 /signature/$1; }\n"
+        "location ~ ^/downgrade/(.*)$ { return 302 http://%5:%3/signature/$1; } } }\n")
                               .arg(dir.path(), QString::number(https), QString::number(http),
                                   MZUPDATER_TEST_DATA, loopback.toString());
     // Missing servers skip their rows; a server that is there but does not start fails.
@@ -155,6 +156,10 @@ void tst_Servers::check_data()
                                       "http 302 /moved/Versions.json.minisig",
                                       "https 302 /hop/Versions.json.minisig",
                                       "https 200 " + manifest + ".minisig" };
+    QTest::newRow("https to http") << secure + "/downgrade/Versions.json" << int(Direct)
+                                   << QString("refused: a redirect from https to http is never "
+                                              "followed")
+                                   << QStringList { "https 302 /downgrade/Versions.json" };
 }
 
 void tst_Servers::check()
