@@ -181,6 +181,7 @@ private Q_SLOTS:
         QCoreApplication::setApplicationName(appName);
         // The sequences accepted, the last check and the skipped version go to a settings file
         // of this run's own: another run of these tests at the same time must not clear it.
+        QStandardPaths::setTestModeEnabled(true);
         QVERIFY(settingsHome.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsHome.path());
         QCoreApplication::setOrganizationName(QStringLiteral("mzupdater-tests"));
