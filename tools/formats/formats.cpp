@@ -42,39 +42,38 @@ QString message(const Finding &finding)
         + (finding.pointer.isEmpty() ? QString() : " [" + escaped(finding.pointer) + ']');
 }
 
-QByteArray text(const QVector<Linted> &manifests)
+// One line a finding: @p line appends it to the text, given the manifest's name as shown.
+QByteArray lines(const QVector<Linted> &manifests,
+    void (*line)(QString &out, const QString &file, const Finding &finding))
 {
     QString out;
     for (const Linted &manifest : manifests) {
         const QString file = escaped(displayName(manifest.source));
-        for (const Finding &finding : manifest.findings) {
-            // A finding with no place in the text is at 1:1, where problem matchers keep it.
-            out += QStringLiteral("%1:%2:%3: %4: %5\n")
-                       .arg(file, QString::number(finding.position.line),
-                           QString::number(finding.position.column),
-                           QLatin1String(severityName(finding)), message(finding));
-        }
+        for (const Finding &finding : manifest.findings)
+            line(out, file, finding);
     }
     return out.toUtf8();
 }
 
-QByteArray github(const QVector<Linted> &manifests)
+// A finding with no place in the text is at 1:1, where problem matchers keep it.
+void textLine(QString &out, const QString &file, const Finding &finding)
 {
-    QString out;
-    for (const Linted &manifest : manifests) {
-        for (const Finding &finding : manifest.findings) {
-            out += QStringLiteral("::%1 file=%2,line=%3,col=%4")
-                       .arg(QLatin1String(severityName(finding)),
-                           githubProperty(escaped(displayName(manifest.source))),
-                           QString::number(finding.position.line),
-                           QString::number(finding.position.column));
-            out += ",title=" + githubProperty("mzupdater " + ruleId(finding));
-            out += QLatin1String("::");
-            out += githubData(message(finding)); // a message may be megabytes: no copies
-            out += '\n';
-        }
-    }
-    return out.toUtf8();
+    out += QStringLiteral("%1:%2:%3: %4: %5\n")
+               .arg(file, QString::number(finding.position.line),
+                   QString::number(finding.position.column), QLatin1String(severityName(finding)),
+                   message(finding));
+}
+
+void githubLine(QString &out, const QString &file, const Finding &finding)
+{
+    out +=
+        QStringLiteral("::%1 file=%2,line=%3,col=%4")
+            .arg(QLatin1String(severityName(finding)), githubProperty(file),
+                QString::number(finding.position.line), QString::number(finding.position.column));
+    out += ",title=" + githubProperty("mzupdater " + ruleId(finding));
+    out += QLatin1String("::");
+    out += githubData(message(finding)); // a message may be megabytes: no copies
+    out += '\n';
 }
 
 QByteArray json(const QVector<Linted> &manifests, const QString &os)
@@ -200,13 +199,13 @@ QByteArray formatFindings(Format format, const QVector<Linted> &manifests, const
     case Format::Json:
         return json(manifests, os);
     case Format::Github:
-        return github(manifests);
+        return lines(manifests, githubLine);
     case Format::Sarif:
         return sarif(manifests);
     case Format::Text:
         break;
     }
-    return text(manifests);
+    return lines(manifests, textLine);
 }
 
 QString escaped(const QString &text, bool multiline)
