@@ -225,14 +225,15 @@ bool Scanner::run()
         Level &level = levels[depth - 1];
         const char close = level.object ? '}' : ']';
         space();
-        if (opened) {
+        if (p < end && *p == close) {
+            ++p;
+            closed();
             opened = false;
-            if (p < end && *p == close) {
-                ++p;
-                closed();
-                continue;
-            }
-        } else if (p < end && *p == ',') {
+            continue;
+        }
+        if (!opened) {
+            if (p >= end || *p != ',')
+                return unexpected(QStringLiteral("',' or '%1'").arg(QLatin1Char(close)));
             const char *comma = p++;
             space();
             if (p < end && (*p == '}' || *p == ']'))
@@ -240,14 +241,8 @@ bool Scanner::run()
                     QStringLiteral("a comma before '%1': JSON allows none there")
                         .arg(QLatin1Char(*p)));
             ++level.index;
-        } else if (p < end && *p == close) {
-            ++p;
-            closed();
-            continue;
-        } else {
-            return unexpected(
-                level.object ? QStringLiteral("',' or '}'") : QStringLiteral("',' or ']'"));
         }
+        opened = false;
         if (level.object) {
             if (p >= end || *p != '"')
                 return unexpected(QStringLiteral("a member name in double quotes"));
