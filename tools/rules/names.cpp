@@ -44,14 +44,11 @@ bool close(const QString &a, const QString &b)
     return limit > 0 && editDistance(a, b, limit) <= limit;
 }
 
-QString withoutDigits(const QString &text)
+QString withoutDigits(QString text)
 {
-    QString kept;
-    for (const QChar c : text) {
-        if (!c.isDigit())
-            kept += c;
-    }
-    return kept;
+    const auto digit = [](QChar c) { return c.isDigit(); };
+    text.truncate(int(std::remove_if(text.begin(), text.end(), digit) - text.begin()));
+    return text;
 }
 
 } // namespace
@@ -114,32 +111,26 @@ void Linter::similarNames()
 
 void Linter::misnamed(const QString &at, const QJsonObject &entry, Members members)
 {
-    const Known *begin = knownMembers[int(members)].constData();
-    const Known *end = begin + knownMembers[int(members)].size();
+    const QVector<Known> &known = knownMembers[int(members)];
+    const auto knownAs = [&](const QString &name) {
+        return std::find_if(known.begin(), known.end(),
+            [&](const Known &member) { return name == QLatin1String(member.name); });
+    };
     QStringList missing;
-    for (const Known *known = begin; known != end; ++known) {
-        if (!entry.contains(QLatin1String(known->name)))
-            missing.append(QLatin1String(known->name));
+    for (const Known &member : known) {
+        if (!entry.contains(QLatin1String(member.name)))
+            missing.append(QLatin1String(member.name));
     }
     // Without a missing member, or an unknown one, there is no slip to find.
-    if (missing.isEmpty() || entry.size() + missing.size() == end - begin)
+    if (missing.isEmpty() || entry.size() + missing.size() == known.size())
         return;
-    QStringList unknown;
-    for (auto it = entry.begin(); it != entry.end(); ++it) {
-        const QString key = it.key();
-        if (std::none_of(
-                begin, end, [&](const Known &member) { return key == QLatin1String(member.name); }))
-            unknown.append(key);
-    }
-    for (const QString &key : qAsConst(unknown)) {
-        const QString near = misspelled(key, missing);
+    for (const QString &key : entry.keys()) {
+        const QString near = knownAs(key) == known.end() ? misspelled(key, missing) : QString();
         if (near.isEmpty())
             continue;
-        const Known *known = std::find_if(
-            begin, end, [&](const Known &member) { return near == QLatin1String(member.name); });
         add(at + '/' + pointerToken(key), Rule::MisspelledMember,
             QStringLiteral("%1 is not read; did you mean %2? Without it %3")
-                .arg(inQuotes(key), inQuotes(near), QLatin1String(known->without)));
+                .arg(inQuotes(key), inQuotes(near), QLatin1String(knownAs(near)->without)));
         findings.last().atName = true;
         misspelledAs.insert(at + '/' + near, findings.last().pointer);
     }
