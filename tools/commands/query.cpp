@@ -144,13 +144,10 @@ QString Tool::emptyBecause(const EntryObserver &observer, const QString &what) c
     if (!(hostVersion < targetVersion))
         return QStringLiteral("the window is empty: --from %1 is not below --to %2")
             .arg(hostVersion.toString(), targetVersion.toString());
-    if (observer.dropped == 0)
-        return QStringLiteral("no %1 entry of %2/os/%3 falls in (%4, %5]")
-            .arg(what, at)
-            .arg(observer.os)
-            .arg(hostVersion.toString(), targetVersion.toString());
-    return QStringLiteral("no %1 entry of %2/os/%3 in (%4, %5] is complete; see mzupdater lint")
-        .arg(what, at)
+    const QString none = observer.dropped == 0
+        ? QStringLiteral("no %1 entry of %2/os/%3 falls in (%4, %5]")
+        : QStringLiteral("no %1 entry of %2/os/%3 in (%4, %5] is complete; see mzupdater lint");
+    return none.arg(what, at)
         .arg(observer.os)
         .arg(hostVersion.toString(), targetVersion.toString());
 }

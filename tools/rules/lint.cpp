@@ -151,13 +151,7 @@ QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs, b
 
 Finding makeFinding(Rule rule, const QString &pointer, const QString &message, int offset)
 {
-    Finding finding;
-    finding.rule = rule;
-    finding.severity = ruleEntry(rule).severity;
-    finding.pointer = pointer;
-    finding.message = message;
-    finding.offset = offset;
-    return finding;
+    return { rule, ruleEntry(rule).severity, pointer, message, offset, false, {}, {} };
 }
 
 Finding unreadable(const LoadError &error)
