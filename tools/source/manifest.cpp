@@ -24,25 +24,19 @@ bool readFile(const QString &path, QByteArray &text, LoadError &error)
 {
     QFile file;
     if (path == QLatin1String("-")) {
-        if (!file.open(stdin, QIODevice::ReadOnly)) {
+        if (!file.open(stdin, QIODevice::ReadOnly))
             error.message = QStringLiteral("cannot read standard input");
-            return false;
-        }
+    } else if (QFileInfo(path).isDir()) {
+        error.message = QStringLiteral("cannot read %1: it is a directory").arg(path);
     } else {
         file.setFileName(path);
-        if (QFileInfo(path).isDir()) {
-            error.message = QStringLiteral("cannot read %1: it is a directory").arg(path);
-            return false;
-        }
-        if (!file.open(QIODevice::ReadOnly)) {
+        if (!file.open(QIODevice::ReadOnly))
             error.message = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-            return false;
-        }
-        if (file.size() > maximumManifestSize) {
+        else if (file.size() > maximumManifestSize)
             error.message = tooLarge(path);
-            return false;
-        }
     }
+    if (!error.message.isEmpty())
+        return false;
     // A pipe has no size to trust: read one chunk past the limit at most. Only an empty
     // read ends it: a FIFO's atEnd() is true before its writer has written.
     while (text.size() <= maximumManifestSize) {
