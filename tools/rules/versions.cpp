@@ -25,9 +25,7 @@ void Linter::unreleased(const QString &at, const QJsonValue &value, const QStrin
     const Version version(value.toString());
     // Those under a misspelling of the platform too: its error names the cause.
     QHash<QString, int> versions = misplacedOf.value(released);
-    const QHash<QString, int> here = releasesOf.value(released);
-    for (auto it = here.cbegin(); it != here.cend(); ++it)
-        versions.insert(it.key(), it.value());
+    versions.insert(releasesOf.value(released));
     if (released.isEmpty() || version.isNull() || versions.contains(version.toString()))
         return;
     // A slip of the hand: the release a small edit away, the nearest and then the first.
