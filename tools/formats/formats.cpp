@@ -125,18 +125,16 @@ QString artifactUri(const QString &source)
 
 QByteArray sarif(const QVector<Linted> &manifests)
 {
+    const auto textObject = [](const QString &text) { return QJsonObject { { "text", text } }; };
     QJsonArray rules;
     for (const RuleEntry &rule : ruleEntries()) {
         const QString description = QLatin1String(rule.summary);
         const QString help = QLatin1String(rule.help);
-        rules.append(QJsonObject { { "id", rule.id },
-            { "shortDescription", QJsonObject { { "text", description } } },
-            { "fullDescription", QJsonObject { { "text", description + ' ' + help } } },
-            { "help",
-                QJsonObject { { "text",
-                    help
-                        + QLatin1String(
-                            " See \"lint\" in docs/manifest.md for what hosts do.") } } } });
+        rules.append(
+            QJsonObject { { "id", rule.id }, { "shortDescription", textObject(description) },
+                { "fullDescription", textObject(description + ' ' + help) },
+                { "help",
+                    textObject(help + " See \"lint\" in docs/manifest.md for what hosts do.") } });
     }
     QJsonArray results;
     QJsonArray artifacts;
@@ -169,8 +167,7 @@ QByteArray sarif(const QVector<Linted> &manifests)
                                         .left(32);
             results.append(QJsonObject { { "ruleId", ruleId(finding) },
                 { "ruleIndex", int(finding.rule) }, { "level", severityName(finding) },
-                { "message", QJsonObject { { "text", text } } },
-                { "locations", QJsonArray { location } },
+                { "message", textObject(text) }, { "locations", QJsonArray { location } },
                 { "partialFingerprints",
                     QJsonObject { { "mzupdaterFinding/v1",
                         QStringLiteral("%1:%2").arg(QLatin1String(hash)).arg(++seen[hash]) } } } });
