@@ -201,14 +201,15 @@ QString Tool::help(const Command &command)
 
 bool Tool::version(const QString &name, Version &version, QString &error) const
 {
+    if (!isSet(name))
+        return true;
     const QString text = value(name);
     if (!version.fromString(text))
         error = QStringLiteral("--%1: %2 is not a version (MAJOR.MINOR.PATCH, optionally "
                                "-suffix)")
                     .arg(name, quotedEscaped(text));
-    else if (!droppedNumber(text, version).isEmpty())
-        error = QStringLiteral("--%1: %2 does not fit in 32 bits")
-                    .arg(name, droppedNumber(text, version));
+    else if (const QString dropped = droppedNumber(text, version); !dropped.isEmpty())
+        error = QStringLiteral("--%1: %2 does not fit in 32 bits").arg(name, dropped);
     else if (version.isNull())
         error = QStringLiteral("--%1: %2 is the null version, which hosts treat as no version")
                     .arg(name, quotedEscaped(text));
@@ -225,8 +226,7 @@ int Tool::run(const QStringList &all)
                 && all.value(i + 1) == QLatin1String("json")))
             format = Format::Json;
     }
-    if (name == QLatin1String("--help") || name == QLatin1String("-h")
-        || name == QLatin1String("help")) {
+    if (QStringList { "--help", "-h", "help" }.contains(name)) {
         print(QString::fromLatin1(overview).arg(QCoreApplication::applicationName()));
         return Clean;
     }
@@ -291,18 +291,15 @@ int Tool::run(const QStringList &all)
     if (os.isEmpty())
         return fail(BadUsage, QStringLiteral("--os: the platform name is empty"));
     app = value("app");
-    if (command->required.contains(QStringLiteral("current"))
-        && !version(QStringLiteral("current"), hostVersion, error))
+    // Only the command's own versions are set, and those are required.
+    if (!version(QStringLiteral("current"), hostVersion, error)
+        || !version(QStringLiteral("from"), hostVersion, error)
+        || !version(QStringLiteral("to"), targetVersion, error))
         return fail(BadUsage, error);
-    if (command->required.contains(QStringLiteral("from"))) {
-        if (!version(QStringLiteral("from"), hostVersion, error)
-            || !version(QStringLiteral("to"), targetVersion, error))
-            return fail(BadUsage, error);
-        if (targetVersion < hostVersion)
-            return fail(BadUsage,
-                QStringLiteral("--from %1 is later than --to %2: hosts never move backwards")
-                    .arg(hostVersion.toString(), targetVersion.toString()));
-    }
+    if (isSet("to") && targetVersion < hostVersion)
+        return fail(BadUsage,
+            QStringLiteral("--from %1 is later than --to %2: hosts never move backwards")
+                .arg(hostVersion.toString(), targetVersion.toString()));
     return (this->*command->run)();
 }
 
@@ -355,9 +352,9 @@ int Tool::lint()
         Verified verified;
         QVector<Finding> findings;
         if (const int stopped = read(source, loaded, error, &verified)) {
-            findings.append(unreadable(error));
-            if (stopped == Refused)
-                findings.first() = makeFinding(Rule::BadSignature, QString(), error.message);
+            findings.append(stopped == Refused
+                    ? makeFinding(Rule::BadSignature, QString(), error.message)
+                    : unreadable(error));
         } else {
             findings = lintManifest(loaded, os, !keys.isEmpty());
             const QString soon = expiresSoon(verified, Internal::secondsNow());
