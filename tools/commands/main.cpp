@@ -158,7 +158,7 @@ int Tool::fail(int code, const QString &message)
     return code;
 }
 
-bool Tool::parse(const Command &command, const QStringList &arguments, QString &error)
+QString Tool::parse(const Command &command, const QStringList &arguments)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const QString &name : command.required + command.optional) {
@@ -169,18 +169,14 @@ bool Tool::parse(const Command &command, const QStringList &arguments, QString &
         parser.addOption({ name, help, QString::fromLatin1(option->value) });
     }
     parser.addOption({ { "h", "help" }, QStringLiteral("Shows this help.") });
-    if (!parser.parse(QStringList { QCoreApplication::applicationName() } + arguments)) {
-        error = parser.errorText();
-        return false;
-    }
+    if (!parser.parse(QStringList { QCoreApplication::applicationName() } + arguments))
+        return parser.errorText();
     const QStringList given = parser.optionNames();
     for (const QString &name : given) {
-        if (given.count(name) > 1 && !command.repeatable.contains(name)) {
-            error = QStringLiteral("--%1 is given twice").arg(name);
-            return false;
-        }
+        if (given.count(name) > 1 && !command.repeatable.contains(name))
+            return QStringLiteral("--%1 is given twice").arg(name);
     }
-    return true;
+    return QString();
 }
 
 QString Tool::help(const Command &command)
@@ -244,8 +240,8 @@ int Tool::run(const QStringList &all)
                            : QStringLiteral("unknown command %1; the commands are check, files, "
                                             "settings, lint and verify")
                                  .arg(quotedEscaped(name)));
-    QString error;
-    if (!parse(*command, all.mid(2), error))
+    QString error = parse(*command, all.mid(2));
+    if (!error.isEmpty())
         return fail(BadUsage, error);
     if (isSet("help") || isSet("h")) {
         print(help(*command));

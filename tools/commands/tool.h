@@ -58,7 +58,7 @@ public:
 
 private:
     int fail(int code, const QString &message);
-    bool parse(const Command &command, const QStringList &arguments, QString &error);
+    QString parse(const Command &command, const QStringList &arguments); // the error, or empty
     // Not parser.isSet(): it warns of an option that this command does not define.
     bool isSet(const QString &name) const { return parser.optionNames().contains(name); }
     QString value(const QString &name) const
