@@ -71,25 +71,19 @@ void Linter::similarNames()
         ++uses[name];
         (os.isString() ? releasesNamed : applicationsNamed)[name].append(i);
     }
-    const auto firstUse = [&](const QString &name) {
-        return std::min(releasesNamed.value(name).value(0, list.size()),
-            applicationsNamed.value(name).value(0, list.size()));
-    };
     // A name is taken for a slip of the most used name close to it, when that one is used
-    // more, or as often but earlier.
+    // more, or as often but earlier (names are in the order of their first use).
     QHash<int, int> meantFor;
     const auto better = [&](int x, int y) {
         const int a = uses.value(names.at(x));
         const int b = uses.value(names.at(y));
-        return a != b ? a > b : firstUse(names.at(x)) < firstUse(names.at(y));
+        return a != b ? a > b : x < y;
     };
-    for (const auto &pair : ::similarNames(names)) {
-        for (const auto &[slip, meant] :
-            { std::make_pair(pair.first, pair.second), std::make_pair(pair.second, pair.first) }) {
-            if (better(meant, slip)
-                && (!meantFor.contains(slip) || better(meant, meantFor.value(slip))))
-                meantFor.insert(slip, meant);
-        }
+    for (auto [meant, slip] : ::similarNames(names)) {
+        if (better(slip, meant))
+            std::swap(meant, slip);
+        if (!meantFor.contains(slip) || better(meant, meantFor.value(slip)))
+            meantFor.insert(slip, meant);
     }
     for (auto it = meantFor.cbegin(); it != meantFor.cend(); ++it) {
         const QString &slip = names.at(it.key());
