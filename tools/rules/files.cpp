@@ -47,10 +47,6 @@ void Linter::files(const QString &at, const QJsonObject &system, const QString &
             if (reason.skip != Skip::NullVersion)
                 dropped(entryAt, entry, reason);
         }
-    }
-    for (int k = 0; k < entries.size(); ++k) {
-        const QString entryAt = at + QStringLiteral("/files/%1").arg(k);
-        const QJsonObject entry = entries.at(k).toObject();
         entryRules(entryAt, entry, Members::File, released);
         url(entryAt + "/url", entry.value(QLatin1String("url")));
         digest(entryAt, entry);
