@@ -50,19 +50,16 @@ QVector<Finding> textFindings(const Manifest &manifest)
         if (last && last->pointer == fault.pointer && !last->escape == !fault.escape)
             continue;
         last = &fault;
-        if (fault.escape)
-            findings.append(makeFinding(Rule::UnknownEscape, fault.pointer,
-                QStringLiteral("\"\\%1\" is not a JSON escape: hosts drop the backslash and "
-                               "read %2; write \"\\\\\" for a backslash")
-                    .arg(QString(QLatin1Char(fault.escape)), inQuotes(fault.read)),
-                fault.offset));
-        else
-            findings.append(makeFinding(Rule::RawControl, fault.pointer,
-                QStringLiteral("a raw %1 inside a string, which JSON forbids: hosts read it as "
-                               "part of %2, other JSON readers refuse the manifest; write it "
-                               "escaped")
-                    .arg(rawCharacter(fault.control), inQuotes(fault.read)),
-                fault.offset));
+        const QString message = fault.escape
+            ? QStringLiteral("\"\\%1\" is not a JSON escape: hosts drop the backslash and read "
+                             "%2; write \"\\\\\" for a backslash")
+                  .arg(QString(QLatin1Char(fault.escape)), inQuotes(fault.read))
+            : QStringLiteral("a raw %1 inside a string, which JSON forbids: hosts read it as "
+                             "part of %2, other JSON readers refuse the manifest; write it "
+                             "escaped")
+                  .arg(rawCharacter(fault.control), inQuotes(fault.read));
+        findings.append(makeFinding(fault.escape ? Rule::UnknownEscape : Rule::RawControl,
+            fault.pointer, message, fault.offset));
     }
     return findings;
 }
