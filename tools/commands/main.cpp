@@ -302,15 +302,13 @@ int Tool::run(const QStringList &all)
 // Reads a manifest as a host trusting the --key/--key-file keys does: the exact bytes,
 // then their signature, and only what verifies is parsed. Returns Clean, Unreadable or
 // Refused.
-int Tool::read(const QString &source, Manifest &manifest, LoadError &error, Verified *verified)
+int Tool::read(const QString &source, Manifest &manifest, LoadError &error, Verified &verified)
 {
     manifest.source = source;
     QByteArray text;
     if (!readSource(source, text, error))
         return Unreadable;
-    Verified ignored;
-    if (!keys.isEmpty()
-        && !verifyText(source, text, keys, verified ? *verified : ignored, error.message))
+    if (!keys.isEmpty() && !verifyText(source, text, keys, verified, error.message))
         return Refused;
     return parseManifest(text, manifest, error) ? Clean : Unreadable;
 }
@@ -320,7 +318,8 @@ int Tool::read(const QString &source, Manifest &manifest, LoadError &error, Veri
 int Tool::load()
 {
     LoadError error;
-    if (const int code = read(sources.first(), manifest, error)) {
+    Verified verified;
+    if (const int code = read(sources.first(), manifest, error, verified)) {
         QString message = error.message;
         if (error.offset >= 0) {
             const Finding finding = unreadable(error);
@@ -347,7 +346,7 @@ int Tool::lint()
         LoadError error;
         Verified verified;
         QVector<Finding> findings;
-        if (const int stopped = read(source, loaded, error, &verified)) {
+        if (const int stopped = read(source, loaded, error, verified)) {
             findings.append(stopped == Refused
                     ? makeFinding(Rule::BadSignature, QString(), error.message)
                     : unreadable(error));

@@ -67,8 +67,7 @@ private:
     }
     bool version(const QString &name, MZU::Version &version, QString &error) const;
     int load();
-    int read(
-        const QString &source, Manifest &manifest, LoadError &error, Verified *verified = nullptr);
+    int read(const QString &source, Manifest &manifest, LoadError &error, Verified &verified);
     QString help(const Command &command);
     int list(bool files);
     QString emptyBecause(const EntryObserver &observer, const QString &what) const;

@@ -81,7 +81,7 @@ QByteArray json(const QVector<Linted> &manifests, const QString &os)
     QJsonArray sources;
     QJsonArray list;
     int errors = 0;
-    int total = 0;
+    int warnings = 0;
     for (const Linted &manifest : manifests) {
         sources.append(displayName(manifest.source));
         for (const Finding &finding : manifest.findings) {
@@ -94,12 +94,11 @@ QByteArray json(const QVector<Linted> &manifests, const QString &os)
                 entry.insert("offset", finding.offset);
             }
             list.append(entry);
-            errors += finding.severity == Severity::Error;
-            ++total;
+            ++(finding.severity == Severity::Error ? errors : warnings);
         }
     }
     return indentedJson({ { "manifest", sources.first() }, { "manifests", sources }, { "os", os },
-        { "findings", list }, { "errors", errors }, { "warnings", total - errors } });
+        { "findings", list }, { "errors", errors }, { "warnings", warnings } });
 }
 
 bool webAddress(const QString &source)
