@@ -161,10 +161,10 @@ bool Scanner::value(int parents)
 {
     // The value at p belongs to levels[parents - 1], or is the root (pointer "").
     const Level *parent = parents > 0 ? &levels.at(parents - 1) : nullptr;
-    const QString pointer = wanted && (!parent || parent->tracked)
-        ? (parent ? parent->pointer + QLatin1Char('/') + token(*parent) : QString())
-        : QString();
-    const bool tracked = wanted && (!parent || parent->tracked) && wanted->contains(pointer);
+    const bool reachable = wanted && (!parent || parent->tracked);
+    const QString pointer =
+        reachable && parent ? parent->pointer + QLatin1Char('/') + token(*parent) : QString();
+    const bool tracked = reachable && wanted->contains(pointer);
     if (tracked && offsets)
         offsets->insert(
             pointer, { int(p - begin), parent && parent->object ? parent->name : int(p - begin) });
@@ -242,7 +242,6 @@ bool Scanner::run()
                         .arg(QLatin1Char(*p)));
             ++level.index;
         }
-        opened = false;
         if (level.object) {
             if (p >= end || *p != '"')
                 return unexpected(QStringLiteral("a member name in double quotes"));
