@@ -165,10 +165,9 @@ int Tool::list(bool files)
         QStringList columns { "filename", "location", "url" };
         QStringList others;
         for (const UpdateFile &file : found) {
-            for (auto it = file.values.begin(); it != file.values.end(); ++it) {
-                if (!columns.contains(it.key()) && !others.contains(it.key())
-                    && it.key() != "version")
-                    others.append(it.key());
+            for (const QString &key : file.values.keys()) {
+                if (!columns.contains(key) && !others.contains(key) && key != "version")
+                    others.append(key);
             }
         }
         std::sort(others.begin(), others.end());
