@@ -159,11 +159,9 @@ QByteArray sarif(const QVector<Linted> &manifests)
             if (address && !text.contains(manifest.source))
                 text += QStringLiteral(" (in %1)").arg(escaped(manifest.source));
             // The same finding keeps its fingerprint when lines move or wording changes.
-            const QByteArray hash = QCryptographicHash::hash(
-                (ruleId(finding) + '\n' + finding.pointer + '\n' + uri).toUtf8(),
-                QCryptographicHash::Sha256)
-                                        .toHex()
-                                        .left(32);
+            const QByteArray key = (ruleId(finding) + '\n' + finding.pointer + '\n' + uri).toUtf8();
+            const QByteArray hash =
+                QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(32);
             results.append(QJsonObject { { "ruleId", ruleId(finding) },
                 { "ruleIndex", int(finding.rule) }, { "level", severityName(finding) },
                 { "message", textObject(text) }, { "locations", QJsonArray { location } },
