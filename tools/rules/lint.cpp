@@ -28,8 +28,7 @@ QString asWritten(const QString &message, const QByteArray &text, int offset)
     const QString printed = shortJson(value);
     if (!value.isDouble() || printed == QLatin1String(written))
         return message;
-    QString result = message;
-    return result.replace(
+    return QString(message).replace(
         QRegularExpression("(?<![\\w.+-])" + QRegularExpression::escape(printed) + "(?![\\w.])"),
         QString::fromLatin1(written));
 }

@@ -200,8 +200,6 @@ QVector<QPair<int, int>> similarNames(const QStringList &names)
     QHash<QString, QVector<int>> buckets;
     QVector<QString> keys;
     QVector<QString> letters;
-    keys.reserve(names.size());
-    letters.reserve(names.size());
     for (int i = 0; i < names.size(); ++i) {
         const QString key = folded(names.at(i));
         keys.append(key);

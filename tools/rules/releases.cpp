@@ -107,9 +107,8 @@ void Linter::release(int i, const QJsonObject &entry)
     const QJsonValue tip = entry.value(QLatin1String("tip"));
     const QJsonValue log = entry.value(QLatin1String("changelog"));
     const QString tipText = tip.toString().trimmed().toLower();
-    const bool meant = tip.isDouble()
-        ? tip.toDouble() != 0
-        : tipText == "true" || tipText == "yes" || tipText == "1" || tipText == "on";
+    const bool meant = tip.isDouble() ? tip.toDouble() != 0
+                                      : QStringList { "true", "yes", "1", "on" }.contains(tipText);
     if (!meant && (log.isUndefined() || log.isString()))
         return; // nothing the resolution could read otherwise than it seems
 

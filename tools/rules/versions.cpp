@@ -30,15 +30,12 @@ void Linter::unreleased(const QString &at, const QJsonValue &value, const QStrin
         return;
     // A slip of the hand: the release a small edit away, the nearest and then the first.
     QString nearest;
-    int distance = 0;
-    int nearestAt = 0;
+    QPair<int, int> best { 3, 0 }; // the distance, then the release's index; 3 is too far
     for (auto it = versions.cbegin(); it != versions.cend(); ++it) {
-        const int d = editDistance(version.toString(), it.key(), 2);
-        if (d <= 2
-            && (nearest.isEmpty() || d < distance || (d == distance && it.value() < nearestAt))) {
-            distance = d;
+        const QPair<int, int> here { editDistance(version.toString(), it.key(), 2), it.value() };
+        if (here < best) {
+            best = here;
             nearest = it.key();
-            nearestAt = it.value();
         }
     }
     add(at, Rule::VersionWithoutRelease,
