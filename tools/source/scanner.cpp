@@ -1,10 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "source/scanner.h"
 
-#include "source/places.h"
-
-#include <QJsonArray>
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -75,12 +71,9 @@ bool Scanner::string(QString *decoded)
         return fail(start, QStringLiteral("a string that is never closed"));
     if (decoded || (faults && faults->size() > known)) {
         // Escapes as Qt reads them, unknown ones too.
-        const QString read = escapes
-            ? QJsonDocument::fromJson('[' + QByteArray(start, int(p - start + 1)) + ']')
-                  .array()
-                  .at(0)
-                  .toString()
-            : QString::fromUtf8(start + 1, int(p - start - 1));
+        const int length = int(p - start + 1); // with the quotes
+        const QString read = escapes ? valueIn(QByteArray(start, length), 0, length).toString()
+                                     : QString::fromUtf8(start + 1, length - 2);
         for (int i = known; faults && i < faults->size(); ++i)
             (*faults)[i].read = read;
         if (decoded)
