@@ -331,8 +331,7 @@ int Tool::load()
         }
         return fail(code, message);
     }
-    const QString ignored = ignoredBecause(manifest.document);
-    if (!ignored.isEmpty())
+    if (const QString ignored = ignoredBecause(manifest.document); !ignored.isEmpty())
         return fail(Unreadable, QStringLiteral("hosts ignore this manifest: %1").arg(ignored));
     return Clean;
 }
@@ -352,8 +351,7 @@ int Tool::lint()
                     : unreadable(error));
         } else {
             findings = lintManifest(loaded, os, !keys.isEmpty());
-            const QString soon = expiresSoon(verified, Internal::secondsNow());
-            if (!soon.isEmpty())
+            if (const QString soon = expiresSoon(verified, Internal::secondsNow()); !soon.isEmpty())
                 findings.prepend(makeFinding(Rule::SignatureExpiring, QString(), soon));
         }
         for (const Finding &finding : qAsConst(findings)) {

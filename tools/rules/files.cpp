@@ -88,8 +88,7 @@ void Linter::digest(const QString &at, const QJsonObject &entry)
 {
     const bool hashed = entry.contains(QLatin1String("sha256"));
     if (hashed || entry.contains(QLatin1String("size"))) {
-        const QString problem = fileDigest(entry.toVariantHash()).problem;
-        if (!problem.isEmpty())
+        if (const QString problem = fileDigest(entry.toVariantHash()).problem; !problem.isEmpty())
             add(at + (problem.contains(QLatin1String("\"size\"")) ? "/size" : "/sha256"),
                 Rule::FileDigest, problem + "; fileMatches() matches no file against this entry");
     }

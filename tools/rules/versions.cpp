@@ -7,14 +7,12 @@ namespace {
 QString asciiDigits(const QString &text)
 {
     const auto other = [](QChar c) { return c.isDigit() && (c < '0' || c > '9'); };
-    if (std::none_of(text.begin(), text.end(), other))
-        return QString();
     QString result = text;
     for (QChar &c : result) {
         if (other(c))
             c = QChar('0' + c.digitValue());
     }
-    return result;
+    return result == text ? QString() : result;
 }
 
 } // namespace
@@ -74,14 +72,12 @@ void Linter::misread(const QString &at, const QJsonValue &value)
     Version version;
     if (!version.fromString(value.toString()) || version.isNull())
         return; // the walks report these
-    const QString ascii = asciiDigits(value.toString());
-    if (!ascii.isEmpty())
+    if (const QString ascii = asciiDigits(value.toString()); !ascii.isEmpty())
         add(at, Rule::VersionDigits,
             QStringLiteral("\"version\" %1 reads as %2: hosts read digits of another script as "
                            "0; write %3")
                 .arg(inQuotes(value.toString()), version.toString(), inQuotes(ascii)));
-    const QString dropped = droppedNumber(value.toString(), version);
-    if (!dropped.isEmpty())
+    if (const QString dropped = droppedNumber(value.toString(), version); !dropped.isEmpty())
         add(at, Rule::VersionOverflow,
             QStringLiteral("\"version\" %1 reads as %2: %3 does not fit in 32 bits")
                 .arg(inQuotes(value.toString()), version.toString(), dropped));
