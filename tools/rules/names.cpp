@@ -4,6 +4,7 @@
 #include <QVarLengthArray>
 
 #include <cstdlib>
+#include <tuple>
 
 namespace {
 
@@ -156,10 +157,7 @@ int editDistance(const QString &a, const QString &b, int limit)
         }
         if (best > limit)
             return limit + 1;
-        int *oldest = before;
-        before = previous;
-        previous = current;
-        current = oldest;
+        std::tie(before, previous, current) = std::make_tuple(previous, current, before);
     }
     return std::min(previous[m], limit + 1);
 }
@@ -178,10 +176,8 @@ QString folded(const QString &text)
 QString misspelled(const QString &name, const QStringList &known)
 {
     const QString key = folded(name);
-    for (const QString &candidate : known) {
-        if (key == candidate)
-            return candidate;
-    }
+    if (known.contains(key))
+        return key;
     // Member names are short: a third of the name may be wrong, up to two edits.
     for (const QString &candidate : known) {
         const int limit = std::min(2, int(candidate.size()) / 3);
