@@ -70,8 +70,7 @@ void githubLine(QString &out, const QString &file, const Finding &finding)
         QStringLiteral("::%1 file=%2,line=%3,col=%4")
             .arg(QLatin1String(severityName(finding)), githubProperty(file),
                 QString::number(finding.position.line), QString::number(finding.position.column));
-    out += ",title=" + githubProperty("mzupdater " + ruleId(finding));
-    out += QLatin1String("::");
+    out += ",title=" + githubProperty("mzupdater " + ruleId(finding)) + "::";
     out += githubData(message(finding)); // a message may be megabytes: no copies
     out += '\n';
 }

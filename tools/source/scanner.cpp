@@ -127,8 +127,8 @@ void Scanner::noteMember(Level &level, const QString &key, int offset)
     const auto hidden = level.members.constFind(key);
     level.repeat = -1;
     if (hidden != level.members.cend()) {
-        repeated->append(
-            { pointerOf(depth), offset, hidden->offset, 0, hidden->end, level.name, hidden->name });
+        repeated->append({ pointerOf(depth), key, offset, hidden->offset, 0, hidden->end,
+            level.name, hidden->name });
         level.repeat = int(repeated->size()) - 1;
     }
     level.members.insert(key, { offset, 0, level.name });
@@ -169,15 +169,7 @@ bool Scanner::value(int parents)
             return fail(p, QStringLiteral("nested more than 1024 levels deep; hosts refuse it"));
         if (depth == levels.size())
             levels.append(Level());
-        {
-            Level &level = levels[depth++];
-            level.object = *p == '{';
-            level.tracked = tracked;
-            level.index = 0;
-            level.pointer = pointer;
-            level.members.clear();
-            level.repeat = -1;
-        }
+        levels[depth++] = { *p == '{', tracked, 0, pointer, QString(), {}, -1, 0 };
         ++p;
         return true;
     case '"':
