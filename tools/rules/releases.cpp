@@ -96,8 +96,7 @@ void Linter::release(int i, const QJsonObject &entry)
                            "release as critical")
                 .arg(shortJson(critical)));
     const QJsonValue rollout = entry.value(QLatin1String("rollout"));
-    if (!rollout.isUndefined()
-        && MZU::Internal::rolloutOf(entry.toVariantHash(), MZU::Version(), QString()).malformed)
+    if (!rollout.isUndefined() && rolloutOf(entry.toVariantHash(), Version(), QString()).malformed)
         add(at + "/rollout", Rule::RolloutMalformed,
             QStringLiteral("\"rollout\" is %1: hosts hold this release back from every install "
                            "(it needs \"start\" as YYYY-MM-DDTHH:MM:SSZ and \"days\" as a "
