@@ -158,7 +158,7 @@ int Tool::fail(int code, const QString &message)
     return code;
 }
 
-bool Tool::parse(const Command &command, const QStringList &arguments, QString &error)
+QString Tool::parse(const Command &command, const QStringList &arguments)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const QString &name : command.required + command.optional) {
@@ -169,18 +169,14 @@ bool Tool::parse(const Command &command, const QStringList &arguments, QString &
         parser.addOption({ name, help, QString::fromLatin1(option->value) });
     }
     parser.addOption({ { "h", "help" }, QStringLiteral("Shows this help.") });
-    if (!parser.parse(QStringList { QCoreApplication::applicationName() } + arguments)) {
-        error = parser.errorText();
-        return false;
-    }
+    if (!parser.parse(QStringList { QCoreApplication::applicationName() } + arguments))
+        return parser.errorText();
     const QStringList given = parser.optionNames();
     for (const QString &name : given) {
-        if (given.count(name) > 1 && !command.repeatable.contains(name)) {
-            error = QStringLiteral("--%1 is given twice").arg(name);
-            return false;
-        }
+        if (given.count(name) > 1 && !command.repeatable.contains(name))
+            return QStringLiteral("--%1 is given twice").arg(name);
     }
-    return true;
+    return QString();
 }
 
 QString Tool::help(const Command &command)
@@ -201,14 +197,15 @@ QString Tool::help(const Command &command)
 
 bool Tool::version(const QString &name, Version &version, QString &error) const
 {
+    if (!isSet(name))
+        return true;
     const QString text = value(name);
     if (!version.fromString(text))
         error = QStringLiteral("--%1: %2 is not a version (MAJOR.MINOR.PATCH, optionally "
                                "-suffix)")
                     .arg(name, quotedEscaped(text));
-    else if (!droppedNumber(text, version).isEmpty())
-        error = QStringLiteral("--%1: %2 does not fit in 32 bits")
-                    .arg(name, droppedNumber(text, version));
+    else if (const QString dropped = droppedNumber(text, version); !dropped.isEmpty())
+        error = QStringLiteral("--%1: %2 does not fit in 32 bits").arg(name, dropped);
     else if (version.isNull())
         error = QStringLiteral("--%1: %2 is the null version, which hosts treat as no version")
                     .arg(name, quotedEscaped(text));
@@ -225,8 +222,7 @@ int Tool::run(const QStringList &all)
                 && all.value(i + 1) == QLatin1String("json")))
             format = Format::Json;
     }
-    if (name == QLatin1String("--help") || name == QLatin1String("-h")
-        || name == QLatin1String("help")) {
+    if (QStringList { "--help", "-h", "help" }.contains(name)) {
         print(QString::fromLatin1(overview).arg(QCoreApplication::applicationName()));
         return Clean;
     }
@@ -244,8 +240,8 @@ int Tool::run(const QStringList &all)
                            : QStringLiteral("unknown command %1; the commands are check, files, "
                                             "settings, lint and verify")
                                  .arg(quotedEscaped(name)));
-    QString error;
-    if (!parse(*command, all.mid(2), error))
+    QString error = parse(*command, all.mid(2));
+    if (!error.isEmpty())
         return fail(BadUsage, error);
     if (isSet("help") || isSet("h")) {
         print(help(*command));
@@ -291,33 +287,28 @@ int Tool::run(const QStringList &all)
     if (os.isEmpty())
         return fail(BadUsage, QStringLiteral("--os: the platform name is empty"));
     app = value("app");
-    if (command->required.contains(QStringLiteral("current"))
-        && !version(QStringLiteral("current"), hostVersion, error))
+    // Only the command's own versions are set, and those are required.
+    if (!version(QStringLiteral("current"), hostVersion, error)
+        || !version(QStringLiteral("from"), hostVersion, error)
+        || !version(QStringLiteral("to"), targetVersion, error))
         return fail(BadUsage, error);
-    if (command->required.contains(QStringLiteral("from"))) {
-        if (!version(QStringLiteral("from"), hostVersion, error)
-            || !version(QStringLiteral("to"), targetVersion, error))
-            return fail(BadUsage, error);
-        if (targetVersion < hostVersion)
-            return fail(BadUsage,
-                QStringLiteral("--from %1 is later than --to %2: hosts never move backwards")
-                    .arg(hostVersion.toString(), targetVersion.toString()));
-    }
+    if (isSet("to") && targetVersion < hostVersion)
+        return fail(BadUsage,
+            QStringLiteral("--from %1 is later than --to %2: hosts never move backwards")
+                .arg(hostVersion.toString(), targetVersion.toString()));
     return (this->*command->run)();
 }
 
 // Reads a manifest as a host trusting the --key/--key-file keys does: the exact bytes,
 // then their signature, and only what verifies is parsed. Returns Clean, Unreadable or
 // Refused.
-int Tool::read(const QString &source, Manifest &manifest, LoadError &error, Verified *verified)
+int Tool::read(const QString &source, Manifest &manifest, LoadError &error, Verified &verified)
 {
     manifest.source = source;
     QByteArray text;
     if (!readSource(source, text, error))
         return Unreadable;
-    Verified ignored;
-    if (!keys.isEmpty()
-        && !verifyText(source, text, keys, verified ? *verified : ignored, error.message))
+    if (!keys.isEmpty() && !verifyText(source, text, keys, verified, error.message))
         return Refused;
     return parseManifest(text, manifest, error) ? Clean : Unreadable;
 }
@@ -327,7 +318,8 @@ int Tool::read(const QString &source, Manifest &manifest, LoadError &error, Veri
 int Tool::load()
 {
     LoadError error;
-    if (const int code = read(sources.first(), manifest, error)) {
+    Verified verified;
+    if (const int code = read(sources.first(), manifest, error, verified)) {
         QString message = error.message;
         if (error.offset >= 0) {
             const Finding finding = unreadable(error);
@@ -339,8 +331,7 @@ int Tool::load()
         }
         return fail(code, message);
     }
-    const QString ignored = ignoredBecause(manifest.document);
-    if (!ignored.isEmpty())
+    if (const QString ignored = ignoredBecause(manifest.document); !ignored.isEmpty())
         return fail(Unreadable, QStringLiteral("hosts ignore this manifest: %1").arg(ignored));
     return Clean;
 }
@@ -354,14 +345,13 @@ int Tool::lint()
         LoadError error;
         Verified verified;
         QVector<Finding> findings;
-        if (const int stopped = read(source, loaded, error, &verified)) {
-            findings.append(unreadable(error));
-            if (stopped == Refused)
-                findings.first() = makeFinding(Rule::BadSignature, QString(), error.message);
+        if (const int stopped = read(source, loaded, error, verified)) {
+            findings.append(stopped == Refused
+                    ? makeFinding(Rule::BadSignature, QString(), error.message)
+                    : unreadable(error));
         } else {
             findings = lintManifest(loaded, os, !keys.isEmpty());
-            const QString soon = expiresSoon(verified, Internal::secondsNow());
-            if (!soon.isEmpty())
+            if (const QString soon = expiresSoon(verified, Internal::secondsNow()); !soon.isEmpty())
                 findings.prepend(makeFinding(Rule::SignatureExpiring, QString(), soon));
         }
         for (const Finding &finding : qAsConst(findings)) {

@@ -144,13 +144,10 @@ QString Tool::emptyBecause(const EntryObserver &observer, const QString &what) c
     if (!(hostVersion < targetVersion))
         return QStringLiteral("the window is empty: --from %1 is not below --to %2")
             .arg(hostVersion.toString(), targetVersion.toString());
-    if (observer.dropped == 0)
-        return QStringLiteral("no %1 entry of %2/os/%3 falls in (%4, %5]")
-            .arg(what, at)
-            .arg(observer.os)
-            .arg(hostVersion.toString(), targetVersion.toString());
-    return QStringLiteral("no %1 entry of %2/os/%3 in (%4, %5] is complete; see mzupdater lint")
-        .arg(what, at)
+    const QString none = observer.dropped == 0
+        ? QStringLiteral("no %1 entry of %2/os/%3 falls in (%4, %5]")
+        : QStringLiteral("no %1 entry of %2/os/%3 in (%4, %5] is complete; see mzupdater lint");
+    return none.arg(what, at)
         .arg(observer.os)
         .arg(hostVersion.toString(), targetVersion.toString());
 }
@@ -168,10 +165,9 @@ int Tool::list(bool files)
         QStringList columns { "filename", "location", "url" };
         QStringList others;
         for (const UpdateFile &file : found) {
-            for (auto it = file.values.begin(); it != file.values.end(); ++it) {
-                if (!columns.contains(it.key()) && !others.contains(it.key())
-                    && it.key() != "version")
-                    others.append(it.key());
+            for (const QString &key : file.values.keys()) {
+                if (!columns.contains(key) && !others.contains(key) && key != "version")
+                    others.append(key);
             }
         }
         std::sort(others.begin(), others.end());

@@ -58,7 +58,7 @@ public:
 
 private:
     int fail(int code, const QString &message);
-    bool parse(const Command &command, const QStringList &arguments, QString &error);
+    QString parse(const Command &command, const QStringList &arguments); // the error, or empty
     // Not parser.isSet(): it warns of an option that this command does not define.
     bool isSet(const QString &name) const { return parser.optionNames().contains(name); }
     QString value(const QString &name) const
@@ -67,8 +67,7 @@ private:
     }
     bool version(const QString &name, MZU::Version &version, QString &error) const;
     int load();
-    int read(
-        const QString &source, Manifest &manifest, LoadError &error, Verified *verified = nullptr);
+    int read(const QString &source, Manifest &manifest, LoadError &error, Verified &verified);
     QString help(const Command &command);
     int list(bool files);
     QString emptyBecause(const EntryObserver &observer, const QString &what) const;

@@ -42,39 +42,37 @@ QString message(const Finding &finding)
         + (finding.pointer.isEmpty() ? QString() : " [" + escaped(finding.pointer) + ']');
 }
 
-QByteArray text(const QVector<Linted> &manifests)
+// One line a finding: @p line appends it to the text, given the manifest's name as shown.
+QByteArray lines(const QVector<Linted> &manifests,
+    void (*line)(QString &out, const QString &file, const Finding &finding))
 {
     QString out;
     for (const Linted &manifest : manifests) {
         const QString file = escaped(displayName(manifest.source));
-        for (const Finding &finding : manifest.findings) {
-            // A finding with no place in the text is at 1:1, where problem matchers keep it.
-            out += QStringLiteral("%1:%2:%3: %4: %5\n")
-                       .arg(file, QString::number(finding.position.line),
-                           QString::number(finding.position.column),
-                           QLatin1String(severityName(finding)), message(finding));
-        }
+        for (const Finding &finding : manifest.findings)
+            line(out, file, finding);
     }
     return out.toUtf8();
 }
 
-QByteArray github(const QVector<Linted> &manifests)
+// A finding with no place in the text is at 1:1, where problem matchers keep it.
+void textLine(QString &out, const QString &file, const Finding &finding)
 {
-    QString out;
-    for (const Linted &manifest : manifests) {
-        for (const Finding &finding : manifest.findings) {
-            out += QStringLiteral("::%1 file=%2,line=%3,col=%4")
-                       .arg(QLatin1String(severityName(finding)),
-                           githubProperty(escaped(displayName(manifest.source))),
-                           QString::number(finding.position.line),
-                           QString::number(finding.position.column));
-            out += ",title=" + githubProperty("mzupdater " + ruleId(finding));
-            out += QLatin1String("::");
-            out += githubData(message(finding)); // a message may be megabytes: no copies
-            out += '\n';
-        }
-    }
-    return out.toUtf8();
+    out += QStringLiteral("%1:%2:%3: %4: %5\n")
+               .arg(file, QString::number(finding.position.line),
+                   QString::number(finding.position.column), QLatin1String(severityName(finding)),
+                   message(finding));
+}
+
+void githubLine(QString &out, const QString &file, const Finding &finding)
+{
+    out +=
+        QStringLiteral("::%1 file=%2,line=%3,col=%4")
+            .arg(QLatin1String(severityName(finding)), githubProperty(file),
+                QString::number(finding.position.line), QString::number(finding.position.column));
+    out += ",title=" + githubProperty("mzupdater " + ruleId(finding)) + "::";
+    out += githubData(message(finding)); // a message may be megabytes: no copies
+    out += '\n';
 }
 
 QByteArray json(const QVector<Linted> &manifests, const QString &os)
@@ -82,7 +80,7 @@ QByteArray json(const QVector<Linted> &manifests, const QString &os)
     QJsonArray sources;
     QJsonArray list;
     int errors = 0;
-    int total = 0;
+    int warnings = 0;
     for (const Linted &manifest : manifests) {
         sources.append(displayName(manifest.source));
         for (const Finding &finding : manifest.findings) {
@@ -95,12 +93,11 @@ QByteArray json(const QVector<Linted> &manifests, const QString &os)
                 entry.insert("offset", finding.offset);
             }
             list.append(entry);
-            errors += finding.severity == Severity::Error;
-            ++total;
+            ++(finding.severity == Severity::Error ? errors : warnings);
         }
     }
     return indentedJson({ { "manifest", sources.first() }, { "manifests", sources }, { "os", os },
-        { "findings", list }, { "errors", errors }, { "warnings", total - errors } });
+        { "findings", list }, { "errors", errors }, { "warnings", warnings } });
 }
 
 bool webAddress(const QString &source)
@@ -126,18 +123,16 @@ QString artifactUri(const QString &source)
 
 QByteArray sarif(const QVector<Linted> &manifests)
 {
+    const auto textObject = [](const QString &text) { return QJsonObject { { "text", text } }; };
     QJsonArray rules;
     for (const RuleEntry &rule : ruleEntries()) {
         const QString description = QLatin1String(rule.summary);
         const QString help = QLatin1String(rule.help);
-        rules.append(QJsonObject { { "id", rule.id },
-            { "shortDescription", QJsonObject { { "text", description } } },
-            { "fullDescription", QJsonObject { { "text", description + ' ' + help } } },
-            { "help",
-                QJsonObject { { "text",
-                    help
-                        + QLatin1String(
-                            " See \"lint\" in docs/manifest.md for what hosts do.") } } } });
+        rules.append(
+            QJsonObject { { "id", rule.id }, { "shortDescription", textObject(description) },
+                { "fullDescription", textObject(description + ' ' + help) },
+                { "help",
+                    textObject(help + " See \"lint\" in docs/manifest.md for what hosts do.") } });
     }
     QJsonArray results;
     QJsonArray artifacts;
@@ -163,15 +158,12 @@ QByteArray sarif(const QVector<Linted> &manifests)
             if (address && !text.contains(manifest.source))
                 text += QStringLiteral(" (in %1)").arg(escaped(manifest.source));
             // The same finding keeps its fingerprint when lines move or wording changes.
-            const QByteArray hash = QCryptographicHash::hash(
-                (ruleId(finding) + '\n' + finding.pointer + '\n' + uri).toUtf8(),
-                QCryptographicHash::Sha256)
-                                        .toHex()
-                                        .left(32);
+            const QByteArray key = (ruleId(finding) + '\n' + finding.pointer + '\n' + uri).toUtf8();
+            const QByteArray hash =
+                QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(32);
             results.append(QJsonObject { { "ruleId", ruleId(finding) },
                 { "ruleIndex", int(finding.rule) }, { "level", severityName(finding) },
-                { "message", QJsonObject { { "text", text } } },
-                { "locations", QJsonArray { location } },
+                { "message", textObject(text) }, { "locations", QJsonArray { location } },
                 { "partialFingerprints",
                     QJsonObject { { "mzupdaterFinding/v1",
                         QStringLiteral("%1:%2").arg(QLatin1String(hash)).arg(++seen[hash]) } } } });
@@ -200,13 +192,13 @@ QByteArray formatFindings(Format format, const QVector<Linted> &manifests, const
     case Format::Json:
         return json(manifests, os);
     case Format::Github:
-        return github(manifests);
+        return lines(manifests, githubLine);
     case Format::Sarif:
         return sarif(manifests);
     case Format::Text:
         break;
     }
-    return text(manifests);
+    return lines(manifests, textLine);
 }
 
 QString escaped(const QString &text, bool multiline)

@@ -47,10 +47,6 @@ void Linter::files(const QString &at, const QJsonObject &system, const QString &
             if (reason.skip != Skip::NullVersion)
                 dropped(entryAt, entry, reason);
         }
-    }
-    for (int k = 0; k < entries.size(); ++k) {
-        const QString entryAt = at + QStringLiteral("/files/%1").arg(k);
-        const QJsonObject entry = entries.at(k).toObject();
         entryRules(entryAt, entry, Members::File, released);
         url(entryAt + "/url", entry.value(QLatin1String("url")));
         digest(entryAt, entry);
@@ -63,33 +59,28 @@ void Linter::files(const QString &at, const QJsonObject &system, const QString &
 void Linter::outside(const QString &at, const QJsonObject &entry)
 {
     static const QRegularExpression absolute(QStringLiteral("^([/\\\\]|[A-Za-z]:)"));
+    static const QRegularExpression separator(QStringLiteral("[/\\\\]"));
     int depth = 0; // folders below the installation
     for (const char *member : { "location", "filename" }) {
         const QString text = entry.value(QLatin1String(member)).toString();
-        if (absolute.match(text).hasMatch()) {
-            add(at + '/' + member, Rule::FileOutside,
-                QStringLiteral("%1 %2 is an absolute path: a careless host that joins it to "
-                               "its installation folder writes to %2 itself, overwriting what "
-                               "is there")
-                    .arg(inQuotes(QLatin1String(member)), inQuotes(text)));
-            return;
-        }
-        static const QRegularExpression separator(QStringLiteral("[/\\\\]"));
-        const QStringList segments = text.split(separator);
-        for (const QString &segment : segments) {
+        QString why;
+        if (absolute.match(text).hasMatch())
+            why = QStringLiteral("%1 %2 is an absolute path: a careless host that joins it to its "
+                                 "installation folder writes to %2 itself, overwriting what is "
+                                 "there");
+        for (const QString &segment : text.split(separator)) {
             if (segment == QLatin1String(".."))
                 --depth;
             else if (!segment.isEmpty() && segment != QLatin1String("."))
                 ++depth;
-            if (depth < 0) {
-                add(at + '/' + member, Rule::FileOutside,
-                    QStringLiteral("%1 %2 climbs above the installation folder with \"..\": "
-                                   "a careless host writes outside its installation, "
-                                   "overwriting what is there")
-                        .arg(inQuotes(QLatin1String(member)), inQuotes(text)));
-                return;
-            }
+            if (depth < 0 && why.isEmpty())
+                why = QStringLiteral("%1 %2 climbs above the installation folder with \"..\": a "
+                                     "careless host writes outside its installation, overwriting "
+                                     "what is there");
         }
+        if (!why.isEmpty())
+            return add(at + '/' + member, Rule::FileOutside,
+                why.arg(inQuotes(QLatin1String(member)), inQuotes(text)));
     }
 }
 
@@ -97,8 +88,7 @@ void Linter::digest(const QString &at, const QJsonObject &entry)
 {
     const bool hashed = entry.contains(QLatin1String("sha256"));
     if (hashed || entry.contains(QLatin1String("size"))) {
-        const QString problem = fileDigest(entry.toVariantHash()).problem;
-        if (!problem.isEmpty())
+        if (const QString problem = fileDigest(entry.toVariantHash()).problem; !problem.isEmpty())
             add(at + (problem.contains(QLatin1String("\"size\"")) ? "/size" : "/sha256"),
                 Rule::FileDigest, problem + "; fileMatches() matches no file against this entry");
     }

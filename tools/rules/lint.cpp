@@ -28,8 +28,7 @@ QString asWritten(const QString &message, const QByteArray &text, int offset)
     const QString printed = shortJson(value);
     if (!value.isDouble() || printed == QLatin1String(written))
         return message;
-    QString result = message;
-    return result.replace(
+    return QString(message).replace(
         QRegularExpression("(?<![\\w.+-])" + QRegularExpression::escape(printed) + "(?![\\w.])"),
         QString::fromLatin1(written));
 }
@@ -151,13 +150,7 @@ QVector<Finding> lintManifest(const Manifest &manifest, const QString &hostOs, b
 
 Finding makeFinding(Rule rule, const QString &pointer, const QString &message, int offset)
 {
-    Finding finding;
-    finding.rule = rule;
-    finding.severity = ruleEntry(rule).severity;
-    finding.pointer = pointer;
-    finding.message = message;
-    finding.offset = offset;
-    return finding;
+    return { rule, ruleEntry(rule).severity, pointer, message, offset, false, {}, {} };
 }
 
 Finding unreadable(const LoadError &error)

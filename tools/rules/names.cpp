@@ -4,6 +4,7 @@
 #include <QVarLengthArray>
 
 #include <cstdlib>
+#include <tuple>
 
 namespace {
 
@@ -44,14 +45,11 @@ bool close(const QString &a, const QString &b)
     return limit > 0 && editDistance(a, b, limit) <= limit;
 }
 
-QString withoutDigits(const QString &text)
+QString withoutDigits(QString text)
 {
-    QString kept;
-    for (const QChar c : text) {
-        if (!c.isDigit())
-            kept += c;
-    }
-    return kept;
+    const auto digit = [](QChar c) { return c.isDigit(); };
+    text.truncate(int(std::remove_if(text.begin(), text.end(), digit) - text.begin()));
+    return text;
 }
 
 } // namespace
@@ -74,25 +72,19 @@ void Linter::similarNames()
         ++uses[name];
         (os.isString() ? releasesNamed : applicationsNamed)[name].append(i);
     }
-    const auto firstUse = [&](const QString &name) {
-        return std::min(releasesNamed.value(name).value(0, list.size()),
-            applicationsNamed.value(name).value(0, list.size()));
-    };
     // A name is taken for a slip of the most used name close to it, when that one is used
-    // more, or as often but earlier.
+    // more, or as often but earlier (names are in the order of their first use).
     QHash<int, int> meantFor;
     const auto better = [&](int x, int y) {
         const int a = uses.value(names.at(x));
         const int b = uses.value(names.at(y));
-        return a != b ? a > b : firstUse(names.at(x)) < firstUse(names.at(y));
+        return a != b ? a > b : x < y;
     };
-    for (const auto &pair : ::similarNames(names)) {
-        for (const auto &[slip, meant] :
-            { std::make_pair(pair.first, pair.second), std::make_pair(pair.second, pair.first) }) {
-            if (better(meant, slip)
-                && (!meantFor.contains(slip) || better(meant, meantFor.value(slip))))
-                meantFor.insert(slip, meant);
-        }
+    for (auto [meant, slip] : ::similarNames(names)) {
+        if (better(slip, meant))
+            std::swap(meant, slip);
+        if (!meantFor.contains(slip) || better(meant, meantFor.value(slip)))
+            meantFor.insert(slip, meant);
     }
     for (auto it = meantFor.cbegin(); it != meantFor.cend(); ++it) {
         const QString &slip = names.at(it.key());
@@ -114,32 +106,26 @@ void Linter::similarNames()
 
 void Linter::misnamed(const QString &at, const QJsonObject &entry, Members members)
 {
-    const Known *begin = knownMembers[int(members)].constData();
-    const Known *end = begin + knownMembers[int(members)].size();
+    const QVector<Known> &known = knownMembers[int(members)];
+    const auto knownAs = [&](const QString &name) {
+        return std::find_if(known.begin(), known.end(),
+            [&](const Known &member) { return name == QLatin1String(member.name); });
+    };
     QStringList missing;
-    for (const Known *known = begin; known != end; ++known) {
-        if (!entry.contains(QLatin1String(known->name)))
-            missing.append(QLatin1String(known->name));
+    for (const Known &member : known) {
+        if (!entry.contains(QLatin1String(member.name)))
+            missing.append(QLatin1String(member.name));
     }
     // Without a missing member, or an unknown one, there is no slip to find.
-    if (missing.isEmpty() || entry.size() + missing.size() == end - begin)
+    if (missing.isEmpty() || entry.size() + missing.size() == known.size())
         return;
-    QStringList unknown;
-    for (auto it = entry.begin(); it != entry.end(); ++it) {
-        const QString key = it.key();
-        if (std::none_of(
-                begin, end, [&](const Known &member) { return key == QLatin1String(member.name); }))
-            unknown.append(key);
-    }
-    for (const QString &key : qAsConst(unknown)) {
-        const QString near = misspelled(key, missing);
+    for (const QString &key : entry.keys()) {
+        const QString near = knownAs(key) == known.end() ? misspelled(key, missing) : QString();
         if (near.isEmpty())
             continue;
-        const Known *known = std::find_if(
-            begin, end, [&](const Known &member) { return near == QLatin1String(member.name); });
         add(at + '/' + pointerToken(key), Rule::MisspelledMember,
             QStringLiteral("%1 is not read; did you mean %2? Without it %3")
-                .arg(inQuotes(key), inQuotes(near), QLatin1String(known->without)));
+                .arg(inQuotes(key), inQuotes(near), QLatin1String(knownAs(near)->without)));
         findings.last().atName = true;
         misspelledAs.insert(at + '/' + near, findings.last().pointer);
     }
@@ -171,10 +157,7 @@ int editDistance(const QString &a, const QString &b, int limit)
         }
         if (best > limit)
             return limit + 1;
-        int *oldest = before;
-        before = previous;
-        previous = current;
-        current = oldest;
+        std::tie(before, previous, current) = std::make_tuple(previous, current, before);
     }
     return std::min(previous[m], limit + 1);
 }
@@ -193,10 +176,8 @@ QString folded(const QString &text)
 QString misspelled(const QString &name, const QStringList &known)
 {
     const QString key = folded(name);
-    for (const QString &candidate : known) {
-        if (key == candidate)
-            return candidate;
-    }
+    if (known.contains(key))
+        return key;
     // Member names are short: a third of the name may be wrong, up to two edits.
     for (const QString &candidate : known) {
         const int limit = std::min(2, int(candidate.size()) / 3);
@@ -215,8 +196,6 @@ QVector<QPair<int, int>> similarNames(const QStringList &names)
     QHash<QString, QVector<int>> buckets;
     QVector<QString> keys;
     QVector<QString> letters;
-    keys.reserve(names.size());
-    letters.reserve(names.size());
     for (int i = 0; i < names.size(); ++i) {
         const QString key = folded(names.at(i));
         keys.append(key);

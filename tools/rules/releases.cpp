@@ -96,8 +96,7 @@ void Linter::release(int i, const QJsonObject &entry)
                            "release as critical")
                 .arg(shortJson(critical)));
     const QJsonValue rollout = entry.value(QLatin1String("rollout"));
-    if (!rollout.isUndefined()
-        && MZU::Internal::rolloutOf(entry.toVariantHash(), MZU::Version(), QString()).malformed)
+    if (!rollout.isUndefined() && rolloutOf(entry.toVariantHash(), Version(), QString()).malformed)
         add(at + "/rollout", Rule::RolloutMalformed,
             QStringLiteral("\"rollout\" is %1: hosts hold this release back from every install "
                            "(it needs \"start\" as YYYY-MM-DDTHH:MM:SSZ and \"days\" as a "
@@ -107,9 +106,8 @@ void Linter::release(int i, const QJsonObject &entry)
     const QJsonValue tip = entry.value(QLatin1String("tip"));
     const QJsonValue log = entry.value(QLatin1String("changelog"));
     const QString tipText = tip.toString().trimmed().toLower();
-    const bool meant = tip.isDouble()
-        ? tip.toDouble() != 0
-        : tipText == "true" || tipText == "yes" || tipText == "1" || tipText == "on";
+    const bool meant = tip.isDouble() ? tip.toDouble() != 0
+                                      : QStringList { "true", "yes", "1", "on" }.contains(tipText);
     if (!meant && (log.isUndefined() || log.isString()))
         return; // nothing the resolution could read otherwise than it seems
 

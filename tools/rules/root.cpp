@@ -4,13 +4,11 @@
 bool Linter::topLevel()
 {
     const QString ignored = ignoredBecause(manifest);
-    if (!manifest.isObject()) {
-        add(QString(), Rule::IgnoredManifest, ignored + ": hosts ignore the whole manifest");
-        return false;
-    }
     if (!ignored.isEmpty())
-        add(QStringLiteral("/name"), Rule::IgnoredManifest,
+        add(manifest.isObject() ? QStringLiteral("/name") : QString(), Rule::IgnoredManifest,
             ignored + ": hosts ignore the whole manifest");
+    if (!manifest.isObject())
+        return false;
     const QJsonValue appsValue = manifest.object().value(QLatin1String("apps"));
     if (appsValue.isUndefined())
         add(QStringLiteral("/apps"), Rule::NoApps,

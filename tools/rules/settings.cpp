@@ -6,10 +6,11 @@ void Linter::settings(const QString &at, const QJsonObject &system, const QStrin
     const QJsonArray entries = entryList(at, system, QStringLiteral("settings"));
     for (int k = 0; k < entries.size(); ++k) {
         const QString entryAt = at + QStringLiteral("/settings/%1").arg(k);
-        if (!entries.at(k).isObject())
-            continue;
         const QJsonObject entry = entries.at(k).toObject();
-        for (const SkipReason &reason : settingSkips(entry)) {
+        // A setting that is not an object has its finding already.
+        const QVector<SkipReason> skips =
+            entries.at(k).isObject() ? settingSkips(entry) : QVector<SkipReason>();
+        for (const SkipReason &reason : skips) {
             const QJsonValue member = entry.value(reason.member);
             if (reason.skip == Skip::NullVersion)
                 nullVersion(
@@ -25,8 +26,6 @@ void Linter::settings(const QString &at, const QJsonObject &system, const QStrin
                                 ? "; write it as the string " + inQuotes(shortJson(member))
                                 : QString()));
         }
+        entryRules(entryAt, entry, Members::Setting, released);
     }
-    for (int k = 0; k < entries.size(); ++k)
-        entryRules(QStringLiteral("%1/settings/%2").arg(at).arg(k), entries.at(k).toObject(),
-            Members::Setting, released);
 }

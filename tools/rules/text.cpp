@@ -26,9 +26,6 @@ QVector<Finding> textFindings(const Manifest &manifest)
     const QVector<TextPosition> firsts = positions(manifest.text, hidden);
     for (int i = 0; i < manifest.repeatedKeys.size(); ++i) {
         const RepeatedKey &repeated = manifest.repeatedKeys.at(i);
-        const QString name = repeated.pointer.section('/', -1)
-                                 .replace(QLatin1String("~1"), QLatin1String("/"))
-                                 .replace(QLatin1String("~0"), QLatin1String("~"));
         // Qt 6 keeps the last; Qt 5 sorts the members of a large object without keeping
         // their order, and then keeps either: ask the document this Qt read.
         const QJsonValue kept = valueAt(manifest.document, repeated.pointer);
@@ -39,7 +36,7 @@ QVector<Finding> textFindings(const Manifest &manifest)
                                 "%2, column %3, not this one"
                               : "%1 appears twice in this object: hosts see only this one, not "
                                 "the one at line %2, column %3")
-                .arg(inQuotes(name))
+                .arg(inQuotes(repeated.key))
                 .arg(firsts.at(i).line)
                 .arg(firsts.at(i).column),
             repeated.name));
@@ -50,19 +47,16 @@ QVector<Finding> textFindings(const Manifest &manifest)
         if (last && last->pointer == fault.pointer && !last->escape == !fault.escape)
             continue;
         last = &fault;
-        if (fault.escape)
-            findings.append(makeFinding(Rule::UnknownEscape, fault.pointer,
-                QStringLiteral("\"\\%1\" is not a JSON escape: hosts drop the backslash and "
-                               "read %2; write \"\\\\\" for a backslash")
-                    .arg(QString(QLatin1Char(fault.escape)), inQuotes(fault.read)),
-                fault.offset));
-        else
-            findings.append(makeFinding(Rule::RawControl, fault.pointer,
-                QStringLiteral("a raw %1 inside a string, which JSON forbids: hosts read it as "
-                               "part of %2, other JSON readers refuse the manifest; write it "
-                               "escaped")
-                    .arg(rawCharacter(fault.control), inQuotes(fault.read)),
-                fault.offset));
+        const QString message = fault.escape
+            ? QStringLiteral("\"\\%1\" is not a JSON escape: hosts drop the backslash and read "
+                             "%2; write \"\\\\\" for a backslash")
+                  .arg(QString(QLatin1Char(fault.escape)), inQuotes(fault.read))
+            : QStringLiteral("a raw %1 inside a string, which JSON forbids: hosts read it as "
+                             "part of %2, other JSON readers refuse the manifest; write it "
+                             "escaped")
+                  .arg(rawCharacter(fault.control), inQuotes(fault.read));
+        findings.append(makeFinding(fault.escape ? Rule::UnknownEscape : Rule::RawControl,
+            fault.pointer, message, fault.offset));
     }
     return findings;
 }

@@ -7,14 +7,12 @@ namespace {
 QString asciiDigits(const QString &text)
 {
     const auto other = [](QChar c) { return c.isDigit() && (c < '0' || c > '9'); };
-    if (std::none_of(text.begin(), text.end(), other))
-        return QString();
     QString result = text;
     for (QChar &c : result) {
         if (other(c))
             c = QChar('0' + c.digitValue());
     }
-    return result;
+    return result == text ? QString() : result;
 }
 
 } // namespace
@@ -25,22 +23,17 @@ void Linter::unreleased(const QString &at, const QJsonValue &value, const QStrin
     const Version version(value.toString());
     // Those under a misspelling of the platform too: its error names the cause.
     QHash<QString, int> versions = misplacedOf.value(released);
-    const QHash<QString, int> here = releasesOf.value(released);
-    for (auto it = here.cbegin(); it != here.cend(); ++it)
-        versions.insert(it.key(), it.value());
+    versions.insert(releasesOf.value(released));
     if (released.isEmpty() || version.isNull() || versions.contains(version.toString()))
         return;
     // A slip of the hand: the release a small edit away, the nearest and then the first.
     QString nearest;
-    int distance = 0;
-    int nearestAt = 0;
+    QPair<int, int> best { 3, 0 }; // the distance, then the release's index; 3 is too far
     for (auto it = versions.cbegin(); it != versions.cend(); ++it) {
-        const int d = editDistance(version.toString(), it.key(), 2);
-        if (d <= 2
-            && (nearest.isEmpty() || d < distance || (d == distance && it.value() < nearestAt))) {
-            distance = d;
+        const QPair<int, int> here { editDistance(version.toString(), it.key(), 2), it.value() };
+        if (here < best) {
+            best = here;
             nearest = it.key();
-            nearestAt = it.value();
         }
     }
     add(at, Rule::VersionWithoutRelease,
@@ -79,14 +72,12 @@ void Linter::misread(const QString &at, const QJsonValue &value)
     Version version;
     if (!version.fromString(value.toString()) || version.isNull())
         return; // the walks report these
-    const QString ascii = asciiDigits(value.toString());
-    if (!ascii.isEmpty())
+    if (const QString ascii = asciiDigits(value.toString()); !ascii.isEmpty())
         add(at, Rule::VersionDigits,
             QStringLiteral("\"version\" %1 reads as %2: hosts read digits of another script as "
                            "0; write %3")
                 .arg(inQuotes(value.toString()), version.toString(), inQuotes(ascii)));
-    const QString dropped = droppedNumber(value.toString(), version);
-    if (!dropped.isEmpty())
+    if (const QString dropped = droppedNumber(value.toString(), version); !dropped.isEmpty())
         add(at, Rule::VersionOverflow,
             QStringLiteral("\"version\" %1 reads as %2: %3 does not fit in 32 bits")
                 .arg(inQuotes(value.toString()), version.toString(), dropped));

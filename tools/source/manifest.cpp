@@ -24,25 +24,19 @@ bool readFile(const QString &path, QByteArray &text, LoadError &error)
 {
     QFile file;
     if (path == QLatin1String("-")) {
-        if (!file.open(stdin, QIODevice::ReadOnly)) {
+        if (!file.open(stdin, QIODevice::ReadOnly))
             error.message = QStringLiteral("cannot read standard input");
-            return false;
-        }
+    } else if (QFileInfo(path).isDir()) {
+        error.message = QStringLiteral("cannot read %1: it is a directory").arg(path);
     } else {
         file.setFileName(path);
-        if (QFileInfo(path).isDir()) {
-            error.message = QStringLiteral("cannot read %1: it is a directory").arg(path);
-            return false;
-        }
-        if (!file.open(QIODevice::ReadOnly)) {
+        if (!file.open(QIODevice::ReadOnly))
             error.message = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-            return false;
-        }
-        if (file.size() > maximumManifestSize) {
+        else if (file.size() > maximumManifestSize)
             error.message = tooLarge(path);
-            return false;
-        }
     }
+    if (!error.message.isEmpty())
+        return false;
     // A pipe has no size to trust: read one chunk past the limit at most. Only an empty
     // read ends it: a FIFO's atEnd() is true before its writer has written.
     while (text.size() <= maximumManifestSize) {
@@ -102,22 +96,18 @@ bool parseManifest(const QByteArray &text, Manifest &manifest, LoadError &error)
     if (parseError.error == QJsonParseError::NoError)
         return true; // hosts read it: what they accept is JSON enough
     error.text = text;
+    // When the scan passes, only Qt knows the fault. Its offset is one past the character at
+    // fault, except for a string that is not UTF-8, where it is the string's first byte.
+    error.offset = !scanned
+        ? scanner.errorOffset
+        : qBound(0,
+            parseError.offset - (parseError.error == QJsonParseError::IllegalUTF8String ? 0 : 1),
+            int(text.size()));
+    error.message = "not JSON: " + (scanned ? parseError.errorString() : scanner.errorText);
     // As hosts say it: what the text is instead, when that can be told.
-    const auto named = [&](const QString &message) {
-        const QString kind = MZU::Internal::notJsonBecause(text, error.offset);
-        return kind.isEmpty() ? message : message + QStringLiteral("; the text ") + kind;
-    };
-    if (!scanned) {
-        error.offset = scanner.errorOffset;
-        error.message = named(QStringLiteral("not JSON: ") + scanner.errorText);
-        return false;
-    }
-    // Only Qt knows this one. Its offset is one past the character at fault, except for
-    // a string that is not UTF-8, where it is the string's first byte.
-    error.offset = qBound(0,
-        parseError.offset - (parseError.error == QJsonParseError::IllegalUTF8String ? 0 : 1),
-        int(text.size()));
-    error.message = named(QStringLiteral("not JSON: ") + parseError.errorString());
+    const QString kind = MZU::Internal::notJsonBecause(text, error.offset);
+    if (!kind.isEmpty())
+        error.message += "; the text " + kind;
     return false;
 }
 

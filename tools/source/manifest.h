@@ -11,6 +11,7 @@
 struct RepeatedKey
 {
     QString pointer; // of the member, the same for both occurrences
+    QString key; // the member's name, decoded
     int offset = 0; // of the repeated member's value
     int firstOffset = 0; // of the value it hides, as Qt 6 does
     int end = 0; // one past each value

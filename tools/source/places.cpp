@@ -51,8 +51,6 @@ QVector<TextPosition> positions(const QByteArray &text, const QVector<int> &offs
 
 QString pointerToken(QString key)
 {
-    if (!key.contains(QLatin1Char('~')) && !key.contains(QLatin1Char('/')))
-        return key;
     return key.replace(QLatin1Char('~'), QLatin1String("~0"))
         .replace(QLatin1Char('/'), QLatin1String("~1"));
 }

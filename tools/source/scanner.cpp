@@ -1,10 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "source/scanner.h"
 
-#include "source/places.h"
-
-#include <QJsonArray>
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -75,12 +71,9 @@ bool Scanner::string(QString *decoded)
         return fail(start, QStringLiteral("a string that is never closed"));
     if (decoded || (faults && faults->size() > known)) {
         // Escapes as Qt reads them, unknown ones too.
-        const QString read = escapes
-            ? QJsonDocument::fromJson('[' + QByteArray(start, int(p - start + 1)) + ']')
-                  .array()
-                  .at(0)
-                  .toString()
-            : QString::fromUtf8(start + 1, int(p - start - 1));
+        const int length = int(p - start + 1); // with the quotes
+        const QString read = escapes ? valueIn(QByteArray(start, length), 0, length).toString()
+                                     : QString::fromUtf8(start + 1, length - 2);
         for (int i = known; faults && i < faults->size(); ++i)
             (*faults)[i].read = read;
         if (decoded)
@@ -134,8 +127,8 @@ void Scanner::noteMember(Level &level, const QString &key, int offset)
     const auto hidden = level.members.constFind(key);
     level.repeat = -1;
     if (hidden != level.members.cend()) {
-        repeated->append(
-            { pointerOf(depth), offset, hidden->offset, 0, hidden->end, level.name, hidden->name });
+        repeated->append({ pointerOf(depth), key, offset, hidden->offset, 0, hidden->end,
+            level.name, hidden->name });
         level.repeat = int(repeated->size()) - 1;
     }
     level.members.insert(key, { offset, 0, level.name });
@@ -161,10 +154,10 @@ bool Scanner::value(int parents)
 {
     // The value at p belongs to levels[parents - 1], or is the root (pointer "").
     const Level *parent = parents > 0 ? &levels.at(parents - 1) : nullptr;
-    const QString pointer = wanted && (!parent || parent->tracked)
-        ? (parent ? parent->pointer + QLatin1Char('/') + token(*parent) : QString())
-        : QString();
-    const bool tracked = wanted && (!parent || parent->tracked) && wanted->contains(pointer);
+    const bool reachable = wanted && (!parent || parent->tracked);
+    const QString pointer =
+        reachable && parent ? parent->pointer + QLatin1Char('/') + token(*parent) : QString();
+    const bool tracked = reachable && wanted->contains(pointer);
     if (tracked && offsets)
         offsets->insert(
             pointer, { int(p - begin), parent && parent->object ? parent->name : int(p - begin) });
@@ -176,15 +169,7 @@ bool Scanner::value(int parents)
             return fail(p, QStringLiteral("nested more than 1024 levels deep; hosts refuse it"));
         if (depth == levels.size())
             levels.append(Level());
-        {
-            Level &level = levels[depth++];
-            level.object = *p == '{';
-            level.tracked = tracked;
-            level.index = 0;
-            level.pointer = pointer;
-            level.members.clear();
-            level.repeat = -1;
-        }
+        levels[depth++] = { *p == '{', tracked, 0, pointer, QString(), {}, -1, 0 };
         ++p;
         return true;
     case '"':
@@ -225,14 +210,15 @@ bool Scanner::run()
         Level &level = levels[depth - 1];
         const char close = level.object ? '}' : ']';
         space();
-        if (opened) {
+        if (p < end && *p == close) {
+            ++p;
+            closed();
             opened = false;
-            if (p < end && *p == close) {
-                ++p;
-                closed();
-                continue;
-            }
-        } else if (p < end && *p == ',') {
+            continue;
+        }
+        if (!opened) {
+            if (p >= end || *p != ',')
+                return unexpected(QStringLiteral("',' or '%1'").arg(QLatin1Char(close)));
             const char *comma = p++;
             space();
             if (p < end && (*p == '}' || *p == ']'))
@@ -240,13 +226,6 @@ bool Scanner::run()
                     QStringLiteral("a comma before '%1': JSON allows none there")
                         .arg(QLatin1Char(*p)));
             ++level.index;
-        } else if (p < end && *p == close) {
-            ++p;
-            closed();
-            continue;
-        } else {
-            return unexpected(
-                level.object ? QStringLiteral("',' or '}'") : QStringLiteral("',' or ']'"));
         }
         if (level.object) {
             if (p >= end || *p != '"')

@@ -66,11 +66,8 @@ bool verifyText(const QString &source, const QByteArray &text, const QVector<Pub
     if (cause.isEmpty()) {
         const Verification verification = verifySignature(text, signature, keys);
         if (verification.result == Verification::Verified) {
-            verified.key = keys.at(verification.keyIndex);
-            verified.trustedComment = verification.trustedComment;
-            verified.expires = verification.expires;
-            verified.expiresAt = verification.expiresAt;
-            verified.sequence = verification.sequence;
+            verified = { keys.at(verification.keyIndex), verification.trustedComment,
+                verification.expires, verification.expiresAt, verification.sequence };
             return true;
         }
         cause = verification.problem;
