@@ -179,20 +179,15 @@ void tst_Tool::exitCodes_data()
     QTest::addColumn<QString>("words");
     // Hosts refuse it by its size, and so must the tool, before reading it.
     write(dir.filePath("big.json"), QByteArray(4 * 1024 * 1024 + 1, ' '));
-    // The signed manifest beside key c's signature that expired long ago.
     const QString data = MZUPDATER_TEST_DATA "/signature/Versions.json";
     const QByteArray signedBody = contents(data);
-    write(dir.filePath("expired.json"), signedBody);
-    write(dir.filePath("expired.json.minisig"), contents(data + ".expired.minisig"));
     // 4 MiB of control characters in one string: lint's time and memory stay linear.
     const QByteArray head = "{\"name\": \"Versions.json\", \"apps\": [], \"x\": \"";
     write(dir.filePath("controls.json"),
         head + QByteArray(4 * 1024 * 1024 - head.size() - 2, '\x01') + "\"}");
     // The signed manifest again, key c's signature with these trusted comments beside it.
     const QList<QPair<QString, QByteArray>> comments { { "seq.json", "release 1.2.0 seq=42" },
-        { "maxseq.json", "seq=9223372036854775807" },
-        { "misspelt.json", "release 1.2.0 Expires=2099-12-31T23:59:59Z" },
-        { "badseq.json", "release 1.2.0 seq=4x2" } };
+        { "maxseq.json", "seq=9223372036854775807 expires=2099-12-31T23:59:59Z" } };
     for (const auto &signature : comments) {
         write(dir.filePath(signature.first), signedBody);
         write(dir.filePath(signature.first + ".minisig"), minisign(signedBody, signature.second));
@@ -282,22 +277,7 @@ void tst_Tool::exitCodes_data()
         // Beyond 2^53 a JSON number is not exact: the digits, as a string.
         { "verified, highest seq, json",
             "verify --manifest maxseq.json --key-file DATA/c.pub --json", "0",
-            "\"seq\": \"9223372036854775807\"" },
-        { "verify, expiry misspelt", "verify --manifest misspelt.json --key-file DATA/c.pub", "4",
-            "hosts refuse misspelt.json - signature's expiry \"Expires=2099-12-31T23:59:59Z\" is "
-            "not a token of the form expires=YYYY-MM-DDTHH:MM:SSZ" },
-        { "lint, seq malformed", "lint --manifest badseq.json --key-file DATA/c.pub", "4",
-            "badseq.json:1:1: error: hosts refuse badseq.json - signature's sequence \"seq=4x2\" "
-            "is not a token of the form seq=N" },
-        { "verified, json", "verify --manifest DATA/files.json --key-file DATA/c.pub --json", "0",
-            "\"expires\": \"2099-12-31T23:59:59Z\"" },
-        { "verify, expired", "verify --manifest expired.json --key-file DATA/c.pub", "4",
-            "hosts refuse expired.json - signature expired on 2026-01-30T23:59:59Z (this "
-            "machine's clock says 20" },
-        { "check, verified",
-            "check --manifest SIGNED --os linux-x86_64 --app A --current 1.0.0 --key-file "
-            "DATA/a.pub",
-            "0", "offered: 1.2.0" },
+            "\"seq\": \"9223372036854775807\"|\"expires\": \"2099-12-31T23:59:59Z\"" },
         { "files, refused first",
             "files --manifest file://SIGNED --app A --from 1.0.0 --to 2.0.0 --key-file DATA/b.pub",
             "4", "hosts refuse file://SIGNED - key not trusted" },
@@ -312,10 +292,6 @@ void tst_Tool::exitCodes_data()
             "SERVER/store/Versions.json; redirects are not followed; hosts refuse a redirect "
             "unless they opt in with MZU::setFollowRedirects(true): give --follow-redirects to "
             "follow it as those hosts do" },
-        { "redirect followed",
-            "check --manifest SERVER/moved/Versions.json --os linux-x86_64 --app A --current "
-            "1.0.0 --follow-redirects",
-            "0", "offered: 1.2.0" },
         { "signature redirect not followed",
             "verify --manifest SERVER/direct/Versions.json --key-file DATA/a.pub", "4",
             "hosts refuse SERVER/direct/Versions.json - signature unreadable: "
@@ -323,10 +299,10 @@ void tst_Tool::exitCodes_data()
             "SERVER/store/Versions.json.minisig; redirects are not followed; hosts refuse a "
             "redirect unless they opt in with MZU::setFollowRedirects(true): give "
             "--follow-redirects" },
-        { "signature through a redirect",
-            "verify --manifest SERVER/moved/Versions.json --key-file DATA/a.pub "
-            "--follow-redirects",
-            "0", "verified: signed with key 4C16C38D60606C39" },
+        { "redirects followed, the signature's too",
+            "check --manifest SERVER/moved/Versions.json --os linux-x86_64 --app A --current "
+            "1.0.0 --key-file DATA/a.pub --follow-redirects",
+            "0", "offered: 1.2.0" },
         { "malformed key", "lint @ --key RWQx", "64", "\"RWQx\" is not a minisign" },
         { "key with standard input", "lint - --key-file DATA/a.pub", "64", "has no signature" },
     };
