@@ -36,7 +36,7 @@ class tst_Tool : public QObject
     // Runs the tool in @p directory (a temporary one by default) holding @p manifest as the
     // first --manifest, and as its standard input.
     Result run(const QString &command, const QByteArray &manifest = QByteArray(),
-        QString directory = QString());
+        const QString &directory = QString());
     // "@" stands for "--manifest Versions.json", SERVER for a loopback server's address,
     // SIGNED for a manifest signed with the key of DATA/a.pub, not DATA/b.pub, TOOL for the
     // name the tool gives itself.
@@ -62,14 +62,13 @@ private Q_SLOTS:
 };
 
 tst_Tool::Result tst_Tool::run(
-    const QString &command, const QByteArray &manifest, QString directory)
+    const QString &command, const QByteArray &manifest, const QString &directory)
 {
-    directory = directory.isEmpty() ? dir.path() : directory;
     const QStringList arguments = QProcess::splitCommand(expanded(command));
     if (!manifest.isNull())
         write(dir.filePath(arguments.value(arguments.indexOf("--manifest") + 1)), manifest);
     QProcess process;
-    process.setWorkingDirectory(directory);
+    process.setWorkingDirectory(directory.isEmpty() ? dir.path() : directory);
     process.start(QStringLiteral(MZUPDATER_TOOL_PATH), arguments);
     process.write(manifest);
     process.closeWriteChannel();
@@ -129,12 +128,11 @@ void tst_Tool::golden()
                 : QString("-");
             line += ' ' + finding["severity"].toString() + ' ' + finding["rule"].toString() + ": "
                 + finding["message"].toString() + (pointer.isEmpty() ? "" : " [" + pointer + ']');
-            for (int i = line.size() - 1; i >= 0; --i) {
-                if (line.at(i) < ' ' || line.at(i).category() == QChar::Other_Format)
-                    line.replace(
-                        i, 1, QString("\\u%1").arg(line.at(i).unicode(), 4, 16, QChar('0')));
-            }
-            out += line + '\n';
+            for (const QChar c : qAsConst(line))
+                out += c < ' ' || c.category() == QChar::Other_Format
+                    ? QString("\\u%1").arg(c.unicode(), 4, 16, QChar('0'))
+                    : QString(c);
+            out += '\n';
         }
         out += QString("exit code %1\n").arg(result.code);
     }
@@ -179,20 +177,15 @@ void tst_Tool::exitCodes_data()
     QTest::addColumn<QString>("words");
     // Hosts refuse it by its size, and so must the tool, before reading it.
     write(dir.filePath("big.json"), QByteArray(4 * 1024 * 1024 + 1, ' '));
-    // The signed manifest beside key c's signature that expired long ago.
     const QString data = MZUPDATER_TEST_DATA "/signature/Versions.json";
     const QByteArray signedBody = contents(data);
-    write(dir.filePath("expired.json"), signedBody);
-    write(dir.filePath("expired.json.minisig"), contents(data + ".expired.minisig"));
     // 4 MiB of control characters in one string: lint's time and memory stay linear.
     const QByteArray head = "{\"name\": \"Versions.json\", \"apps\": [], \"x\": \"";
     write(dir.filePath("controls.json"),
         head + QByteArray(4 * 1024 * 1024 - head.size() - 2, '\x01') + "\"}");
     // The signed manifest again, key c's signature with these trusted comments beside it.
     const QList<QPair<QString, QByteArray>> comments { { "seq.json", "release 1.2.0 seq=42" },
-        { "maxseq.json", "seq=9223372036854775807" },
-        { "misspelt.json", "release 1.2.0 Expires=2099-12-31T23:59:59Z" },
-        { "badseq.json", "release 1.2.0 seq=4x2" } };
+        { "maxseq.json", "seq=9223372036854775807 expires=2099-12-31T23:59:59Z" } };
     for (const auto &signature : comments) {
         write(dir.filePath(signature.first), signedBody);
         write(dir.filePath(signature.first + ".minisig"), minisign(signedBody, signature.second));
@@ -282,27 +275,10 @@ void tst_Tool::exitCodes_data()
         // Beyond 2^53 a JSON number is not exact: the digits, as a string.
         { "verified, highest seq, json",
             "verify --manifest maxseq.json --key-file DATA/c.pub --json", "0",
-            "\"seq\": \"9223372036854775807\"" },
-        { "verify, expiry misspelt", "verify --manifest misspelt.json --key-file DATA/c.pub", "4",
-            "hosts refuse misspelt.json - signature's expiry \"Expires=2099-12-31T23:59:59Z\" is "
-            "not a token of the form expires=YYYY-MM-DDTHH:MM:SSZ" },
-        { "lint, seq malformed", "lint --manifest badseq.json --key-file DATA/c.pub", "4",
-            "badseq.json:1:1: error: hosts refuse badseq.json - signature's sequence \"seq=4x2\" "
-            "is not a token of the form seq=N" },
-        { "verified, json", "verify --manifest DATA/files.json --key-file DATA/c.pub --json", "0",
-            "\"expires\": \"2099-12-31T23:59:59Z\"" },
-        { "verify, expired", "verify --manifest expired.json --key-file DATA/c.pub", "4",
-            "hosts refuse expired.json - signature expired on 2026-01-30T23:59:59Z (this "
-            "machine's clock says 20" },
-        { "check, verified",
-            "check --manifest SIGNED --os linux-x86_64 --app A --current 1.0.0 --key-file "
-            "DATA/a.pub",
-            "0", "offered: 1.2.0" },
+            "\"seq\": \"9223372036854775807\"|\"expires\": \"2099-12-31T23:59:59Z\"" },
         { "files, refused first",
             "files --manifest file://SIGNED --app A --from 1.0.0 --to 2.0.0 --key-file DATA/b.pub",
             "4", "hosts refuse file://SIGNED - key not trusted" },
-        { "lint, each verified", "lint SIGNED @ --key-file DATA/a.pub < " APPS(""), "4",
-            "Versions.json:1:1: error: hosts refuse Versions.json - signature missing" },
         { "verify without key", "verify --manifest SIGNED", "64", "missing --key or --key-file" },
         // Redirects: refused as hosts refuse them, unless the option follows them as hosts that
         // opt in do; the signature is asked for beside the address given.
@@ -312,21 +288,15 @@ void tst_Tool::exitCodes_data()
             "SERVER/store/Versions.json; redirects are not followed; hosts refuse a redirect "
             "unless they opt in with MZU::setFollowRedirects(true): give --follow-redirects to "
             "follow it as those hosts do" },
-        { "redirect followed",
-            "check --manifest SERVER/moved/Versions.json --os linux-x86_64 --app A --current "
-            "1.0.0 --follow-redirects",
-            "0", "offered: 1.2.0" },
         { "signature redirect not followed",
             "verify --manifest SERVER/direct/Versions.json --key-file DATA/a.pub", "4",
             "hosts refuse SERVER/direct/Versions.json - signature unreadable: "
             "SERVER/direct/Versions.json.minisig - redirected (HTTP 302) to "
-            "SERVER/store/Versions.json.minisig; redirects are not followed; hosts refuse a "
-            "redirect unless they opt in with MZU::setFollowRedirects(true): give "
-            "--follow-redirects" },
-        { "signature through a redirect",
-            "verify --manifest SERVER/moved/Versions.json --key-file DATA/a.pub "
-            "--follow-redirects",
-            "0", "verified: signed with key 4C16C38D60606C39" },
+            "SERVER/store/Versions.json.minisig; redirects are not followed|--follow-redirects" },
+        { "redirects followed, the signature's too",
+            "check --manifest SERVER/moved/Versions.json --os linux-x86_64 --app A --current "
+            "1.0.0 --key-file DATA/a.pub --follow-redirects",
+            "0", "offered: 1.2.0" },
         { "malformed key", "lint @ --key RWQx", "64", "\"RWQx\" is not a minisign" },
         { "key with standard input", "lint - --key-file DATA/a.pub", "64", "has no signature" },
     };

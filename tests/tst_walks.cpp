@@ -19,12 +19,9 @@ class tst_Walks : public QObject
 private Q_SLOTS:
     void walks_data();
     void walks();
-    void isValid();
     void fileMatches_data();
     void fileMatches();
-    void compareIgnoresValues();
-    void updateVersion_data();
-    void updateVersion();
+    void compareAndReset();
     void offer_data();
     void offer();
 };
@@ -108,7 +105,8 @@ void tst_Walks::walks_data()
     row("files in manifest order, skipped", Walk::Files,
         list({ file("1.0.0"), file("1.2.0", "a"), file("1.1.0-x"), file("1.2.0", "a"),
             file("1.2.1-rc1"), file("1.2"), file(12), "1.1.0", bad("{'location':''}"),
-            file("1.1.0", ""), bad("{'url':'http://h:port/'}"), bad("{'filename':7}") }),
+            file("1.1.0", ""), bad("{'url':'http://h:port/'}"),
+            bad("{'filename':7,'location':true}") }),
         "in@0/0 OutsideWindow@0 OutsideWindow@4 NullVersion@5 NullVersion@6 NotObject@7 "
         "NoLocation@8 NoFilename@9 BadUrl@10 1.2.0/a 1.1.0-x/f 1.2.0/a 1.1.0/7");
 
@@ -166,99 +164,65 @@ void tst_Walks::walks()
     QCOMPARE((recorder.lines + kept).join(' '), expected);
 }
 
-// Non-strings read as text, and "version" of the values is not used.
-void tst_Walks::isValid()
-{
-    const auto values = object("{'version':0,'filename':7,'location':true,'url':'a b'}");
-    QVERIFY(MZU::UpdateFile({ Version("1.0.0"), values.toVariantHash() }).isValid());
-    QVERIFY(!MZU::UpdateFile({ Version("0.0.0-x"), values.toVariantHash() }).isValid());
-}
+// Larger than one read, so that a hash of the first piece alone differs.
+static const QByteArray content(100 * 1024, 'x');
 
 void tst_Walks::fileMatches_data()
 {
-    QTest::addColumn<QString>("entry"); // %1: the sha256 of the content, %2: of the part after skip
-    QTest::addColumn<QVariantHash>("members"); // added to the entry as they are
-    QTest::addColumn<QByteArray>("content"); // null: a file that cannot be opened
-    QTest::addColumn<QString>("device"); // buffer, or a process running or finished
-    QTest::addColumn<int>("skip"); // bytes read from the device before the check
+    QTest::addColumn<QVariantHash>("entry"); // as a host may fill it itself
+    QTest::addColumn<QString>("device"); // the content on a buffer, 4 bytes of it read already
+    // ("buffer+4"), on a process running or finished, or a file that cannot be opened
     QTest::addColumn<QString>("why"); // its start; empty: the content matches
 
-    const auto row = [](const char *name, const QString &entry, const QByteArray &content,
-                         const QString &why, const QString &device = "buffer", int skip = 0,
-                         const QVariantHash &members = {}) {
-        QTest::newRow(name) << entry << members << content << device << skip << why;
+    const auto row = [](const char *name, const QVariantHash &entry, const QString &why,
+                         const QString &device = "buffer") {
+        QTest::newRow(name) << entry << device << why;
     };
-    // Larger than one read, so that a hash of the first piece alone differs.
-    const QByteArray big(100 * 1024, 'x');
-    row("matches", "{'size':102400,'sha256':'%1'}", big, "");
-    row("size differs", "{'size':5,'sha256':'%1'}", big,
-        "the size differs: the entry says 5 bytes, the content has 102400");
+    const QString sha256 =
+        QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex().toUpper();
+    row("matches", { { "size", 102400 }, { "sha256", sha256 } }, "");
     // The digest of "hello".
     row("sha256 differs",
-        "{'sha256':'2CF24DBA5FB0A30E26E83B2AC5B9E29E1B161E5C1FA7425E73043362938B9824'}", "hello!",
+        { { "sha256", "2CF24DBA5FB0A30E26E83B2AC5B9E29E1B161E5C1FA7425E73043362938B9824" } },
         "the sha256 differs: the entry says "
-        "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824, the content has "
-        "ce06092fb948d9ffac7d1a376e404b26b7575bcc11ee05a4615fef4fec3a308b");
-    row("neither member", "{'url':'x'}", big,
+        "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824, the content has ");
+    row("neither member", { { "url", "x" } },
         "the entry has neither \"size\" nor \"sha256\" to check");
-    row("size of the wrong form", "{'size':'5'}", big,
-        "its \"size\" is not a whole number of bytes");
-    row("content unreadable", "{'size':0}", QByteArray(), "the content cannot be read: ");
+    const QString notWhole = "its \"size\" is not a whole number of bytes";
+    row("size as text", { { "size", "5" } }, notWhole);
+    row("size as a fraction", { { "size", 1.5 } }, notWhole);
+    row("size as qulonglong", { { "size", qulonglong(102400) } }, "");
+    row("size as double", { { "size", 102400.0 } }, "");
+    row("content unreadable", { { "size", 0 } }, "the content cannot be read: ", "missing");
 
     // The whole content, whatever the device and wherever it stands.
-    const QByteArray evil = "EVIL" + big;
-    row("read from the start, not the position", "{'size':102400,'sha256':'%2'}", evil,
-        "the size differs: the entry says 102400 bytes, the content has 102404", "buffer", 4);
-    row("finished process", "{'size':102400,'sha256':'%1'}", big, "", "finished");
-    row("running process, data arriving later", "{'size':102404,'sha256':'%1'}", evil, "",
+    row("read from the start, not the position", { { "size", 102396 } },
+        "the size differs: the entry says 102396 bytes, the content has 102400", "buffer+4");
+    row("finished process", { { "size", 102400 }, { "sha256", sha256 } }, "", "finished");
+    row("running process, data arriving later", { { "size", 102400 }, { "sha256", sha256 } }, "",
         "running");
 
     // Exactly 64 digits.
     const QString notHex = "its \"sha256\" is not 64 hexadecimal digits";
-    row("sha256 with a line end", "{'sha256':'%1\\n'}", big, notHex);
-    row("sha256 of 63 digits", "{'sha256':'%1'}", big, notHex, "buffer", 0,
-        { { "sha256", QString(64 - 1, 'a') } });
-    row("sha256 not text", "{}", big, notHex, "buffer", 0, { { "sha256", QByteArray(64, 'a') } });
-
-    // Any whole, non-negative number, as a host may fill the entry itself.
-    const auto size = [&](const char *name, const QVariant &value, const QString &why = "") {
-        row(name, "{'sha256':'%1'}", big, why, "buffer", 0, { { "size", value } });
-    };
-    const QString notWhole = "its \"size\" is not a whole number of bytes";
-    size("size as qulonglong", qulonglong(big.size()));
-    size("size as double", double(big.size()));
-    size("size as int, differs", 5, "the size differs: the entry says 5 bytes");
-    size("size as a fraction", 1.5, notWhole);
+    row("sha256 with a line end", { { "sha256", sha256 + "\n" } }, notHex);
+    row("sha256 of 63 digits", { { "sha256", QString(64 - 1, 'a') } }, notHex);
+    row("sha256 not text", { { "sha256", QByteArray(64, 'a') } }, notHex);
 }
 
 void tst_Walks::fileMatches()
 {
-    QFETCH(QString, entry);
-    QFETCH(QVariantHash, members);
-    QFETCH(QByteArray, content);
+    QFETCH(QVariantHash, entry);
     QFETCH(QString, device);
-    QFETCH(int, skip);
     QFETCH(QString, why);
-
-    const auto sha256 = [](const QByteArray &bytes) {
-        return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toUpper();
-    };
-    QVariantHash values = object(entry.replace("%1", sha256(content))
-                                     .replace("%2", sha256(content.mid(skip)))
-                                     .toUtf8()
-                                     .constData())
-                              .toVariantHash();
-    for (auto it = members.cbegin(); it != members.cend(); ++it)
-        values.insert(it.key(), it.value());
-    const MZU::UpdateFile file { Version("1.0.0"), values };
 
     QBuffer buffer;
     QFile missing(QStringLiteral("/nonexistent/file"));
     QProcess process;
     QIODevice *input = &buffer;
-    if (content.isNull()) {
+    if (device == "missing") {
         input = &missing;
-    } else if (device == "buffer") {
+    } else if (device.startsWith("buffer")) {
+        const int skip = device == "buffer+4" ? 4 : 0;
         buffer.setData(content);
         QVERIFY(buffer.open(QIODevice::ReadOnly) && buffer.read(skip).size() == skip);
     } else {
@@ -272,63 +236,23 @@ void tst_Walks::fileMatches()
         input = &process;
     }
     QString reason;
-    const bool matches = MZU::fileMatches(file, input, &reason);
+    const bool matches = MZU::fileMatches({ Version("1.0.0"), entry }, input, &reason);
     QCOMPARE(matches, why.isEmpty());
     QVERIFY2(why.isEmpty() ? reason.isEmpty() : reason.startsWith(why), qPrintable(reason));
 }
 
-void tst_Walks::compareIgnoresValues()
+// Releases compare by version only, and updateVersion() resets a host's variables that held an
+// earlier answer.
+void tst_Walks::compareAndReset()
 {
     // Values that would order the other way round if they were compared.
     const MZU::ApplicationInfo a { Version("1.0.0-b"), { { "changelog", "b" } } };
     const MZU::ApplicationInfo b { Version("1.0.0-b"), { { "changelog", "a" } } };
     QVERIFY(a == b && !(a < b) && !(b < a));
-}
-
-void tst_Walks::updateVersion_data()
-{
-    QTest::addColumn<QJsonArray>("releases"); // of A unless named
-    QTest::addColumn<Version>("current");
-    QTest::addColumn<Version>("newVersion"); // null when none is found
-    QTest::addColumn<QString>("changelog");
-    const auto rel = [](const char *version, const char *extra = "{}") {
-        return release("A", "os", version, object(extra));
-    };
-    const auto example = [&](const char *tip) {
-        return QJsonArray { rel("1.3.0", "{'changelog':'C'}"), rel("1.1.0", "{'changelog':'A'}"),
-            rel("1.2.0", tip) };
-    };
-    const auto row = [](const char *name, const QJsonArray &releases, const char *current,
-                         const char *newVersion, const QString &changelog = {}) {
-        QTest::newRow(name) << releases << Version(current) << Version(newVersion) << changelog;
-    };
-    row("tip true", example("{'tip':true}"), "1.0.0", "1.2.0", "1.1.0:\nA");
-    // Other names, case too, would stop the walk first.
-    row("tip only when 'true', of this name",
-        { rel("1.1.0", "{'tip':'True'}"), rel("1.2.0", "{'tip':1}"), rel("1.3.0", "{'tip':'true'}"),
-            rel("1.4.0"), rel("1.0.5", "{'name':'B','tip':true}"),
-            rel("1.0.6", "{'name':'a','tip':true}") },
-        "1.0.0", "1.3.0");
-    row("tip equal to current", example("{'tip':true}"), "1.2.0", "1.3.0", "1.3.0:\nC");
-    row("suffix sorts last, texts as they are",
-        { rel("1.1.0-rc1", "{'changelog':2}"), rel("1.1.0", "{'changelog':'F\\n'}") }, "1.0.0",
-        "1.1.0-rc1", "1.1.0-rc1:\n2\n1.1.0:\nF\n");
-}
-
-void tst_Walks::updateVersion()
-{
-    QFETCH(QJsonArray, releases);
-    QFETCH(Version, current);
-    QFETCH(Version, newVersion);
-    QFETCH(QString, changelog);
-    const MZU::Catalogue catalogue = getApplications(manifest(releases), "os");
-    Version resultVersion("9.9.9-stale");
-    QString resultLog = "stale";
-    QCOMPARE(MZU::updateVersion(catalogue, "A", current, resultVersion, resultLog),
-        !newVersion.isNull());
-    QCOMPARE(resultVersion, newVersion);
-    QCOMPARE(resultLog, changelog);
-    QCOMPARE(resultLog.isNull(), changelog.isEmpty());
+    Version version("9.9.9-stale");
+    QString changelog = "stale";
+    QVERIFY(!MZU::updateVersion({}, "A", Version("1.0.0"), version, changelog));
+    QVERIFY(version.isNull() && changelog.isNull());
 }
 
 // The application entry first, as only the first of a name is read. Releases of A from 1.3.0
@@ -339,7 +263,8 @@ void tst_Walks::offer_data()
 {
     QTest::addColumn<QJsonArray>("apps");
     QTest::addColumn<qint64>("now");
-    QTest::addColumn<QString>("offered"); // version, critical or not, files, settings, size
+    // Version, critical or not, files, settings, size, and the change log unless null.
+    QTest::addColumn<QString>("offered");
     const qint64 moment = 1767810737;
     const auto rel = [](const char *version, const char *extra = "{}") {
         return release("A", "os", version, object(extra));
@@ -351,34 +276,40 @@ void tst_Walks::offer_data()
                 file("1.2.0", "h", object("{'size':1}")) },
             QJsonArray { setting("1.3.0", "k", "string", "a"), setting("1.4.0", "j"),
                 setting("1.4.0", "k", "string", "b") }) });
-    const QJsonObject unsized = application("A",
-        { system(
-            "os", QJsonArray { file("1.3.0", "f", object("{'size':10}")), file("1.4.0", "g") }) });
-    const auto rollout = [&](const char *more = "") {
-        return rel("2.0.0",
-            qPrintable(QStringLiteral("{'rollout':{'start':'2026-01-01T00:00:00Z','days':10}%1}")
-                           .arg(more)));
-    };
+    const QJsonObject rollout =
+        rel("2.0.0", "{'rollout':{'start':'2026-01-01T00:00:00Z','days':10}}");
     const auto row = [](const char *name, const QJsonArray &apps, qint64 now, const char *offered) {
         QTest::newRow(name) << apps << now << QString(offered);
     };
     row("merged across three releases", { files, rel("1.3.0"), rel("1.4.0") }, moment,
         "1.4.0 | f@1.4.0 g@1.3.0 | k@1.4.0=b j@1.4.0= | 25");
-    row("a file without a size", { unsized, rel("1.3.0"), rel("1.4.0") }, moment,
-        "1.4.0 | f@1.3.0 g@1.4.0 | | -1");
-    row("up to date", { rel("1.2.0"), rel("1.1.0", "{'critical':true}") }, moment, "");
+    // Other names, case too, would stop the walk first.
+    row("tip only when 'true', of this name",
+        { rel("1.3.0", "{'tip':'True'}"), rel("1.4.0", "{'tip':1}"), rel("1.5.0", "{'tip':'true'}"),
+            rel("1.6.0"), rel("1.2.5", "{'name':'B','tip':true}"),
+            rel("1.2.6", "{'name':'a','tip':true}") },
+        moment, "1.5.0 | | | 0");
+    row("tip past current, not at it, newest log first",
+        { rel("1.5.0", "{'changelog':'C'}"), rel("1.3.0", "{'changelog':'A'}"),
+            rel("1.4.0", "{'tip':true,'changelog':'B'}"),
+            rel("1.2.0", "{'tip':true,'changelog':'Z'}") },
+        moment, "1.4.0 | | | 0 | 1.4.0:\nB\n1.3.0:\nA");
+    row("suffix sorts last, texts as they are",
+        { rel("1.3.0-rc1", "{'changelog':2}"), rel("1.3.0", "{'changelog':'F\\n'}") }, moment,
+        "1.3.0-rc1 | | | 0 | 1.3.0-rc1:\n2\n1.3.0:\nF\n");
     row("critical passed", { rel("1.3.0", "{'critical':true}"), rel("1.4.0") }, moment,
         "1.4.0 critical | | | 0");
-    row("critical not a boolean", { rel("1.3.0", "{'critical':'true'}"), rel("1.4.0") }, moment,
-        "1.4.0 | | | 0");
-    row("rollout before this install's moment", { rel("1.3.0"), rollout() }, moment - 1,
+    row("critical not a boolean, or not passed",
+        { rel("1.2.0", "{'critical':true}"), rel("1.3.0", "{'critical':'true'}"), rel("1.4.0") },
+        moment, "1.4.0 | | | 0");
+    row("rollout before this install's moment", { rel("1.3.0"), rollout }, moment - 1,
         "1.3.0 | | | 0");
-    row("rollout at this install's moment", { rel("1.3.0"), rollout() }, moment, "2.0.0 | | | 0");
-    row("critical inside a rollout", { rel("1.3.0"), rollout(",'critical':true") }, 0,
-        "2.0.0 critical | | | 0");
-    row("rollout of negative days",
-        { rel("1.3.0"), rel("2.0.0", "{'rollout':{'start':'2026-01-01T00:00:00Z','days':-1}}") },
-        moment * 2, "1.3.0 | | | 0");
+    row("rollout at this install's moment", { rel("1.3.0"), rollout }, moment, "2.0.0 | | | 0");
+    row("critical inside a rollout",
+        { rel("1.3.0"),
+            rel("2.0.0",
+                "{'rollout':{'start':'2026-01-01T00:00:00Z','days':10},'critical':true}") },
+        0, "2.0.0 critical | | | 0");
     row("rollout start unreadable",
         { rel("1.3.0"), rel("2.0.0", "{'rollout':{'start':'2026-01-01','days':0}}") }, moment * 2,
         "1.3.0 | | | 0");
@@ -397,13 +328,11 @@ void tst_Walks::offer()
         files << file.values.value("filename").toString() + "@" + file.version.toString();
     for (const MZU::SettingValue &setting : offer.settings)
         settings << setting.key + "@" + setting.version.toString() + "=" + setting.value;
-    const QString seen = offer.version.isNull()
-        ? QString()
-        : QStringList { offer.version.toString() + (offer.critical ? " critical" : ""),
-              files.join(' '), settings.join(' '), QString::number(offer.downloadSize) }
-              .join(" | ")
-              .replace("  ", " ");
-    QCOMPARE(seen, offered);
+    QStringList seen { offer.version.toString() + (offer.critical ? " critical" : ""),
+        files.join(' '), settings.join(' '), QString::number(offer.downloadSize) };
+    if (!offer.changelog.isNull())
+        seen << offer.changelog;
+    QCOMPARE(offer.version.isNull() ? QString() : seen.join(" | ").replace("  ", " "), offered);
     QCOMPARE(offer.values.value("version").toString(),
         offer.version.isNull() ? QString() : offer.version.toString());
 }
