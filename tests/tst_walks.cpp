@@ -19,6 +19,7 @@ class tst_Walks : public QObject
 private Q_SLOTS:
     void walks_data();
     void walks();
+    void isValid();
     void fileMatches_data();
     void fileMatches();
     void compareAndReset();
@@ -162,6 +163,14 @@ void tst_Walks::walks()
     const QStringList kept = run(&recorder);
     QCOMPARE(run(nullptr), kept);
     QCOMPARE((recorder.lines + kept).join(' '), expected);
+}
+
+// Non-strings read as text, and "version" of the values is not used.
+void tst_Walks::isValid()
+{
+    const auto values = object("{'version':0,'filename':7,'location':true,'url':'a b'}");
+    QVERIFY(MZU::UpdateFile({ Version("1.0.0"), values.toVariantHash() }).isValid());
+    QVERIFY(!MZU::UpdateFile({ Version("0.0.0-x"), values.toVariantHash() }).isValid());
 }
 
 // Larger than one read, so that a hash of the first piece alone differs.
