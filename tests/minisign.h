@@ -8,21 +8,33 @@
 
 #include <sodium.h>
 
+// A file of tests/data/signature; one missing is a broken test: it aborts.
+inline QByteArray signatureFile(const QString &name)
+{
+    QFile file(QStringLiteral(MZUPDATER_TEST_DATA "/signature/") + name);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(file.fileName()));
+    return file.readAll();
+}
+
+// The key line of a public key file there, as a host passes it to MZU::setTrustedKeys().
+inline QString publicKey(const QString &name)
+{
+    return QString::fromLatin1(signatureFile(name).split('\n').value(1));
+}
+
 // Signs as `minisign -S` does (prehashed, algorithm "ED") with the throwaway key c.key of
 // tests/data/signature, which has no password, so that a test can give a signature any
-// trusted comment. Ed25519 signatures are deterministic: for the comment of a .minisig made by
-// minisign there, this gives the same signature lines (tst_download checks it).
+// trusted comment. The library, tested against files minisign made, must accept them.
 inline QByteArray minisign(const QByteArray &body, const QByteArray &trustedComment)
 {
     static const QByteArray secret = [] {
         if (sodium_init() < 0)
             qFatal("libsodium could not be initialised");
-        QFile file(QStringLiteral(MZUPDATER_TEST_DATA "/signature/c.key"));
-        if (!file.open(QIODevice::ReadOnly))
-            qFatal("cannot read %s", qPrintable(file.fileName()));
         // "Ed", the KDF (none), "B2", salt, opslimit, memlimit, then the key id, the secret
         // key (with the public key at its end) and a checksum.
-        const QByteArray decoded = QByteArray::fromBase64(file.readAll().split('\n').value(1));
+        const QByteArray decoded =
+            QByteArray::fromBase64(signatureFile("c.key").split('\n').value(1));
         if (decoded.size() != 158 || !decoded.startsWith(QByteArray("Ed\0\0B2", 6)))
             qFatal("c.key is not a minisign secret key without a password");
         return decoded.mid(54, 8 + crypto_sign_SECRETKEYBYTES);

@@ -24,19 +24,6 @@ HttpServer::Response spaces(qint64 size, bool declared = false)
     return { 200, {}, "[]", size - 2, declared ? -1 : HttpServer::Response::NoLength };
 }
 
-QByteArray read(const QString &name) // in the signature folder
-{
-    QFile file(MZUPDATER_TEST_DATA "/signature/" + name);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s", qPrintable(file.fileName()));
-    return file.readAll();
-}
-
-QString key(const QString &name)
-{
-    return QString::fromLatin1(read(name).split('\n').value(1));
-}
-
 } // namespace
 
 class tst_Download : public QObject
@@ -64,7 +51,6 @@ private Q_SLOTS:
         QVERIFY(MZU::setTrustedKeys({}));
         MZU::setFollowRedirects(false);
     }
-    void signer();
     void refusedKeys();
     void sequences_data();
     void sequences();
@@ -85,7 +71,7 @@ private:
     }
 
     HttpServer server;
-    HttpServer secure { read("../selfsigned.crt"), read("../selfsigned.key") };
+    HttpServer secure { signatureFile("../selfsigned.crt"), signatureFile("../selfsigned.key") };
 };
 
 void tst_Download::download_data()
@@ -118,8 +104,8 @@ void tst_Download::download_data()
     // Made by minisign: keys a and b, Versions.json signed with key a as Versions.json.minisig
     // (prehashed) and Versions.json.legacy.minisig, and other.json.minisig, of another file;
     // key c signs the others (README.md there).
-    const QByteArray signedManifest = read("Versions.json");
-    const QString a = key("a.pub");
+    const QByteArray signedManifest = signatureFile("Versions.json");
+    const QString a = publicKey("a.pub");
     // The query stays on both addresses.
     const auto signedRow = [&](const char *name, const R &signature, const QString &why,
                                const QStringList &keys = {}) {
@@ -130,7 +116,7 @@ void tst_Download::download_data()
         row(name, path + "?channel=beta", R::json(signedManifest),
             why.isEmpty() ? QStringList() : warnings, why.isEmpty() ? signedManifest : QByteArray(),
             { path + ".minisig?channel=beta" }, -1, -1,
-            keys.isEmpty() ? QStringList { a, key("c.pub") } : keys);
+            keys.isEmpty() ? QStringList { a, publicKey("c.pub") } : keys);
     };
     const QString from = "Cannot download from %1 - ";
     const QString tooLarge = from + "larger than 4 MiB";
@@ -265,7 +251,7 @@ void tst_Download::download_data()
     // The signature: at the address asked for, with ".minisig", redirected on its own.
     serve("S/sig/store/Versions.json", R::json(signedManifest));
     serve("/sig/Versions.json.minisig", moved(302, url("S/sig/store/Versions.json.minisig")));
-    serve("S/sig/store/Versions.json.minisig", R::json(read("Versions.json.minisig")));
+    serve("S/sig/store/Versions.json.minisig", R::json(signatureFile("Versions.json.minisig")));
     row("signature through a redirect", "/sig/Versions.json",
         moved(302, url("S/sig/store/Versions.json")), {}, signedManifest,
         { "S/sig/store/Versions.json", "/sig/Versions.json.minisig",
@@ -273,15 +259,15 @@ void tst_Download::download_data()
         -1, -1, { a });
     following = false;
 
-    const R prehashed = R::json(read("Versions.json.minisig"));
+    const R prehashed = R::json(signatureFile("Versions.json.minisig"));
     signedRow("prehashed", prehashed, "");
-    signedRow("legacy", R::json(read("Versions.json.legacy.minisig")), "");
-    signedRow("second of two keys, padded", prehashed, "", { " " + key("b.pub") + "\n", a });
+    signedRow("legacy", R::json(signatureFile("Versions.json.legacy.minisig")), "");
+    signedRow("second of two keys, padded", prehashed, "", { " " + publicKey("b.pub") + "\n", a });
     signedRow("key not trusted", prehashed,
         "key not trusted: signed with key 4C16C38D60606C39, which is not trusted",
-        { key("b.pub") });
+        { publicKey("b.pub") });
     // minisign's comment drops leading zeros; the library prints all 16 digits.
-    signedRow("signature of another file", R::json(read("other.json.minisig")),
+    signedRow("signature of another file", R::json(signatureFile("other.json.minisig")),
         "signature does not match (key 4C16C38D60606C39)");
     signedRow("signature missing", R::json("", 404), "signature missing: ...");
     signedRow("signature of 64 KiB + 1",
@@ -290,32 +276,31 @@ void tst_Download::download_data()
         "signature malformed: not a minisign signature file");
     // Key c's, with an expires= in the trusted comment.
     const auto expiring = [](const char *name) {
-        return R::json(read(QStringLiteral("Versions.json.%1.minisig").arg(name)));
+        return R::json(signatureFile(QStringLiteral("Versions.json.%1.minisig").arg(name)));
     };
     const auto signedWith = [&](const QByteArray &comment) {
         return R::json(minisign(signedManifest, comment));
     };
-    const auto misspelt = [](const QString &word) {
-        return "signature's expiry \"" + word
-            + "\" is not a token of the form expires=YYYY-MM-DDTHH:MM:SSZ";
+    const auto badExpiry = [](const QString &word,
+                               const QString &form = "token of the form expires=") {
+        return "signature's expiry \"" + word + "\" is not a " + form + "YYYY-MM-DDTHH:MM:SSZ";
     };
-    const auto notDate = [](const QString &value) {
-        return "signature's expiry \"" + value
-            + "\" is not a date of the form YYYY-MM-DDTHH:MM:SSZ";
-    };
+    const QString date = "date of the form ";
     signedRow("expired a day ago, the skew", expiring("skew"), "");
     signedRow("the earlier of two expiries", expiring("twice"),
         "signature expired on 2026-01-30T23:59:59Z (this machine's clock says "
         "2026-02-01T00:00:00Z)");
     // Fail-closed: any "expires" that is not exactly the token refuses, never "no expiry".
-    signedRow("expires in prose", expiring("prose"), misspelt("expires"));
+    signedRow("expires in prose", expiring("prose"), badExpiry("expires"));
     signedRow("expiry after a no-break space",
         signedWith("release x\u00a0expires=2000-01-01T00:00:00Z"),
-        misspelt("x\u00a0expires=2000-01-01T00:00:00Z"));
+        badExpiry("x\u00a0expires=2000-01-01T00:00:00Z"));
     signedRow("expiry in capitals", signedWith("Expires=2099-12-31T23:59:59Z"),
-        misspelt("Expires=2099-12-31T23:59:59Z"));
-    signedRow("expiry of an impossible date", expiring("baddate"), notDate("2026-02-30T00:00:00Z"));
-    signedRow("expiry with an offset", expiring("badform"), notDate("2026-01-31T00:00:00+01:00"));
+        badExpiry("Expires=2099-12-31T23:59:59Z"));
+    signedRow("expiry of an impossible date", expiring("baddate"),
+        badExpiry("2026-02-30T00:00:00Z", date));
+    signedRow(
+        "expiry with an offset", expiring("badform"), badExpiry("2026-01-31T00:00:00+01:00", date));
     // Only a verified trusted comment is read.
     R backdated = expiring("future");
     backdated.body.replace("2099-12-31", "2025-12-31");
@@ -386,25 +371,16 @@ void tst_Download::download()
     QVERIFY(!json.isEmpty() || memory.grownKiB() < 100 * 1024);
 }
 
-// The test's signer is minisign: the same signature lines as minisign's own file.
-void tst_Download::signer()
-{
-    const QList<QByteArray> made = read("Versions.json.expired.minisig").split('\n');
-    const QList<QByteArray> ours =
-        minisign(read("Versions.json"), made.at(2).mid(qstrlen("trusted comment: "))).split('\n');
-    QCOMPARE(ours.mid(1), made.mid(1));
-}
-
 // A refused key list refuses every manifest, signed or not and unfetched, naming the key,
 // until a later call succeeds; an empty list turns verification off.
 void tst_Download::refusedKeys()
 {
-    const QByteArray body = read("Versions.json");
-    const QByteArray signature = read("Versions.json.minisig");
+    const QByteArray body = signatureFile("Versions.json");
+    const QByteArray signature = signatureFile("Versions.json.minisig");
     server.setResponse("/refused/Versions.json", HttpServer::Response::json(body));
     server.setResponse("/refused/Versions.json.minisig", HttpServer::Response::json(signature));
     const QString url = server.url("/refused/Versions.json");
-    const QString a = key("a.pub");
+    const QString a = publicKey("a.pub");
     const QString why = "not a minisign public key (the base64 line of minisign.pub)";
     // A stray character, a key of another algorithm than "Ed", a signature line.
     const QString junk = a.left(20) + "%" + a.mid(20);
@@ -471,8 +447,8 @@ void tst_Download::sequences()
     QFETCH(QStringList, steps);
     static int count = 0;
     const QString path = QStringLiteral("/seq/%1/Versions.json").arg(++count);
-    const QByteArray body = read("Versions.json");
-    QVERIFY(MZU::setTrustedKeys({ key("c.pub") }));
+    const QByteArray body = signatureFile("Versions.json");
+    QVERIFY(MZU::setTrustedKeys({ publicKey("c.pub") }));
     MessageLog log;
     for (int i = 0; i + 1 < steps.size(); i += 2) {
         const QString &comment = steps.at(i);
