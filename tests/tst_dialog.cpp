@@ -166,6 +166,7 @@ private Q_SLOTS:
         QApplication::setApplicationDisplayName("Demo App");
         make("1.4.2");
         auto *box = dialog->findChild<QCheckBox *>("automatic");
+        QVERIFY(!box->isChecked());
         updater->setCheckInterval(3600);
         dialog->show();
         QVERIFY(box->isChecked());
