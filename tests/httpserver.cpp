@@ -1,15 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "httpserver.h"
 
-#include <QHostAddress>
-#include <QMutexLocker>
-#include <QSslCertificate>
-#include <QSslKey>
-#include <QSslSocket>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
-
 #include <memory>
 
 #include <zlib.h>
@@ -25,12 +16,10 @@ QByteArray bodyPart(const HttpServer::Response &response, qint64 offset, qint64 
 }
 
 // Hands over connections as QSslSocket, encrypting, when given a certificate.
-class Listener : public QTcpServer
+struct Listener : QTcpServer
 {
-public:
     QByteArray certificate, key;
 
-protected:
     void incomingConnection(qintptr descriptor) override
     {
         if (certificate.isEmpty())
@@ -92,8 +81,7 @@ HttpServer::HttpServer(const QByteArray &certificate, const QByteArray &key)
                 while (QTcpSocket *socket = server->nextPendingConnection())
                     serve(socket);
             });
-            if (server->listen(QHostAddress::LocalHost, 0))
-                serverPort = server->serverPort();
+            server->listen(QHostAddress::LocalHost, 0);
         },
         Qt::BlockingQueuedConnection);
 }
@@ -115,9 +103,7 @@ HttpServer::~HttpServer()
 QString HttpServer::url(const QString &target) const
 {
     return QStringLiteral("%1://127.0.0.1:%2%3")
-        .arg(QLatin1String(tls ? "https" : "http"))
-        .arg(serverPort)
-        .arg(target);
+        .arg(QLatin1String(tls ? "https" : "http"), QString::number(server->serverPort()), target);
 }
 
 void HttpServer::setResponse(const QString &target, const Response &response)
@@ -183,12 +169,10 @@ void HttpServer::serve(QTcpSocket *socket)
         const Response &response = c->response;
         if (response.silent)
             return;
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status)
-            + (response.status == 200        ? " OK\r\n"
-                    : response.status == 404 ? " Not Found\r\n"
-                    : response.status == 429 ? " Too Many Requests\r\n"
-                    : response.status == 503 ? " Service Unavailable\r\n"
-                                             : " \r\n");
+        const QHash<int, QByteArray> phrases { { 200, "OK" }, { 404, "Not Found" },
+            { 429, "Too Many Requests" }, { 503, "Service Unavailable" } };
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
+            + phrases.value(response.status) + "\r\n";
         if (response.contentLength != Response::NoLength)
             head += "Content-Length: "
                 + QByteArray::number(

@@ -2,17 +2,7 @@
 #ifndef HTTPSERVER_H
 #define HTTPSERVER_H
 
-#include <QByteArray>
-#include <QHash>
-#include <QList>
-#include <QMetaType>
-#include <QMutex>
-#include <QPair>
-#include <QString>
-#include <QThread>
-
-class QTcpServer;
-class QTcpSocket;
+#include <QtNetwork>
 
 // A loopback HTTP/1.1 server on a thread of its own, so that a client blocking the test
 // thread is still served. One request per connection, keyed by its target as sent ("/path",
@@ -55,7 +45,6 @@ private:
 
     QThread thread;
     QTcpServer *server = nullptr;
-    quint16 serverPort = 0;
     bool tls = false;
     mutable QMutex mutex;
     QHash<QString, Response> responses;

@@ -177,12 +177,10 @@ private Q_SLOTS:
         QCOMPARE(updater->checkInterval(), 86400);
         box->click();
         updater->setCheckInterval(7200);
-        QVERIFY(check({ filesOf({ 48234496, 1250000 }),
-            release("1.5.0", "Opens files of 2 GiB and more.\nFaster start on Windows."),
-            release("2.0.0",
-                "<p>A <b>dark mode</b>, which follows the system's.</p><ul><li>A new toolbar, "
-                "which you can arrange.</li><li>Search in every open file at once.</li>"
-                "<li>Fixed: the window forgot its size on a second screen.</li></ul>") }));
+        QVERIFY(check(
+            { filesOf({ 48234496, 1250000 }), release("1.5.0", "Opens files of 2 GiB and more."),
+                release("2.0.0",
+                    "<p>A <b>dark mode</b>.</p><ul><li>Search in every open file.</li>") }));
         QVERIFY(box->isChecked());
         QCOMPARE(updater->checkInterval(), 7200);
         const QImage image = dialog->grab().toImage();

@@ -41,7 +41,6 @@ void tst_Environment::maintenanceToolPathFor_data()
     const QStringList both { "Apps/" + tool, bundle + "/" + tool };
     row("mac bundle", both, bundle, Platform::Mac, "Apps/" + tool);
     row("mac bundle, tool missing", { bundle + "/" + tool }, bundle, Platform::Mac, "Apps/" + tool);
-    row("mac plain directory", both, "Apps", Platform::Mac, "Apps/" + tool);
     row("mac lower-case macos", { "Apps/" + tool, "Apps/My.app/Contents/macos/" + tool },
         "Apps/My.app/Contents/macos", Platform::Mac, "Apps/My.app/Contents/macos/" + tool);
     row("mac name merely ending in MacOS", { "a/" + tool, "a/b/c/NotMacOS/" + tool },

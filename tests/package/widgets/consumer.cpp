@@ -18,8 +18,6 @@ int main(int argc, char *argv[])
     bool requested = false;
     QObject::connect(&dialog, &MzUpdateDialog::installRequested,
         [&requested](const MZU::Offer &offer) { requested = offer.version.isNull(); });
-    QPushButton *install = dialog.findChild<QPushButton *>(QStringLiteral("install"));
-    if (install)
-        install->click();
+    dialog.findChild<QPushButton *>(QStringLiteral("install"))->click();
     return requested && !dialog.isVisible() && updater.checkInterval() == 0 ? 0 : 1;
 }
