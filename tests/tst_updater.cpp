@@ -425,10 +425,11 @@ private Q_SLOTS:
     void schedule_data()
     {
         QTest::addColumn<int>("interval");
-        QTest::addColumn<QString>("stored"); // the last check stored; "now-N": N seconds ago
+        QTest::addColumn<QString>("stored"); // the last check stored (null: none); "now-N": N s ago
         QTest::addColumn<int>("effective"); // checkInterval() then; raised with a warning
         QTest::addColumn<int>("waitMs"); // until the first check
 
+        QTest::newRow("no stored check: at once") << 86400 << QString() << 86400 << 0;
         QTest::newRow("a stored time in the future: at once") << 86400 << "now+86400" << 86400 << 0;
         QTest::newRow("60 s: raised to 3600; a recent stored check: waits for the rest")
             << 60 << "now-3598" << 3600 << 2000;
@@ -448,7 +449,8 @@ private Q_SLOTS:
 
         if (stored.startsWith("now")) // "+N" or "-N"
             stored = MZU::Internal::utcText(MZU::Internal::secondsNow() + stored.mid(3).toInt());
-        QSettings().setValue(lastCheckKey, stored);
+        if (!stored.isNull())
+            QSettings().setValue(lastCheckKey, stored);
         MessageLog log;
         Recorded updater(server.url("/fast"));
         QCOMPARE(updater.checkInterval(), 0);
