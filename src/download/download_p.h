@@ -85,6 +85,9 @@ public:
     void finishNow();
     /// Aborts the request and calls nothing, now or later.
     void halt();
+    /// cancel() and halt(), asked from any thread: done by the transfer's own thread's loop.
+    void cancelLater();
+    void haltLater();
     /// False when there was no application object, whose exit would end the transfer.
     bool enlisted() const;
     QObject *context() const;
@@ -93,6 +96,12 @@ private:
     struct State;
     std::unique_ptr<State> state;
 };
+
+/// Makes @p transfer known to the application's exit, which ends every transfer still
+/// running while Qt can clean up after it. False when there is no application object.
+bool enlist(Transfer *transfer);
+/// Forgets a transfer enlist() took.
+void discharge(Transfer *transfer);
 
 /// The access manager the updaters of the calling thread share: Qt gives each manager a
 /// network thread of its own, so updaters on one thread must not each build one. The
