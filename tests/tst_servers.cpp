@@ -31,6 +31,12 @@ private:
         QTcpServer probe;
         return probe.listen(address) ? probe.serverPort() : 0;
     }
+    // The configuration template tests/data/servers/@p name.
+    static QString config(const QString &name)
+    {
+        QFile file(MZUPDATER_TEST_DATA "/servers/" + name);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
     // Starts @p program with @p config written to a file, once it accepts connections on @p port.
     bool start(const QString &program, QStringList arguments, const QString &config, quint16 port);
 
@@ -82,18 +88,7 @@ void tst_Servers::initTestCase()
         }
     const quint16 https = freePort(QHostAddress::LocalHost);
     const quint16 http = freePort(loopback);
-    const QString nginx = QStringLiteral(
-        "daemon off; master_process off; pid %1/nginx.pid; events {} error_log %1/error.log;\n"
-        "http { log_format lines '$connection $scheme $status $uri $server_protocol $http_via';\n"
-        "access_log %1/access.log lines; types { application/json json; }\n"
-        "client_body_temp_path %1; proxy_temp_path %1; fastcgi_temp_path %1; uwsgi_temp_path %1;\n"
-        "scgi_temp_path %1; server { listen 127.0.0.1:%2 ssl http2; listen %5:%3; root %4;\n"
-        "ssl_certificate %4/selfsigned.crt; ssl_certificate_key %4/selfsigned.key;\n"
-        "location = /down.json { return 503; }\n"
-        // Two hops, the first to https on the other port, as hosting sites and CDNs answer.
-        "location ~ ^/moved/(.*)$ { return 302 https://127.0.0.1:%2/hop/$1; }\n"
-        "location ~ ^/hop/(.*)$ { return 302 /signature/$1; }\n"
-        "location ~ ^/downgrade/(.*)$ { return 302 http://%5:%3/signature/$1; } } }\n")
+    const QString nginx = config("nginx.conf")
                               .arg(dir.path(), QString::number(https), QString::number(http),
                                   MZUPDATER_TEST_DATA, loopback.toString());
     // Missing servers skip their rows; a server that is there but does not start fails.
@@ -108,11 +103,9 @@ void tst_Servers::initTestCase()
     }
     proxyPort = QFile::exists("/usr/bin/tinyproxy") ? freePort(QHostAddress::LocalHost) : 0;
     if (proxyPort)
-        QVERIFY2(start("/usr/bin/tinyproxy", { "-d", "-c" },
-                     QStringLiteral("Port %1\nListen 127.0.0.1\nAllow 127.0.0.1\nBasicAuth user "
-                                    "pass\nLogFile \"%2/tinyproxy.log\"\n")
-                         .arg(QString::number(proxyPort), dir.path()),
-                     proxyPort),
+        QVERIFY2(
+            start("/usr/bin/tinyproxy", { "-d", "-c" },
+                config("tinyproxy.conf").arg(QString::number(proxyPort), dir.path()), proxyPort),
             "tinyproxy did not start");
 }
 
