@@ -39,6 +39,10 @@ private Q_SLOTS:
         QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
         trusting.addCaCertificates(MZUPDATER_TEST_DATA "/selfsigned.crt");
         QSslConfiguration::setDefaultConfiguration(trusting);
+        // The signatures the tests make are minisign's own.
+        QCOMPARE(
+            minisign(signatureFile("Versions.json"), "release 1.2.0 expires=2026-01-30T23:59:59Z"),
+            signatureFile("Versions.json.expired.minisig"));
         // The sequences accepted go to a settings file of the tests' own.
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setOrganizationName(QStringLiteral("mzupdater-tests"));
