@@ -10,17 +10,6 @@
 // left out (QJsonObject drops it on insertion).
 namespace ManifestBuilder {
 
-// JSON object text with ' standing for ". A typo is a broken test, not a case: it aborts.
-inline QJsonObject object(const char *text)
-{
-    QJsonParseError error;
-    const QJsonDocument document =
-        QJsonDocument::fromJson(QByteArray(text).replace('\'', '"'), &error);
-    if (error.error != QJsonParseError::NoError)
-        qFatal("Bad JSON in a test table: %s (%s)", text, qPrintable(error.errorString()));
-    return document.object();
-}
-
 // @p base with the members of @p extra added, replaced or (when Undefined) removed.
 inline QJsonObject merged(QJsonObject base, const QJsonObject &extra)
 {
@@ -47,10 +36,9 @@ inline QJsonObject application(const QJsonValue &name, const QJsonArray &systems
     return QJsonObject { { "name", name }, { "os", systems } };
 }
 
-inline QJsonObject system(const QJsonValue &name, const QJsonValue &files,
-    const QJsonValue &settings = QJsonValue::Undefined)
+inline QJsonObject system(const QJsonValue &name, const QJsonValue &files)
 {
-    return { { "name", name }, { "files", files }, { "settings", settings } };
+    return { { "name", name }, { "files", files } };
 }
 
 inline QJsonObject file(
@@ -59,12 +47,6 @@ inline QJsonObject file(
     return merged({ { "version", version }, { "filename", filename }, { "location", "bin" },
                       { "url", "http://example.com/" + filename } },
         extra);
-}
-
-inline QJsonObject setting(const QJsonValue &version, const QJsonValue &key,
-    const QJsonValue &type = QJsonValue::Undefined, const QJsonValue &value = QJsonValue::Undefined)
-{
-    return { { "version", version }, { "key", key }, { "type", type }, { "value", value } };
 }
 
 } // namespace ManifestBuilder

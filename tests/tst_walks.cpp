@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "manifest/manifest_p.h"
 #include "manifest/offer_p.h"
-#include "manifestbuilder.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QProcess>
 #include <QtTest>
 
-using namespace ManifestBuilder;
 using namespace MZU::Internal;
 using MZU::Version;
 
@@ -52,74 +50,46 @@ public:
     QStringList lines;
 };
 
-// Each walk runs for the system "os"; kept entries follow the reports, as "name=version",
-// "version/filename" and "version/key/type/value".
+// The manifest tests/data/walks/FILE.json.
+static QJsonDocument manifestIn(const QString &file)
+{
+    QFile json(QStringLiteral(MZUPDATER_TEST_DATA "/") + file + ".json");
+    if (!json.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(json.fileName()));
+    return QJsonDocument::fromJson(json.readAll());
+}
+
+// Each walk of a manifest of tests/data/walks runs for the system "os"; kept entries follow the
+// reports, as "name=version", "version/filename" and "version/key/type/value".
 void tst_Walks::walks_data()
 {
     QTest::addColumn<int>("walk");
     QTest::addColumn<QJsonDocument>("manifest");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<QStringList>("query"); // application, from, to
-    const auto row = [](const char *name, Walk walk, const QJsonDocument &manifest,
-                         const QString &expected,
+    const auto row = [](const char *name, Walk walk, const QString &file, const QString &expected,
                          const QStringList &query = { "A", "1.0.0", "1.2.0" }) {
-        QTest::newRow(name) << int(walk) << manifest << expected << query;
+        QTest::newRow(name) << int(walk) << manifestIn("walks/" + file) << expected << query;
     };
-    const auto rel = [](const QJsonValue &version) { return release("A", "os", version); };
-    const QJsonValue none = QJsonValue::Undefined;
-    row("apps not an array", Walk::Releases, QJsonDocument(object("{'apps':{}}")),
-        "NotArray@-1.apps");
-    row("releases, any root name", Walk::Releases,
-        manifest({ 1, rel("1.0.0"), rel("1.0.0"), release("a", "os", "1.1.0"),
-                     release("A", "os ", "1.0.0"), release("A", "OS", "1.0.0"),
-                     release("A", QJsonArray { "os" }, "1.0.0"), rel("1.2"), rel(1), rel("0.0.0-x"),
-                     rel("1.0.0-rc1"), release(none, "os", "1.0.0"), release(7, "os", "x") },
-            "x"),
+    row("apps not an array", Walk::Releases, "apps-not-array", "NotArray@-1.apps");
+    row("releases, any root name", Walk::Releases, "releases",
         "NotObject@0 OtherOs@4 OtherOs@5 OtherOs@6 NullVersion@7 NullVersion@8 NullVersion@9 "
         "EmptyName@11 EmptyName@12 A=1.0.0 A=1.0.0 A=1.0.0-rc1 a=1.1.0");
-
     // Finding the application and OS entry, shared with the settings walk.
-    const auto ours = [](const char *version, const QJsonValue &name = "os") {
-        return system(name, QJsonArray { file(version) });
-    };
-    const auto app = [](const QJsonArray &systems) {
-        return manifest({ application("A", systems) });
-    };
-    row("other apps and systems first, first os entry only", Walk::Files,
-        manifest({ "x", application("a", { ours("1.2.0") }),
-            application("A",
-                { ours("1.2.0", "OS"), ours("1.2.0", QJsonArray { "os" }), ours("1.2.0", 1),
-                    system("os", none), ours("1.1.0") }) }),
+    row("other apps and systems first, first os entry only", Walk::Files, "first-os-entry",
         "in@2/3");
-    row("first app entry only", Walk::Files,
-        manifest({ release("A", "os", "1.0.0"), application("A", { ours("1.1.0") }) }), "in@0/-1");
-    row("non-string name reads as empty", Walk::Files,
-        manifest({ application("A", {}), application(5, { ours("1.2.0") }) }), "in@1/0 1.2.0/f",
+    row("first app entry only", Walk::Files, "first-app-entry", "in@0/-1");
+    row("non-string name reads as empty", Walk::Files, "non-string-name", "in@1/0 1.2.0/f",
         { "", "1.0.0", "1.2.0" });
-    row("window turned round: empty", Walk::Files, app({ ours("1.1.0") }), "in@0/0 OutsideWindow@0",
+    row("window turned round: empty", Walk::Files, "window-turned-round", "in@0/0 OutsideWindow@0",
         { "A", "1.2.0", "1.0.0" });
-    row("files not an array", Walk::Files, app({ system("os", file("1.1.0")) }),
-        "in@0/0 NotArray@-1.files");
-
-    const auto list = [&](const QJsonArray &files) { return app({ system("os", files) }); };
-    const auto bad = [](const char *extra) { return file("1.1.0", "f", object(extra)); };
-    row("files in manifest order, skipped", Walk::Files,
-        list({ file("1.0.0"), file("1.2.0", "a"), file("1.1.0-x"), file("1.2.0", "a"),
-            file("1.2.1-rc1"), file("1.2"), file(12), "1.1.0", bad("{'location':''}"),
-            file("1.1.0", ""), bad("{'url':'http://h:port/'}"),
-            bad("{'filename':7,'location':true}") }),
+    row("files not an array", Walk::Files, "files-not-array", "in@0/0 NotArray@-1.files");
+    row("files in manifest order, skipped", Walk::Files, "files",
         "in@0/0 OutsideWindow@0 OutsideWindow@4 NullVersion@5 NullVersion@6 NotObject@7 "
         "NoLocation@8 NoFilename@9 BadUrl@10 1.2.0/a 1.1.0-x/f 1.2.0/a 1.1.0/7");
-
-    const auto values = [&](const QJsonArray &list) { return app({ system("os", {}, list) }); };
-    row("no application", Walk::Settings, manifest({ application("B", { system("os", {}, {}) }) }),
-        "in@-1/-1");
+    row("no application", Walk::Settings, "no-application", "in@-1/-1");
     row("settings in manifest order, skipped, non-strings as empty text", Walk::Settings,
-        values({ setting("1.0.0", "a"), setting("1.2.0", "k", "t", "new"),
-            setting("1.1.0-b", "k", "int", "5"), setting("1.1.0", "n", true, 5),
-            setting("1.2.1", "d"), setting(none, "a"), setting("0.0.0-x", "b"), "x",
-            setting("1.1.0", none), setting("1.1.0", ""),
-            setting("1.1.0", 5, none, QJsonValue()) }),
+        "settings",
         "in@0/0 OutsideWindow@0 NotText@3.type NotText@3.value OutsideWindow@4 NullVersion@5 "
         "NullVersion@6 NotObject@7 EmptyKey@8 EmptyKey@9 NotText@10.value EmptyKey@10 "
         "1.2.0/k/t/new 1.1.0-b/k/int/5 1.1.0/n//");
@@ -168,7 +138,8 @@ void tst_Walks::walks()
 // Non-strings read as text, and "version" of the values is not used.
 void tst_Walks::isValid()
 {
-    const auto values = object("{'version':0,'filename':7,'location':true,'url':'a b'}");
+    const QJsonObject values { { "version", 0 }, { "filename", 7 }, { "location", true },
+        { "url", "a b" } };
     QVERIFY(MZU::UpdateFile({ Version("1.0.0"), values.toVariantHash() }).isValid());
     QVERIFY(!MZU::UpdateFile({ Version("0.0.0-x"), values.toVariantHash() }).isValid());
 }
@@ -264,72 +235,41 @@ void tst_Walks::compareAndReset()
     QVERIFY(version.isNull() && changelog.isNull());
 }
 
-// The application entry first, as only the first of a name is read. Releases of A from 1.3.0
-// to 2.0.0 (start of 2.0.0's rollout: 2026-01-01, over 10 days),
-// and files and settings for them; install-1 gets 2.0.0 at 1767810737 (2026-01-07T18:32:17Z),
-// as SHA-256("install-1/2.0.0") says.
+// Offers of manifests of tests/data/offer to install-1 of A 1.2.0 on "os". The rollout of
+// 2.0.0 there starts on 2026-01-01 and takes 10 days: install-1 gets it at 1767810737
+// (2026-01-07T18:32:17Z), as SHA-256("install-1/2.0.0") says.
 void tst_Walks::offer_data()
 {
-    QTest::addColumn<QJsonArray>("apps");
+    QTest::addColumn<QJsonDocument>("document");
     QTest::addColumn<qint64>("now");
     // Version, critical or not, files, settings, size, and the change log unless null.
     QTest::addColumn<QString>("offered");
     const qint64 moment = 1767810737;
-    const auto rel = [](const char *version, const char *extra = "{}") {
-        return release("A", "os", version, object(extra));
+    const auto row = [](const char *name, const QString &file, qint64 now, const char *offered) {
+        QTest::newRow(name) << manifestIn("offer/" + file) << now << QString(offered);
     };
-    const QJsonObject files = application("A",
-        { system("os",
-            QJsonArray { file("1.3.0", "f", object("{'size':10}")),
-                file("1.3.0", "g", object("{'size':5}")), file("1.4.0", "f", object("{'size':20}")),
-                file("1.2.0", "h", object("{'size':1}")) },
-            QJsonArray { setting("1.3.0", "k", "string", "a"), setting("1.4.0", "j"),
-                setting("1.4.0", "k", "string", "b") }) });
-    const QJsonObject rollout =
-        rel("2.0.0", "{'rollout':{'start':'2026-01-01T00:00:00Z','days':10}}");
-    const auto row = [](const char *name, const QJsonArray &apps, qint64 now, const char *offered) {
-        QTest::newRow(name) << apps << now << QString(offered);
-    };
-    row("merged across three releases", { files, rel("1.3.0"), rel("1.4.0") }, moment,
+    // The application entry first, as only the first of a name is read.
+    row("merged across three releases", "merged", moment,
         "1.4.0 | f@1.4.0 g@1.3.0 | k@1.4.0=b j@1.4.0= | 25");
     // Other names, case too, would stop the walk first.
-    row("tip only when 'true', of this name",
-        { rel("1.3.0", "{'tip':'True'}"), rel("1.4.0", "{'tip':1}"), rel("1.5.0", "{'tip':'true'}"),
-            rel("1.6.0"), rel("1.2.5", "{'name':'B','tip':true}"),
-            rel("1.2.6", "{'name':'a','tip':true}") },
-        moment, "1.5.0 | | | 0");
-    row("tip past current, not at it, newest log first",
-        { rel("1.5.0", "{'changelog':'C'}"), rel("1.3.0", "{'changelog':'A'}"),
-            rel("1.4.0", "{'tip':true,'changelog':'B'}"),
-            rel("1.2.0", "{'tip':true,'changelog':'Z'}") },
-        moment, "1.4.0 | | | 0 | 1.4.0:\nB\n1.3.0:\nA");
-    row("suffix sorts last, texts as they are",
-        { rel("1.3.0-rc1", "{'changelog':2}"), rel("1.3.0", "{'changelog':'F\\n'}") }, moment,
+    row("tip only when 'true', of this name", "tip", moment, "1.5.0 | | | 0");
+    row("tip past current, not at it, newest log first", "tip-past-current", moment,
+        "1.4.0 | | | 0 | 1.4.0:\nB\n1.3.0:\nA");
+    row("suffix sorts last, texts as they are", "suffix", moment,
         "1.3.0-rc1 | | | 0 | 1.3.0-rc1:\n2\n1.3.0:\nF\n");
-    row("critical passed", { rel("1.3.0", "{'critical':true}"), rel("1.4.0") }, moment,
-        "1.4.0 critical | | | 0");
-    row("critical not a boolean, or not passed",
-        { rel("1.2.0", "{'critical':true}"), rel("1.3.0", "{'critical':'true'}"), rel("1.4.0") },
-        moment, "1.4.0 | | | 0");
-    row("rollout before this install's moment", { rel("1.3.0"), rollout }, moment - 1,
-        "1.3.0 | | | 0");
-    row("rollout at this install's moment", { rel("1.3.0"), rollout }, moment, "2.0.0 | | | 0");
-    row("critical inside a rollout",
-        { rel("1.3.0"),
-            rel("2.0.0",
-                "{'rollout':{'start':'2026-01-01T00:00:00Z','days':10},'critical':true}") },
-        0, "2.0.0 critical | | | 0");
-    row("rollout start unreadable",
-        { rel("1.3.0"), rel("2.0.0", "{'rollout':{'start':'2026-01-01','days':0}}") }, moment * 2,
-        "1.3.0 | | | 0");
+    row("critical passed", "critical", moment, "1.4.0 critical | | | 0");
+    row("critical not a boolean, or not passed", "critical-not-boolean", moment, "1.4.0 | | | 0");
+    row("rollout before this install's moment", "rollout", moment - 1, "1.3.0 | | | 0");
+    row("rollout at this install's moment", "rollout", moment, "2.0.0 | | | 0");
+    row("critical inside a rollout", "critical-rollout", 0, "2.0.0 critical | | | 0");
+    row("rollout start unreadable", "rollout-unreadable", moment * 2, "1.3.0 | | | 0");
 }
 
 void tst_Walks::offer()
 {
-    QFETCH(QJsonArray, apps);
+    QFETCH(QJsonDocument, document);
     QFETCH(qint64, now);
     QFETCH(QString, offered);
-    const QJsonDocument document = manifest(apps);
     const MZU::Offer offer = makeOffer(
         document, getApplications(document, "os"), "A", Version("1.2.0"), "os", "install-1", now);
     QStringList files, settings;
