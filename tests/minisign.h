@@ -2,19 +2,17 @@
 #ifndef MINISIGN_H
 #define MINISIGN_H
 
+#include "testdata.h"
+
 #include <QByteArray>
-#include <QFile>
 #include <QtGlobal>
 
 #include <sodium.h>
 
-// A file of tests/data/signature; one missing is a broken test: it aborts.
+// A file of tests/data/signature.
 inline QByteArray signatureFile(const QString &name)
 {
-    QFile file(QStringLiteral(MZUPDATER_TEST_DATA "/signature/") + name);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s", qPrintable(file.fileName()));
-    return file.readAll();
+    return testData(QStringLiteral("signature/") + name);
 }
 
 // The key line of a public key file there, as a host passes it to MZU::setTrustedKeys().

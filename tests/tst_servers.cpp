@@ -3,6 +3,7 @@
 // and plain HTTP as a proxy's origin) and tinyproxy (demanding credentials).
 #include "download/download_p.h"
 #include "mzu.h"
+#include "testdata.h"
 
 #include <QtNetwork>
 #include <QtTest>
@@ -30,12 +31,6 @@ private:
     {
         QTcpServer probe;
         return probe.listen(address) ? probe.serverPort() : 0;
-    }
-    // The configuration template tests/data/servers/@p name.
-    static QString config(const QString &name)
-    {
-        QFile file(MZUPDATER_TEST_DATA "/servers/" + name);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
     // Starts @p program with @p config written to a file, once it accepts connections on @p port.
     bool start(const QString &program, QStringList arguments, const QString &config, quint16 port);
@@ -88,7 +83,7 @@ void tst_Servers::initTestCase()
         }
     const quint16 https = freePort(QHostAddress::LocalHost);
     const quint16 http = freePort(loopback);
-    const QString nginx = config("nginx.conf")
+    const QString nginx = QString::fromUtf8(testData("servers/nginx.conf"))
                               .arg(dir.path(), QString::number(https), QString::number(http),
                                   MZUPDATER_TEST_DATA, loopback.toString());
     // Missing servers skip their rows; a server that is there but does not start fails.
@@ -103,9 +98,10 @@ void tst_Servers::initTestCase()
     }
     proxyPort = QFile::exists("/usr/bin/tinyproxy") ? freePort(QHostAddress::LocalHost) : 0;
     if (proxyPort)
-        QVERIFY2(
-            start("/usr/bin/tinyproxy", { "-d", "-c" },
-                config("tinyproxy.conf").arg(QString::number(proxyPort), dir.path()), proxyPort),
+        QVERIFY2(start("/usr/bin/tinyproxy", { "-d", "-c" },
+                     QString::fromUtf8(testData("servers/tinyproxy.conf"))
+                         .arg(QString::number(proxyPort), dir.path()),
+                     proxyPort),
             "tinyproxy did not start");
 }
 

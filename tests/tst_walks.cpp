@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "manifest/manifest_p.h"
 #include "manifest/offer_p.h"
+#include "testdata.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -50,13 +51,10 @@ public:
     QStringList lines;
 };
 
-// The manifest tests/data/walks/FILE.json.
+// The manifest tests/data/@p file.json.
 static QJsonDocument manifestIn(const QString &file)
 {
-    QFile json(QStringLiteral(MZUPDATER_TEST_DATA "/") + file + ".json");
-    if (!json.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s", qPrintable(json.fileName()));
-    return QJsonDocument::fromJson(json.readAll());
+    return QJsonDocument::fromJson(testData(file + ".json"));
 }
 
 // Each walk of a manifest of tests/data/walks runs for the system "os"; kept entries follow the
